@@ -1,0 +1,111 @@
+// IConnectWrapper: the one interface through which a native application uses
+// TesselWrapper.
+//
+//   IConnectWrapper* db = IConnectWrapper::CreateInstance();
+//   db->LoadObject("sqlite:cases.db", "");      // pick the component
+//   if (!db->Test()) puts(db->GetMessage().c_str());
+//   ...                                          // stage rows, run routines
+//   IConnectWrapper::Destroy(db);
+//
+// The interface declares exactly seventeen pure virtual operations, in a fixed
+// order that is part of the binary interface, and no virtual destructor:
+// release an instance with Destroy, never with delete.
+//
+// Errors: an operation that fails for a reason of its own reports it as its
+// result (false, -1) with the reason in GetMessage(); every other error leaves
+// the operation as a Tessel::Error (TesselWrapper/Errors.h). An operation other
+// than LoadObject on a bridge with no component loaded throws
+// Tessel::MissingComponentError.
+//
+// Text is narrow and in the character set of the process's locale; text taken
+// as std::string ends at its first NUL byte. `long` arguments carry 32-bit
+// values: executionTime passes its low 32 bits, sign-extended, in and out.
+//
+// Thread safety: one bridge object serves one caller at a time; separate
+// bridge objects with separate components may be used from separate threads.
+#pragma once
+
+#include <queue>
+#include <string>
+#include <vector>
+
+#include "TesselWrapper/Export.h"
+#include "TesselWrapper/SimpleDbParameter.h"
+#include "TesselWrapper/SqlRow.h"
+
+class TESSELWRAPPER_API IConnectWrapper {
+ public:
+  IConnectWrapper() = default;
+  IConnectWrapper(const IConnectWrapper&) = default;
+  IConnectWrapper(IConnectWrapper&&) = default;
+  IConnectWrapper& operator=(const IConnectWrapper&) = default;
+  IConnectWrapper& operator=(IConnectWrapper&&) = default;
+
+  // A new bridge object with no component loaded, owned by the caller until
+  // it is passed to Destroy.
+  static IConnectWrapper* CreateInstance();
+  // Ends the life of an object made by CreateInstance; null does nothing.
+  static void Destroy(IConnectWrapper* instance);
+
+  // True when the component's database answers; false with the reason in
+  // GetMessage() when it cannot be reached.
+  virtual bool Test() = 0;
+  // Makes a component for the connection string `Connect` and the table set
+  // `TypedTableSet` (see DbConnectFactory.h) and keeps it, replacing any
+  // earlier one (which is dropped, not closed). Throws when the form of
+  // `Connect` is unknown; the bridge then keeps what it had.
+  virtual void LoadObject(std::string Connect, std::string TypedTableSet) = 0;
+  virtual void SetMessage(std::string message) = 0;
+  virtual std::string GetMessage() = 0;
+  // Setting the connection string closes the component's connection; the
+  // next operation opens the new one.
+  virtual void SetConnectionString(std::string ConnectionString) = 0;
+  virtual std::string GetConnectionString() = 0;
+  // The component's probe: writes `iterations` generated rows into a
+  // temporary table; returns the elapsed microseconds, cut to 32 bits.
+  virtual long BulkExample(int iterations) = 0;
+
+  // Queued road: turns every record of the queue into a row of `table`,
+  // deleting each record as its row is built, and writes them in one call.
+  // Rows the table refuses (a duplicate key, a missing value) are dropped.
+  // Returns the component's verdict; *executionTime gains its milliseconds.
+  // Throws (naming the record's position, column and value) when a record
+  // cannot be converted: that record stays at the front of the queue,
+  // undeleted, and nothing is written. Throws before touching the queue when
+  // the database has no such table.
+  virtual bool BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRowQueue,
+                           long* executionTime) = 0;
+
+  // Runs a routine with typed parameters. *output goes in as text and comes
+  // back as the routine's result row, "name=value;" per column. Returns the
+  // routine's integer result; -1 with the reason in GetMessage() on failure.
+  virtual int ExecuteStoredProcedure(std::string procName, std::vector<SimpleDbParameter> paramList,
+                                     std::string* output) = 0;
+
+  // "Caseid:SolutionId;" for each row that the table set's GetMaxSolnIdCaseId
+  // routine gives for `modelDir`, in row order; empty when there are none.
+  virtual std::string GetMaxSolnIdCaseId(std::string modelDir) = 0;
+
+  // Staging road. StartNewRow opens a row of `tablename`; when another table
+  // was current, that table's rows are written first (rowsWrittenCount,
+  // executionTime). It returns false and keeps the current table when the
+  // write asks for a retry ("Rerun the transaction", "schema change" in
+  // GetMessage()). All three pointers must be valid.
+  virtual bool StartNewRow(const char* tablename, int* rowsStoredCount, int* rowsWrittenCount,
+                           long* executionTime) = 0;
+  // Adds the open row to the current table; false with the reason in
+  // GetMessage() when the table refuses it (the row stays open).
+  virtual bool AddCurRow() = 0;
+  // Store one field of the open row by column name; false when no row is
+  // open. A column the table lacks or a value the column cannot hold throws.
+  virtual bool AddFieldData(const char* fieldName, const char* data) = 0;
+  virtual bool AddFieldData(const char* fieldName, int data) = 0;
+  virtual bool AddFieldData(const char* fieldName, long data) = 0;
+  virtual bool AddFieldData(const char* fieldName, double data) = 0;
+  // `data` is an OLE Automation date; 0.0 stores an absent value (null).
+  virtual bool AddFieldDateTimeData(const char* fieldName, double data) = 0;
+
+ protected:
+  // Not virtual and not public: release bridge objects with Destroy.
+  ~IConnectWrapper() = default;
+};

@@ -1,0 +1,47 @@
+// Makes data-access components from a connection string.
+//
+// CreateDbConnect(Connect, TypedTableSet) picks the backend from the form of
+// `Connect`, which also becomes the component's ConnectionString():
+//
+//   ""                                   the embedded default, sqlite:tessel.db
+//   sqlite:PATH[?busy_timeout=MS]        an SQLite file, created when missing
+//   sqlite::memory:[?busy_timeout=MS]    a private in-memory SQLite database
+//   postgresql://... or postgres://...   a PostgreSQL server (libpq URI)
+//   key=value key=value ...              a PostgreSQL server (libpq keywords)
+//   SCHEME:...                           a provider registered for SCHEME
+//
+// `TypedTableSet` names the table set, the schema in which tables, the
+// catalogue tables (tessel_enum_tables, tessel_procedures) and routines are
+// looked up: the SQLite schema name (default "main") or the PostgreSQL schema
+// (default "public"). Empty means the default.
+//
+// No connection is opened here: components connect at first need. An unknown
+// form throws Tessel::ArgumentError naming it. Registration and creation are
+// thread-safe.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "TesselWrapper/Export.h"
+#include "TesselWrapper/component/DbConnect.h"
+
+namespace Tessel {
+
+class TESSELWRAPPER_API DbConnectFactory {
+ public:
+  using Provider = std::function<std::shared_ptr<DbConnect>(const std::string& Connect,
+                                                            const std::string& TypedTableSet)>;
+
+  static std::shared_ptr<DbConnect> CreateDbConnect(const std::string& Connect,
+                                                    const std::string& TypedTableSet);
+
+  // Routes connection strings that start with "SCHEME:" to `provider`. A
+  // registered scheme takes precedence over the built-in forms; registering
+  // the same scheme again replaces the provider.
+  static void RegisterProvider(const std::string& scheme, Provider provider);
+  static void UnregisterProvider(const std::string& scheme);
+};
+
+}  // namespace Tessel

@@ -1,0 +1,50 @@
+// Text as the table model and the component hold it, and the conversions
+// between it and the caller's native narrow text.
+//
+// "Managed" text is UTF-8 and can be absent (std::nullopt), which is not the
+// same as empty. "Native" text is a narrow NUL-terminated byte string in the
+// character set of the process's current LC_CTYPE locale; the plain "C" /
+// "POSIX" locale counts as UTF-8.
+//
+//   NativeToManaged   takes the bytes up to the first NUL; a null pointer gives
+//                     empty text. Under a UTF-8 locale the bytes are only
+//                     validated (an invalid sequence becomes U+FFFD); under any
+//                     other set they are decoded with iconv.
+//   ManagedToNative   copies up to the first U+0000; absent text gives an empty
+//                     string. Under a non-UTF-8 set a character the set lacks
+//                     becomes "?". Never fails on content.
+//
+// All functions are thread-safe and keep no state visible to callers.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "TesselWrapper/Export.h"
+
+namespace Tessel {
+
+// Text that may be absent (null), as the component's properties may be.
+using ManagedText = std::optional<std::string>;
+
+namespace Text {
+
+TESSELWRAPPER_API std::string NativeToManaged(const char* native);
+TESSELWRAPPER_API std::string NativeToManaged(const std::string& native);
+TESSELWRAPPER_API std::string ManagedToNative(const ManagedText& managed);
+TESSELWRAPPER_API std::string ManagedToNative(std::string_view managed);
+
+// True when the current locale's character set is UTF-8 (or plain ASCII).
+TESSELWRAPPER_API bool NativeIsUtf8();
+
+// Unicode-aware case-insensitive equality of two UTF-8 texts (simple case
+// folding), as column, table and routine lookups use it.
+TESSELWRAPPER_API bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// ASCII-only case-insensitive equality, for the fixed vocabulary of field
+// type names ("Double", "Text", ...).
+TESSELWRAPPER_API bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) noexcept;
+
+}  // namespace Text
+}  // namespace Tessel

@@ -1,0 +1,3 @@
+list(APPEND TESSEL_COMPONENT_SOURCES
+  postgres/PostgresConnect.cpp
+)
