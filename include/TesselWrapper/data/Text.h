@@ -35,6 +35,12 @@ TESSELWRAPPER_API std::string NativeToManaged(const std::string& native);
 TESSELWRAPPER_API std::string ManagedToNative(const ManagedText& managed);
 TESSELWRAPPER_API std::string ManagedToNative(std::string_view managed);
 
+// NativeToManaged without a copy where none is needed: under a UTF-8 locale,
+// valid text is returned as a view of `native` itself; otherwise the converted
+// text is written into `scratch` and a view of it is returned. For the
+// per-field hot paths. A null pointer gives an empty view.
+TESSELWRAPPER_API std::string_view NativeToManagedView(const char* native, std::string& scratch);
+
 // True when the current locale's character set is UTF-8 (or plain ASCII).
 TESSELWRAPPER_API bool NativeIsUtf8();
 
