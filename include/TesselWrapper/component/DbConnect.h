@@ -103,6 +103,13 @@ class TESSELWRAPPER_API DbConnect {
   // (columns SolutionId and Caseid); nullptr when there is no such routine.
   virtual std::shared_ptr<Data::DataTable> GetMaxSolnIdCaseId(const std::string& modelDir) = 0;
 
+  // Runs one or more SQL statements (no parameters, no result) in one
+  // transaction, for setting up schemas, catalogues and routines. Throws
+  // DatabaseError with the database's text, after rolling back, when a
+  // statement fails. The default throws ArgumentError: a component without
+  // SQL need not offer it.
+  virtual void ExecuteScript(const std::string& sql);
+
  protected:
   // Called after the connection string changed: close the connection so
   // that the next use opens the new one.
