@@ -34,6 +34,10 @@ TESSELWRAPPER_API std::string NativeToManaged(const char* native);
 TESSELWRAPPER_API std::string NativeToManaged(const std::string& native);
 TESSELWRAPPER_API std::string ManagedToNative(const ManagedText& managed);
 TESSELWRAPPER_API std::string ManagedToNative(std::string_view managed);
+// A std::string or a literal would otherwise be ambiguous between the two
+// above. A null pointer gives an empty string.
+TESSELWRAPPER_API std::string ManagedToNative(const std::string& managed);
+TESSELWRAPPER_API std::string ManagedToNative(const char* managed);
 
 // NativeToManaged without a copy where none is needed: under a UTF-8 locale,
 // valid text is returned as a view of `native` itself; otherwise the converted

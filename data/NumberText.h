@@ -1,0 +1,53 @@
+// Numbers as text in the invariant culture: "." is the decimal separator,
+// there are no group separators, and the process locale is never consulted.
+// Private to the library; the table model, the backends and the bridge share
+// these so that a number reads and prints the same way everywhere.
+//
+// All functions are thread-safe and keep no state.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace Tessel::Data {
+
+// The shortest text that reads back as exactly `value`. With the number
+// written d.ddd x 10^e, the form is fixed-point for -5 < e < 15 ("0.1",
+// "0.0001", "100000000000000", "0.30000000000000004") and scientific
+// otherwise, with a signed exponent of at least two digits ("1E-05",
+// "1E+15", "1.2345678901234568E+17", "5E-324"). Zero is "0" or "-0"; the
+// rest are "NaN", "Infinity" and "-Infinity".
+std::string FormatDouble(double value);
+
+// FormatDouble appended to `out`, for loops that reuse one buffer.
+void AppendDouble(double value, std::string& out);
+
+enum class ParseOutcome {
+  Ok,
+  Malformed,   // not a number in the accepted form; the target is untouched
+  OutOfRange,  // a well-formed number the type cannot hold; target untouched
+};
+
+// Reads a decimal integer: optional ASCII white space around it, an optional
+// leading "+" or "-", then digits only ("12", " -7 ", "+3"; not "12.0",
+// "1,000", "0x10", "" or "- 1").
+ParseOutcome TryParseInt64(std::string_view text, std::int64_t& value) noexcept;
+
+// Reads a decimal floating point number: optional ASCII white space around
+// it, an optional sign, digits with at most one ".", an optional exponent
+// ("1.5", "-.5", "5.", "+2e-3", "1E+20"), or "NaN" or a signed "Infinity" in
+// any case. Rounds to the nearest double. A magnitude too
+// small for a double reads as zero of that sign; one too large is OutOfRange
+// rather than a silent infinity.
+ParseOutcome TryParseDouble(std::string_view text, double& value) noexcept;
+
+// The same, for callers that only need to know whether the text was taken.
+inline bool ParseInt64(std::string_view text, std::int64_t& value) noexcept {
+  return TryParseInt64(text, value) == ParseOutcome::Ok;
+}
+inline bool ParseDouble(std::string_view text, double& value) noexcept {
+  return TryParseDouble(text, value) == ParseOutcome::Ok;
+}
+
+}  // namespace Tessel::Data
