@@ -1,1 +1,253 @@
-// placeholder
+#include "tessel/postgres/PostgresConnect.h"
+
+#include <chrono>
+#include <cstdio>
+
+#include "TesselWrapper/Errors.h"
+#include "tessel/Backends.h"
+#include "tessel/NameLookup.h"
+#include "tessel/RoutineOutput.h"
+#include "tessel/postgres/Routines.h"
+#include "tessel/postgres/Schema.h"
+#include "tessel/postgres/Writer.h"
+
+namespace Tessel::Postgres {
+namespace {
+
+constexpr const char* kEnumCatalogue = "tessel_enum_tables";
+constexpr const char* kSolutionRoutine = "GetMaxSolnIdCaseId";
+constexpr const char* kExampleTable = "tessel_bulk_example";
+
+using Clock = std::chrono::steady_clock;
+
+std::string RowsText(std::size_t rows) {
+  return std::to_string(rows) + (rows == 1 ? " row" : " rows");
+}
+
+Failure ResultFailure(PGconn* conn, const ResultHandle& result) {
+  return FailureOf(conn, result.get());
+}
+
+bool Succeeded(const ResultHandle& result) {
+  return result && PQresultStatus(result.get()) == PGRES_COMMAND_OK;
+}
+
+}  // namespace
+
+template <typename Read>
+auto PostgresConnect::ReadWithReconnect(Read&& read) -> decltype(read()) {
+  const bool wasOpen = session_.IsOpen();
+  try {
+    return read();
+  } catch (const QueryError& e) {
+    session_.DropIfBroken();
+    if (!wasOpen || session_.IsOpen() || !e.Failure().connectionLost) throw;
+  }
+  try {
+    return read();
+  } catch (const QueryError&) {
+    session_.DropIfBroken();
+    throw;
+  }
+}
+
+PostgresConnect::PostgresConnect(const std::string& connect, const std::string& tableSet)
+    : session_(connect, tableSet.empty() ? kDefaultSchema : tableSet),
+      schema_(tableSet.empty() ? kDefaultSchema : tableSet) {
+  SetConnectionString(connect);
+}
+
+PostgresConnect::~PostgresConnect() = default;
+
+void PostgresConnect::OnConnectionStringChanged() {
+  shapes_.clear();
+  session_.SetConnectionString(ConnectionString().value_or(std::string()));
+}
+
+bool PostgresConnect::Test() {
+  try {
+    ReadWithReconnect([&] { return session_.Exec("SELECT 1", "the PostgreSQL server does not answer"); });
+  } catch (const QueryError& e) {
+    SetMessage(std::string(e.what()));
+    return false;
+  }
+  SetMessage("PostgreSQL server answers (schema " + Quoted(schema_) + ")");
+  return true;
+}
+
+std::shared_ptr<Data::DataTable> PostgresConnect::GetTable(const std::string& name) {
+  if (auto it = shapes_.find(name); it != shapes_.end()) return it->second->CloneShape();
+  const std::optional<TableShape> shape =
+      ReadWithReconnect([&] { return ReadTableShape(session_, schema_, name); });
+  if (!shape) return nullptr;
+  auto table = MakeDataTable(*shape, name);
+  shapes_.emplace(name, table);
+  return table->CloneShape();
+}
+
+bool PostgresConnect::IsEnumTable(const std::string& name) {
+  return ReadWithReconnect([&] {
+    const std::string context = "reading the enumeration tables of schema " + Quoted(schema_);
+    ResultHandle exists = session_.ExecParams(
+        "SELECT 1 FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+        "WHERE n.nspname = $1 AND c.relname = $2 AND c.relkind IN ('r', 'p', 'v', 'm', 'f')",
+        {schema_.c_str(), kEnumCatalogue}, context);
+    if (PQntuples(exists.get()) == 0) return false;
+    ResultHandle rows = session_.Exec(("SELECT name FROM " + QualifiedName(schema_, kEnumCatalogue) +
+                                       " WHERE name IS NOT NULL")
+                                          .c_str(),
+                                      context);
+    std::vector<std::string> names;
+    for (int i = 0; i < PQntuples(rows.get()); ++i) names.emplace_back(PQgetvalue(rows.get(), i, 0));
+    return PickByName(name, names).has_value();
+  });
+}
+
+std::optional<Failure> PostgresConnect::WriteInTransaction(const Data::DataTable& table,
+                                                           const std::string& schema) {
+  PGconn* conn = session_.Connection();
+  Transaction transaction(conn);
+  if (ResultHandle begin = transaction.Begin(); !Succeeded(begin)) return ResultFailure(conn, begin);
+  // The check runs in the transaction, just before the COPY, so that it sees
+  // the table as the write will (a concurrent change still fails the COPY
+  // with a schema SQLSTATE).
+  const std::optional<TableShape> shape = ReadTableShape(session_, schema, table.TableName(), false);
+  if (!shape)
+    return ClientFailure("table " + Quoted(table.TableName()) + " is no longer in schema " + Quoted(schema),
+                         true);
+  CopyPlan plan;
+  if (auto mismatch = PlanCopy(table, *shape, plan)) return mismatch;
+  if (auto failure = CopyRows(conn, plan, table)) return failure;
+  if (ResultHandle commit = transaction.Commit(); !Succeeded(commit)) return ResultFailure(conn, commit);
+  return std::nullopt;
+}
+
+bool PostgresConnect::BulkToTable(Data::DataTable& table, std::int64_t& executionTime) {
+  const auto start = Clock::now();
+  const std::size_t rows = table.Rows().Count();
+  std::optional<Failure> failure;
+  if (rows != 0) {
+    try {
+      failure = WriteInTransaction(table, schema_);
+    } catch (const QueryError& e) {
+      failure = e.Failure();
+    }
+    session_.DropIfBroken();  // a lost connection is reopened at the next use
+  }
+  executionTime += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  if (failure) {
+    if (IsSchemaChange(*failure)) shapes_.erase(table.TableName());
+    std::string message = "could not write table " + Quoted(table.TableName()) + ": " + DescribeFailure(*failure);
+    message += message.back() == '.' ? " " : ". ";
+    SetMessage(message + "Nothing of the table was written.");
+    return false;
+  }
+  SetMessage(RowsText(rows) + " written to table " + Quoted(table.TableName()));
+  return true;
+}
+
+std::int64_t PostgresConnect::BulkExample(std::int32_t iterations) {
+  try {
+    // A temporary table lives in the session's own schema, so that
+    // concurrent probes never meet.
+    session_.Exec("DROP TABLE IF EXISTS pg_temp.tessel_bulk_example; "
+                  "CREATE TEMP TABLE tessel_bulk_example (id int8 NOT NULL, a int8, b int8, "
+                  "x float8, y float8, stamp timestamp, label text, note text)",
+                  "preparing the bulk example");
+    ResultHandle temp = session_.Exec(
+        "SELECT nspname FROM pg_catalog.pg_namespace WHERE oid = pg_catalog.pg_my_temp_schema()",
+        "preparing the bulk example");
+    const std::string tempSchema = PQgetvalue(temp.get(), 0, 0);
+    const std::optional<TableShape> shape = ReadTableShape(session_, tempSchema, kExampleTable);
+    if (!shape) throw DatabaseError("the bulk example's temporary table vanished");
+    auto table = MakeDataTable(*shape, kExampleTable);
+
+    const Data::DateTime base(2000, 1, 1);
+    char text[32];
+    for (std::int32_t i = 0; i < iterations; ++i) {
+      Data::DataRow row = table->NewRow();
+      row.Set(std::size_t{0}, std::int64_t{i});
+      row.Set(std::size_t{1}, std::int64_t{i} * 7);
+      row.Set(std::size_t{2}, -std::int64_t{i});
+      row.Set(std::size_t{3}, i * 0.5);
+      row.Set(std::size_t{4}, i / 3.0);
+      row.Set(std::size_t{5}, Data::DateTime(base.Ticks() + std::int64_t{i} * Data::DateTime::kTicksPerSecond));
+      int n = std::snprintf(text, sizeof text, "label %d", static_cast<int>(i));
+      row.Set(std::size_t{6}, std::string_view(text, static_cast<std::size_t>(n)));
+      n = std::snprintf(text, sizeof text, "note number %d", static_cast<int>(i));
+      row.Set(std::size_t{7}, std::string_view(text, static_cast<std::size_t>(n)));
+      table->Rows().Add(row);
+    }
+
+    const auto start = Clock::now();
+    const std::optional<Failure> failure = WriteInTransaction(*table, tempSchema);
+    const auto elapsed = Clock::now() - start;
+    session_.DropIfBroken();
+    if (failure) ThrowDatabaseError(*failure, "bulk example");
+    session_.Exec("DROP TABLE IF EXISTS pg_temp.tessel_bulk_example", "cleaning up after the bulk example");
+    SetMessage(RowsText(table->Rows().Count()) + " written to the bulk example's temporary table");
+    return std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
+  } catch (const QueryError&) {
+    session_.DropIfBroken();
+    throw;
+  }
+}
+
+std::shared_ptr<Data::DbParameter> PostgresConnect::NewDbParameter(const std::string& name,
+                                                                   Data::DbType type, std::int32_t size,
+                                                                   Data::ParameterDirection direction,
+                                                                   Data::Value value) {
+  return std::make_shared<Data::DbParameter>(name, type, size, direction, std::move(value));
+}
+
+std::int32_t PostgresConnect::ExecuteStoredProcedure(
+    const std::string& procName, std::vector<std::shared_ptr<Data::DbParameter>>& parameters,
+    ManagedText& output) {
+  RoutineRow row;
+  std::string routineName = procName;
+  try {
+    const std::optional<Routine> routine = FindRoutine(session_, schema_, procName);
+    if (!routine) {
+      SetMessage("no routine " + Quoted(procName) + " in schema " + Quoted(schema_));
+      return -1;
+    }
+    routineName = routine->name;
+    ResultHandle result = CallRoutine(session_, *routine, parameters);
+    row = FirstRow(result.get());
+  } catch (const QueryError& e) {
+    session_.DropIfBroken();
+    SetMessage("routine " + Quoted(routineName) + " failed: " + DescribeError(e.Failure()));
+    return -1;
+  }
+  output = FormatRoutineOutput(row);
+  SetMessage("routine " + Quoted(routineName) + " completed");
+  return RoutineResultCode(row);
+}
+
+std::shared_ptr<Data::DataTable> PostgresConnect::GetMaxSolnIdCaseId(const std::string& modelDir) {
+  return ReadWithReconnect([&]() -> std::shared_ptr<Data::DataTable> {
+    const std::optional<Routine> routine = FindRoutine(session_, schema_, kSolutionRoutine);
+    if (!routine) return nullptr;
+    std::vector<std::shared_ptr<Data::DbParameter>> arguments{std::make_shared<Data::DbParameter>(
+        std::string(), Data::DbType::String, static_cast<std::int32_t>(modelDir.size()),
+        Data::ParameterDirection::Input, Data::Value(modelDir))};
+    ResultHandle result = CallRoutine(session_, *routine, arguments);
+    return ResultTable(result.get(), routine->name);
+  });
+}
+
+void PostgresConnect::ExecuteScript(const std::string& sql) {
+  shapes_.clear();  // a script may change any table
+  try {
+    session_.Exec(sql.c_str(), "script");
+  } catch (const QueryError&) {
+    session_.DropIfBroken();
+    throw;
+  }
+}
+
+std::shared_ptr<DbConnect> CreatePostgresConnect(const std::string& connect, const std::string& tableSet) {
+  return std::make_shared<PostgresConnect>(connect, tableSet);
+}
+
+}  // namespace Tessel::Postgres

@@ -1,1 +1,254 @@
-// placeholder
+#include "tessel/sqlite/SqliteConnect.h"
+
+#include <chrono>
+#include <cstdio>
+#include <set>
+
+#include "TesselWrapper/Errors.h"
+#include "tessel/Backends.h"
+#include "tessel/ConnectionString.h"
+#include "tessel/NameLookup.h"
+#include "tessel/RoutineOutput.h"
+#include "tessel/sqlite/Errors.h"
+#include "tessel/sqlite/Routines.h"
+#include "tessel/sqlite/Writer.h"
+
+namespace Tessel::Sqlite {
+namespace {
+
+constexpr const char* kDefaultSchema = "main";
+constexpr const char* kEnumCatalogue = "tessel_enum_tables";
+constexpr const char* kSolutionRoutine = "GetMaxSolnIdCaseId";
+constexpr const char* kExampleTable = "tessel_bulk_example";
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+using Clock = std::chrono::steady_clock;
+
+Data::DataColumn MakeColumn(std::string name, Data::DataType type, bool allowNull = true) {
+  Data::DataColumn column;
+  column.ColumnName = std::move(name);
+  column.Type = type;
+  column.AllowDBNull = allowNull;
+  return column;
+}
+
+// The narrowest of Int64, Double and String that holds every value of a
+// result column.
+Data::DataType ResultColumnType(const std::vector<std::vector<Data::Value>>& rows, std::size_t column) {
+  bool integers = true;
+  for (const auto& row : rows) {
+    const auto& value = row[column].Get();
+    if (std::holds_alternative<Data::DBNullType>(value) || std::holds_alternative<std::int64_t>(value)) continue;
+    if (!std::holds_alternative<double>(value)) return Data::DataType::String;
+    integers = false;
+  }
+  return integers ? Data::DataType::Int64 : Data::DataType::Double;
+}
+
+}  // namespace
+
+SqliteConnect::SqliteConnect(const std::string& connect, const std::string& tableSet)
+    : schema_(tableSet.empty() ? kDefaultSchema : tableSet) {
+  ParseSqliteConnectionString(connect);  // refuse a malformed string now, not at first use
+  SetConnectionString(connect);
+}
+
+SqliteConnect::~SqliteConnect() = default;
+
+void SqliteConnect::OnConnectionStringChanged() {
+  shapes_.Clear();
+  tableSetChecked_ = false;
+  db_.reset();
+  path_.clear();
+}
+
+sqlite3* SqliteConnect::Db() {
+  if (db_) return db_.get();
+  const SqliteTarget target = ParseSqliteConnectionString(ConnectionString().value_or(std::string()));
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(target.path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  DbHandle db(raw);  // closes a handle that failed to open, too
+  if (rc != SQLITE_OK) ThrowDatabaseError(db.get(), rc, "could not open SQLite database " + Quoted(target.path));
+  sqlite3_extended_result_codes(db.get(), 1);
+  sqlite3_busy_timeout(db.get(), target.busyTimeoutMs);
+  db_ = std::move(db);
+  path_ = target.path;
+  return db_.get();
+}
+
+sqlite3* SqliteConnect::DbWithTableSet() {
+  sqlite3* db = Db();
+  if (!tableSetChecked_) {
+    if (!SchemaExists(db, schema_))
+      throw ArgumentError("table set " + Quoted(schema_) + " is not a database of SQLite connection " +
+                          Quoted(path_) + " (use main, temp or the name of an attached database)");
+    tableSetChecked_ = true;
+  }
+  return db;
+}
+
+bool SqliteConnect::Test() {
+  try {
+    sqlite3* db = Db();
+    // Reading the schema, unlike a bare SELECT 1, finds a file that is no
+    // database (or is encrypted, or damaged in its first page).
+    const std::string context = "SQLite database " + Quoted(path_) + " does not answer";
+    StmtHandle stmt = Prepare(db, "SELECT count(*) FROM sqlite_master", context);
+    const int rc = sqlite3_step(stmt.get());
+    if (rc != SQLITE_ROW) ThrowDatabaseError(db, rc, context);
+    stmt.reset();
+    DbWithTableSet();
+    SetMessage("SQLite database " + Quoted(path_) + " answers");
+    return true;
+  } catch (const DatabaseError& e) {
+    SetMessage(std::string(e.what()));
+  } catch (const ArgumentError& e) {
+    if (!db_) throw;  // a connection string that is no SQLite form
+    SetMessage(std::string(e.what()));
+  }
+  return false;
+}
+
+std::shared_ptr<Data::DataTable> SqliteConnect::GetTable(const std::string& name) {
+  sqlite3* db = DbWithTableSet();
+  return shapes_.Get(db, schema_, name);
+}
+
+bool SqliteConnect::IsEnumTable(const std::string& name) {
+  sqlite3* db = DbWithTableSet();
+  if (!RelationExists(db, schema_, kEnumCatalogue)) return false;
+  const std::string context = "could not read the enumeration tables of " + Quoted(schema_);
+  StmtHandle stmt = Prepare(db,
+                            "SELECT name FROM " + QuoteIdentifier(schema_) + "." + QuoteIdentifier(kEnumCatalogue) +
+                                " WHERE name IS NOT NULL",
+                            context);
+  std::vector<std::string> names;
+  int rc;
+  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW)
+    names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
+  if (rc != SQLITE_DONE) ThrowDatabaseError(db, rc, context);
+  return PickByName(name, names).has_value();
+}
+
+bool SqliteConnect::BulkToTable(Data::DataTable& table, std::int64_t& executionTime) {
+  const auto start = Clock::now();
+  sqlite3* db = DbWithTableSet();
+  const WriteResult result = WriteTable(db, schema_, table);
+  if (!result.ok && result.message.find(kSchemaChange) != std::string::npos) shapes_.Clear();
+  SetMessage(result.message);
+  executionTime += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  return result.ok;
+}
+
+std::int64_t SqliteConnect::BulkExample(std::int32_t iterations) {
+  sqlite3* db = Db();
+  auto table = Data::DataTable::Create(kExampleTable);
+  table->AddColumn(MakeColumn("id", Data::DataType::Int64, false));
+  table->AddColumn(MakeColumn("value", Data::DataType::Double));
+  table->AddColumn(MakeColumn("label", Data::DataType::String));
+  table->AddColumn(MakeColumn("stamp", Data::DataType::DateTime));
+  const Data::DateTime base(2000, 1, 1);
+  char label[32];
+  for (std::int32_t i = 0; i < iterations; ++i) {
+    Data::DataRow row = table->NewRow();
+    row.Set(std::size_t{0}, std::int64_t{i});
+    row.Set(std::size_t{1}, i * 0.5);
+    const int n = std::snprintf(label, sizeof label, "row %d", static_cast<int>(i));
+    row.Set(std::size_t{2}, std::string_view(label, static_cast<std::size_t>(n)));
+    row.Set(std::size_t{3}, Data::DateTime(base.Ticks() + std::int64_t{i} * Data::DateTime::kTicksPerSecond));
+    table->Rows().Add(row);
+  }
+
+  Execute(db, "DROP TABLE IF EXISTS temp.tessel_bulk_example", "could not prepare the bulk example");
+  Execute(db, "CREATE TEMP TABLE tessel_bulk_example (id INTEGER NOT NULL, value REAL, label TEXT, stamp DATETIME)",
+          "could not prepare the bulk example");
+  const auto start = Clock::now();
+  const WriteResult result = WriteTable(db, "temp", *table);
+  const auto elapsed = Clock::now() - start;
+  Execute(db, "DROP TABLE IF EXISTS temp.tessel_bulk_example", "could not clean up after the bulk example");
+  if (!result.ok) throw DatabaseError("bulk example failed: " + result.message);
+  SetMessage(result.message);
+  return std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
+}
+
+std::shared_ptr<Data::DbParameter> SqliteConnect::NewDbParameter(const std::string& name, Data::DbType type,
+                                                                 std::int32_t size,
+                                                                 Data::ParameterDirection direction,
+                                                                 Data::Value value) {
+  return std::make_shared<Data::DbParameter>(name, type, size, direction, std::move(value));
+}
+
+std::int32_t SqliteConnect::ExecuteStoredProcedure(const std::string& procName,
+                                                   std::vector<std::shared_ptr<Data::DbParameter>>& parameters,
+                                                   ManagedText& output) {
+  sqlite3* db = DbWithTableSet();
+  std::optional<Routine> routine;
+  try {
+    routine = FindRoutine(db, schema_, procName);
+  } catch (const DatabaseError& e) {
+    SetMessage(std::string(e.what()));
+    return -1;
+  }
+  if (!routine) {
+    SetMessage("no routine " + Quoted(procName) + " in table set " + Quoted(schema_) +
+               " (routines are the rows of its table tessel_procedures)");
+    return -1;
+  }
+  const RoutineResult result = RunRoutine(db, *routine, RoutineArguments{&parameters, nullptr}, false);
+  if (!result.ok) {
+    SetMessage(result.message);
+    return -1;
+  }
+  RoutineRow row;
+  if (!result.rows.empty()) {
+    row.names = result.columns;
+    row.values = result.rows.front();
+  }
+  output = FormatRoutineOutput(row);
+  SetMessage("routine " + Quoted(routine->name) + " completed");
+  return RoutineResultCode(row);
+}
+
+std::shared_ptr<Data::DataTable> SqliteConnect::GetMaxSolnIdCaseId(const std::string& modelDir) {
+  sqlite3* db = DbWithTableSet();
+  const std::optional<Routine> routine = FindRoutine(db, schema_, kSolutionRoutine);
+  if (!routine) return nullptr;
+  const Data::Value directory(modelDir);
+  const RoutineResult result = RunRoutine(db, *routine, RoutineArguments{nullptr, &directory}, true);
+  if (!result.ok) throw DatabaseError(result.message, result.errorCode);
+
+  auto table = Data::DataTable::Create(routine->name);
+  std::set<std::string> used;
+  for (std::size_t c = 0; c < result.columns.size(); ++c) {
+    // Two result columns of one name would collide in the table; the later
+    // one gets a numbered name instead of being lost.
+    std::string name = result.columns[c];
+    for (int n = 2; !used.insert(name).second; ++n) name = result.columns[c] + "_" + std::to_string(n);
+    table->AddColumn(MakeColumn(std::move(name), ResultColumnType(result.rows, c)));
+  }
+  for (const auto& values : result.rows) {
+    Data::DataRow row = table->NewRow();
+    for (std::size_t c = 0; c < values.size(); ++c) row.Set(c, values[c].View());
+    table->Rows().Add(row);
+  }
+  return table;
+}
+
+void SqliteConnect::ExecuteScript(const std::string& sql) {
+  sqlite3* db = DbWithTableSet();
+  shapes_.Clear();
+  Transaction transaction(db);
+  int rc = transaction.Begin();
+  if (rc != SQLITE_OK) ThrowDatabaseError(db, rc, "could not start the script's transaction");
+  rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) ThrowDatabaseError(db, rc, "script failed");
+  rc = transaction.Commit();
+  if (rc != SQLITE_OK) ThrowDatabaseError(db, rc, "could not commit the script");
+}
+
+std::shared_ptr<DbConnect> CreateSqliteConnect(const std::string& connect, const std::string& tableSet) {
+  return std::make_shared<SqliteConnect>(connect, tableSet);
+}
+
+}  // namespace Tessel::Sqlite

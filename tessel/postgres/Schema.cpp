@@ -1,0 +1,170 @@
+#include "tessel/postgres/Schema.h"
+
+#include <charconv>
+
+#include "tessel/NameLookup.h"
+#include "tessel/postgres/DefaultLiteral.h"
+#include "tessel/postgres/TypeMap.h"
+
+namespace Tessel::Postgres {
+namespace {
+
+constexpr const char* kTablesSql =
+    "SELECT c.oid, c.relname FROM pg_catalog.pg_class c "
+    "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+    "WHERE n.nspname = $1 AND c.relkind IN ('r', 'p')";
+
+// A domain column is read and written as its base type.
+constexpr const char* kColumnsSql =
+    "SELECT a.attname, a.attnum, "
+    "CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE a.atttypid END, "
+    "pg_catalog.format_type(a.atttypid, a.atttypmod), a.attnotnull, a.attidentity <> '', "
+    "a.attgenerated = 's', pg_catalog.pg_get_expr(d.adbin, d.adrelid) "
+    "FROM pg_catalog.pg_attribute a "
+    "JOIN pg_catalog.pg_type t ON t.oid = a.atttypid "
+    "LEFT JOIN pg_catalog.pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
+    "WHERE a.attrelid = $1 AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum";
+
+// Unique indexes back primary keys and unique constraints alike. Partial and
+// expression indexes are left out: the table model cannot check them, and a
+// rule stricter than the database's would refuse rows the database takes.
+constexpr const char* kKeysSql =
+    "SELECT i.indisprimary, i.indkey FROM pg_catalog.pg_index i "
+    "WHERE i.indrelid = $1 AND i.indisunique AND i.indisvalid "
+    "AND i.indpred IS NULL AND i.indexprs IS NULL "
+    "ORDER BY i.indisprimary DESC, i.indexrelid";
+
+std::string_view Cell(const PGresult* result, int row, int column) {
+  return {PQgetvalue(result, row, column), static_cast<std::size_t>(PQgetlength(result, row, column))};
+}
+
+bool IsTrue(const PGresult* result, int row, int column) {
+  return Cell(result, row, column) == "t";
+}
+
+std::vector<int> ParseNumbers(std::string_view text) {  // int2vector: "1 3"
+  std::vector<int> numbers;
+  const char* p = text.data();
+  const char* end = p + text.size();
+  while (p < end) {
+    if (*p == ' ') {
+      ++p;
+      continue;
+    }
+    int value = 0;
+    auto [next, ec] = std::from_chars(p, end, value);
+    if (ec != std::errc()) break;
+    numbers.push_back(value);
+    p = next;
+  }
+  return numbers;
+}
+
+Data::DataColumn MakeColumn(const ServerColumn& server) {
+  Data::DataColumn column;
+  column.ColumnName = server.name;
+  column.Type = DataTypeOf(server.type);
+  column.AllowDBNull = !server.notNull;
+  column.DatabaseType = server.declaredType;
+  column.Generated = server.identity;
+  if (!server.identity && server.defaultExpression) {
+    const ParsedDefault parsed = ParseDefaultExpression(*server.defaultExpression);
+    if (parsed.kind == ParsedDefault::Kind::Literal) {
+      if (auto value = LiteralValue(column.Type, parsed.text)) {
+        column.DefaultValue = std::move(*value);
+      } else {
+        column.Generated = true;  // the server can fill it; the model cannot hold it
+      }
+    } else if (parsed.kind == ParsedDefault::Kind::Expression) {
+      column.Generated = true;
+    }
+  }
+  return column;
+}
+
+}  // namespace
+
+std::string QualifiedName(std::string_view schema, std::string_view name) {
+  return QuoteIdentifier(schema) + "." + QuoteIdentifier(name);
+}
+
+std::optional<TableShape> ReadTableShape(Session& session, const std::string& schema,
+                                         std::string_view name, bool withKeys) {
+  const std::string context = "reading the tables of schema " + Quoted(schema);
+  ResultHandle tables = session.ExecParams(kTablesSql, {schema.c_str()}, context);
+  std::vector<std::string> names;
+  names.reserve(PQntuples(tables.get()));
+  for (int i = 0; i < PQntuples(tables.get()); ++i) names.emplace_back(Cell(tables.get(), i, 1));
+  const std::optional<std::string> picked = PickByName(name, names);
+  if (!picked) return std::nullopt;
+
+  TableShape shape;
+  shape.schema = schema;
+  shape.name = *picked;
+  std::string relation;
+  for (int i = 0; i < PQntuples(tables.get()); ++i) {
+    if (names[i] == *picked) {
+      relation = PQgetvalue(tables.get(), i, 0);
+      break;
+    }
+  }
+  shape.relation = static_cast<Oid>(std::stoul(relation));
+
+  const std::string columnsContext = "reading the columns of table " + Quoted(shape.name);
+  ResultHandle columns = session.ExecParams(kColumnsSql, {relation.c_str()}, columnsContext);
+  const PGresult* c = columns.get();
+  for (int i = 0; i < PQntuples(c); ++i) {
+    ServerColumn column;
+    column.name = Cell(c, i, 0);
+    column.number = std::stoi(PQgetvalue(c, i, 1));
+    column.type = static_cast<Oid>(std::stoul(PQgetvalue(c, i, 2)));
+    column.declaredType = Cell(c, i, 3);
+    column.notNull = IsTrue(c, i, 4);
+    column.identity = IsTrue(c, i, 5);
+    column.storedGenerated = IsTrue(c, i, 6);
+    if (!PQgetisnull(c, i, 7)) column.defaultExpression = std::string(Cell(c, i, 7));
+    shape.columns.push_back(std::move(column));
+  }
+
+  if (withKeys) {
+    ResultHandle keys = session.ExecParams(kKeysSql, {relation.c_str()}, columnsContext);
+    for (int i = 0; i < PQntuples(keys.get()); ++i) {
+      UniqueKey key;
+      key.isPrimaryKey = IsTrue(keys.get(), i, 0);
+      key.columnNumbers = ParseNumbers(Cell(keys.get(), i, 1));
+      shape.keys.push_back(std::move(key));
+    }
+  }
+  return shape;
+}
+
+std::shared_ptr<Data::DataTable> MakeDataTable(const TableShape& shape, std::string tableName) {
+  auto table = Data::DataTable::Create(std::move(tableName));
+  std::vector<std::pair<int, std::size_t>> indexOfNumber;  // attnum -> model column
+  for (const ServerColumn& server : shape.columns) {
+    if (server.storedGenerated) continue;
+    indexOfNumber.emplace_back(server.number, table->AddColumn(MakeColumn(server)));
+  }
+  std::vector<std::vector<std::size_t>> added;
+  for (const UniqueKey& key : shape.keys) {
+    std::vector<std::size_t> columns;
+    for (int number : key.columnNumbers) {
+      for (const auto& [attnum, index] : indexOfNumber) {
+        if (attnum == number) {
+          columns.push_back(index);
+          break;
+        }
+      }
+    }
+    // A key over a stored generated column cannot be checked without it.
+    if (columns.size() != key.columnNumbers.size() || columns.empty()) continue;
+    bool duplicate = false;
+    for (const auto& existing : added) duplicate = duplicate || existing == columns;
+    if (duplicate) continue;
+    added.push_back(columns);
+    table->AddUniqueConstraint(std::move(columns), key.isPrimaryKey);
+  }
+  return table;
+}
+
+}  // namespace Tessel::Postgres

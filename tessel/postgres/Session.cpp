@@ -1,0 +1,62 @@
+#include "tessel/postgres/Session.h"
+
+#include "tessel/NameLookup.h"
+
+namespace Tessel::Postgres {
+
+void Session::SetConnectionString(std::string connect) {
+  Close();
+  connect_ = std::move(connect);
+}
+
+PGconn* Session::Connection() {
+  if (conn_) return conn_.get();
+  // libpq reads the arrays in order, so a setting placed before the expanded
+  // connection string is only a default (the string's own connect_timeout
+  // wins), while one placed after it always holds.
+  const char* const keywords[] = {"connect_timeout", "fallback_application_name", "dbname",
+                                  "client_encoding", nullptr};
+  const char* const values[] = {"10", "tessel", connect_.c_str(), "UTF8", nullptr};
+  ConnHandle conn(PQconnectdbParams(keywords, values, /*expand_dbname=*/1));
+  if (!conn) ThrowDatabaseError(ClientFailure("out of memory"), "connecting to the PostgreSQL server");
+  if (PQstatus(conn.get()) != CONNECTION_OK)
+    ThrowDatabaseError(FailureOf(conn.get(), nullptr), "connecting to the PostgreSQL server");
+  // The search path is a list of identifiers: the schema goes quoted, and as
+  // a parameter, so that no name can be read as anything else.
+  const std::string searchPath =
+      QuoteIdentifier(schema_) + (schema_ == "public" ? std::string() : std::string(", public"));
+  const char* const setup[] = {searchPath.c_str()};
+  ResultHandle set(PQexecParams(conn.get(),
+                                "SELECT pg_catalog.set_config('search_path', $1, false), "
+                                "pg_catalog.set_config('DateStyle', 'ISO, YMD', false)",
+                                1, nullptr, setup, nullptr, nullptr, 0));
+  if (!set || PQresultStatus(set.get()) != PGRES_TUPLES_OK)
+    ThrowDatabaseError(FailureOf(conn.get(), set.get()), "setting up the PostgreSQL session");
+  conn_ = std::move(conn);
+  return conn_.get();
+}
+
+void Session::DropIfBroken() noexcept {
+  if (conn_ && PQstatus(conn_.get()) != CONNECTION_OK) conn_.reset();
+}
+
+ResultHandle Session::Checked(ResultHandle result, std::string_view context) {
+  const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
+  if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
+  ThrowDatabaseError(FailureOf(conn_.get(), result.get()), context);
+}
+
+ResultHandle Session::Exec(const char* sql, std::string_view context) {
+  PGconn* conn = Connection();
+  return Checked(ResultHandle(PQexec(conn, sql)), context);
+}
+
+ResultHandle Session::ExecParams(const std::string& sql, const std::vector<const char*>& params,
+                                 std::string_view context) {
+  PGconn* conn = Connection();
+  return Checked(ResultHandle(PQexecParams(conn, sql.c_str(), static_cast<int>(params.size()),
+                                           nullptr, params.data(), nullptr, nullptr, 0)),
+                 context);
+}
+
+}  // namespace Tessel::Postgres

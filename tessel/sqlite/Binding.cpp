@@ -1,0 +1,119 @@
+#include "tessel/sqlite/Binding.h"
+
+#include <cstdint>
+#include <string>
+#include <variant>
+
+namespace Tessel::Sqlite {
+namespace {
+
+// Days from 0001-01-01 to 1970-01-01 in the proleptic Gregorian calendar.
+constexpr std::int64_t kDaysBeforeEpoch = 719'162;
+
+struct CivilDate {
+  std::int64_t year;
+  unsigned month;
+  unsigned day;
+};
+
+// Howard Hinnant's days-to-civil algorithm, for days counted from 1970-01-01.
+constexpr CivilDate CivilFromDays(std::int64_t z) noexcept {
+  z += 719'468;
+  const std::int64_t era = (z >= 0 ? z : z - 146'096) / 146'097;
+  const auto doe = static_cast<unsigned>(z - era * 146'097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36'524 - doe / 146'096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned day = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
+  return {static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0), month, day};
+}
+
+char* PutDigits(char* p, std::int64_t value, int width) noexcept {
+  for (int i = width - 1; i >= 0; --i) {
+    p[i] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  }
+  return p + width;
+}
+
+const char kEmpty[] = "";
+
+}  // namespace
+
+std::size_t FormatIsoDateTime(Data::DateTime value, char (&out)[kIsoDateTimeCapacity]) noexcept {
+  const std::int64_t ticks = value.Ticks();
+  const std::int64_t days = ticks / Data::DateTime::kTicksPerDay;
+  const std::int64_t dayTicks = ticks % Data::DateTime::kTicksPerDay;
+  const std::int64_t seconds = dayTicks / Data::DateTime::kTicksPerSecond;
+  const std::int64_t fraction = dayTicks % Data::DateTime::kTicksPerSecond;
+  const CivilDate date = CivilFromDays(days - kDaysBeforeEpoch);
+
+  char* p = out;
+  p = PutDigits(p, date.year, 4);
+  *p++ = '-';
+  p = PutDigits(p, date.month, 2);
+  *p++ = '-';
+  p = PutDigits(p, date.day, 2);
+  *p++ = ' ';
+  p = PutDigits(p, seconds / 3600, 2);
+  *p++ = ':';
+  p = PutDigits(p, seconds / 60 % 60, 2);
+  *p++ = ':';
+  p = PutDigits(p, seconds % 60, 2);
+  if (fraction != 0) {
+    *p++ = '.';
+    char* digits = p;
+    p = PutDigits(p, fraction, 7);
+    while (p > digits + 3 && p[-1] == '0') --p;
+  }
+  return static_cast<std::size_t>(p - out);
+}
+
+int BindArgument(sqlite3_stmt* stmt, int index, const Data::Value& value, Data::DbType type) {
+  const auto& v = value.Get();
+  if (std::holds_alternative<Data::DBNullType>(v)) return sqlite3_bind_null(stmt, index);
+  if (const bool* b = std::get_if<bool>(&v)) return sqlite3_bind_int64(stmt, index, *b ? 1 : 0);
+  if (const auto* i32 = std::get_if<std::int32_t>(&v)) return sqlite3_bind_int64(stmt, index, *i32);
+  if (const auto* i64 = std::get_if<std::int64_t>(&v)) return sqlite3_bind_int64(stmt, index, *i64);
+  if (const double* d = std::get_if<double>(&v)) {
+    if (type == Data::DbType::Date || type == Data::DbType::DateTime || type == Data::DbType::DateTime2) {
+      char text[kIsoDateTimeCapacity];
+      const std::size_t n = FormatIsoDateTime(Data::DateTime::FromOADate(*d), text);
+      return sqlite3_bind_text(stmt, index, text, static_cast<int>(n), SQLITE_TRANSIENT);
+    }
+    return sqlite3_bind_double(stmt, index, *d);
+  }
+  if (const auto* s = std::get_if<std::string>(&v))
+    return sqlite3_bind_text64(stmt, index, s->empty() ? kEmpty : s->data(), s->size(), SQLITE_STATIC, SQLITE_UTF8);
+  if (const auto* date = std::get_if<Data::DateTime>(&v)) {
+    char text[kIsoDateTimeCapacity];
+    const std::size_t n = FormatIsoDateTime(*date, text);
+    return sqlite3_bind_text(stmt, index, text, static_cast<int>(n), SQLITE_TRANSIENT);
+  }
+  const auto& bytes = std::get<Data::Bytes>(v);
+  if (bytes.empty()) return sqlite3_bind_zeroblob(stmt, index, 0);
+  return sqlite3_bind_blob64(stmt, index, bytes.data(), bytes.size(), SQLITE_STATIC);
+}
+
+Data::Value ColumnValue(sqlite3_stmt* stmt, int column) {
+  switch (sqlite3_column_type(stmt, column)) {
+    case SQLITE_INTEGER:
+      return Data::Value(static_cast<std::int64_t>(sqlite3_column_int64(stmt, column)));
+    case SQLITE_FLOAT:
+      return Data::Value(sqlite3_column_double(stmt, column));
+    case SQLITE_TEXT: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+      return Data::Value(std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column))));
+    }
+    case SQLITE_BLOB: {
+      const auto* data = static_cast<const std::uint8_t*>(sqlite3_column_blob(stmt, column));
+      const auto size = static_cast<std::size_t>(sqlite3_column_bytes(stmt, column));
+      return Data::Value(data ? Data::Bytes(data, data + size) : Data::Bytes());
+    }
+    default:
+      return Data::Value();
+  }
+}
+
+}  // namespace Tessel::Sqlite

@@ -1,0 +1,153 @@
+#include "tessel/sqlite/Errors.h"
+
+#include <sqlite3.h>
+
+#include <iterator>
+
+#include "TesselWrapper/Errors.h"
+#include "TesselWrapper/component/DbConnect.h"
+
+namespace Tessel::Sqlite {
+namespace {
+
+struct CodeName {
+  int code;
+  const char* name;
+};
+
+// The primary codes, and the extended codes a caller is likely to meet on
+// this backend's paths (constraints, locks, opening, read-only files).
+constexpr CodeName kCodeNames[] = {
+    {SQLITE_OK, "SQLITE_OK"},
+    {SQLITE_ERROR, "SQLITE_ERROR"},
+    {SQLITE_INTERNAL, "SQLITE_INTERNAL"},
+    {SQLITE_PERM, "SQLITE_PERM"},
+    {SQLITE_ABORT, "SQLITE_ABORT"},
+    {SQLITE_BUSY, "SQLITE_BUSY"},
+    {SQLITE_LOCKED, "SQLITE_LOCKED"},
+    {SQLITE_NOMEM, "SQLITE_NOMEM"},
+    {SQLITE_READONLY, "SQLITE_READONLY"},
+    {SQLITE_INTERRUPT, "SQLITE_INTERRUPT"},
+    {SQLITE_IOERR, "SQLITE_IOERR"},
+    {SQLITE_CORRUPT, "SQLITE_CORRUPT"},
+    {SQLITE_NOTFOUND, "SQLITE_NOTFOUND"},
+    {SQLITE_FULL, "SQLITE_FULL"},
+    {SQLITE_CANTOPEN, "SQLITE_CANTOPEN"},
+    {SQLITE_PROTOCOL, "SQLITE_PROTOCOL"},
+    {SQLITE_EMPTY, "SQLITE_EMPTY"},
+    {SQLITE_SCHEMA, "SQLITE_SCHEMA"},
+    {SQLITE_TOOBIG, "SQLITE_TOOBIG"},
+    {SQLITE_CONSTRAINT, "SQLITE_CONSTRAINT"},
+    {SQLITE_MISMATCH, "SQLITE_MISMATCH"},
+    {SQLITE_MISUSE, "SQLITE_MISUSE"},
+    {SQLITE_NOLFS, "SQLITE_NOLFS"},
+    {SQLITE_AUTH, "SQLITE_AUTH"},
+    {SQLITE_FORMAT, "SQLITE_FORMAT"},
+    {SQLITE_RANGE, "SQLITE_RANGE"},
+    {SQLITE_NOTADB, "SQLITE_NOTADB"},
+    {SQLITE_NOTICE, "SQLITE_NOTICE"},
+    {SQLITE_WARNING, "SQLITE_WARNING"},
+    {SQLITE_ROW, "SQLITE_ROW"},
+    {SQLITE_DONE, "SQLITE_DONE"},
+    {SQLITE_BUSY_RECOVERY, "SQLITE_BUSY_RECOVERY"},
+    {SQLITE_BUSY_SNAPSHOT, "SQLITE_BUSY_SNAPSHOT"},
+    {SQLITE_BUSY_TIMEOUT, "SQLITE_BUSY_TIMEOUT"},
+    {SQLITE_LOCKED_SHAREDCACHE, "SQLITE_LOCKED_SHAREDCACHE"},
+    {SQLITE_LOCKED_VTAB, "SQLITE_LOCKED_VTAB"},
+    {SQLITE_CANTOPEN_NOTEMPDIR, "SQLITE_CANTOPEN_NOTEMPDIR"},
+    {SQLITE_CANTOPEN_ISDIR, "SQLITE_CANTOPEN_ISDIR"},
+    {SQLITE_CANTOPEN_FULLPATH, "SQLITE_CANTOPEN_FULLPATH"},
+    {SQLITE_READONLY_RECOVERY, "SQLITE_READONLY_RECOVERY"},
+    {SQLITE_READONLY_CANTLOCK, "SQLITE_READONLY_CANTLOCK"},
+    {SQLITE_READONLY_ROLLBACK, "SQLITE_READONLY_ROLLBACK"},
+    {SQLITE_READONLY_DBMOVED, "SQLITE_READONLY_DBMOVED"},
+    {SQLITE_READONLY_DIRECTORY, "SQLITE_READONLY_DIRECTORY"},
+    {SQLITE_ABORT_ROLLBACK, "SQLITE_ABORT_ROLLBACK"},
+    {SQLITE_CONSTRAINT_CHECK, "SQLITE_CONSTRAINT_CHECK"},
+    {SQLITE_CONSTRAINT_COMMITHOOK, "SQLITE_CONSTRAINT_COMMITHOOK"},
+    {SQLITE_CONSTRAINT_FOREIGNKEY, "SQLITE_CONSTRAINT_FOREIGNKEY"},
+    {SQLITE_CONSTRAINT_FUNCTION, "SQLITE_CONSTRAINT_FUNCTION"},
+    {SQLITE_CONSTRAINT_NOTNULL, "SQLITE_CONSTRAINT_NOTNULL"},
+    {SQLITE_CONSTRAINT_PRIMARYKEY, "SQLITE_CONSTRAINT_PRIMARYKEY"},
+    {SQLITE_CONSTRAINT_TRIGGER, "SQLITE_CONSTRAINT_TRIGGER"},
+    {SQLITE_CONSTRAINT_UNIQUE, "SQLITE_CONSTRAINT_UNIQUE"},
+    {SQLITE_CONSTRAINT_VTAB, "SQLITE_CONSTRAINT_VTAB"},
+    {SQLITE_CONSTRAINT_ROWID, "SQLITE_CONSTRAINT_ROWID"},
+#ifdef SQLITE_CONSTRAINT_DATATYPE
+    {SQLITE_CONSTRAINT_DATATYPE, "SQLITE_CONSTRAINT_DATATYPE"},
+#endif
+};
+
+const char* FindName(int code) noexcept {
+  for (const CodeName& entry : kCodeNames)
+    if (entry.code == code) return entry.name;
+  return nullptr;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) noexcept {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+}  // namespace
+
+std::string ResultCodeName(int extendedCode) {
+  if (const char* name = FindName(extendedCode)) return name;
+  const char* primary = FindName(extendedCode & 0xff);
+  return std::string(primary ? primary : "SQLITE_UNKNOWN") + " (code " + std::to_string(extendedCode) + ")";
+}
+
+bool IsRetryable(int code) noexcept {
+  const int primary = code & 0xff;
+  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+bool IsSchemaChange(int code, std::string_view errorText) noexcept {
+  if ((code & 0xff) == SQLITE_SCHEMA) return true;
+  // A prepare against a table or column that is gone fails with plain
+  // SQLITE_ERROR; only its text tells the cause.
+  return StartsWith(errorText, "no such table") || StartsWith(errorText, "no such column") ||
+         errorText.find("has no column named") != std::string_view::npos;
+}
+
+std::string DescribeError(sqlite3* db, int code) {
+  int extended = code;
+  std::string text;
+  if (db != nullptr) {
+    // The connection's extended code is only about this failure when its
+    // primary part is the code the failing call returned.
+    const int last = sqlite3_extended_errcode(db);
+    if ((last & 0xff) == (code & 0xff)) extended = last;
+    text = sqlite3_errmsg(db);
+  } else {
+    text = sqlite3_errstr(code);
+  }
+  return text + " (" + ResultCodeName(extended) + ")";
+}
+
+std::string DescribeWithRetry(sqlite3* db, int code) {
+  std::string message = DescribeError(db, code);
+  if (IsRetryable(code)) {
+    message += ". ";
+    message += kRerunTransaction;
+  }
+  return message;
+}
+
+std::string DescribeFailure(sqlite3* db, int code) {
+  std::string message = DescribeWithRetry(db, code);
+  if (IsSchemaChange(code, db ? sqlite3_errmsg(db) : "")) {
+    message += ". The table's shape changed in the database (";
+    message += kSchemaChange;
+    message += ")";
+  }
+  return message;
+}
+
+void ThrowDatabaseError(sqlite3* db, int code, std::string_view context) {
+  int extended = code;
+  if (db != nullptr && (sqlite3_extended_errcode(db) & 0xff) == (code & 0xff))
+    extended = sqlite3_extended_errcode(db);
+  throw DatabaseError(std::string(context) + ": " + DescribeError(db, code), extended);
+}
+
+}  // namespace Tessel::Sqlite

@@ -1,0 +1,114 @@
+// Reading tables' shapes out of an SQLite schema.
+//
+// A schema here is one of the connection's database names: "main", "temp",
+// or an attached database. Every name that enters SQL text is quoted with
+// QuoteIdentifier, and table names are passed to the pragma functions as
+// bound arguments, so any name is only ever a name.
+//
+// Declared type to DataType (SQLite keeps any declared type; the first rule
+// that matches the upper-cased declared type wins):
+//   ""                                   String (no type: anything goes)
+//   contains "BOOL"                      Boolean
+//   contains "DATE" or "TIME"            DateTime (DATE, DATETIME, TIMESTAMP, TIME)
+//   contains "INT"                       Int64 (SQLite integers are 64-bit)
+//   contains "DEC", "NUMERIC" or "MONEY" Decimal
+//   contains "CHAR", "CLOB" or "TEXT"    String
+//   contains "REAL", "FLOA" or "DOUB"    Double
+//   contains "BLOB" or "BINARY"          Binary
+//   anything else                        String
+//
+// A column's shape:
+//   AllowDBNull   false for NOT NULL
+//   DefaultValue  a literal default (a number, 'text' with '' unescaped,
+//                 X'hex', NULL, TRUE/FALSE, optionally in parentheses),
+//                 converted to the column's type
+//   Generated     true for the rowid alias (the one INTEGER PRIMARY KEY column
+//                 of a rowid table), for a non-literal default such as
+//                 CURRENT_TIMESTAMP, and for a literal default that the
+//                 column's type cannot hold: a row that leaves such a column
+//                 DBNull lets the database fill it
+//   DatabaseType  the declared type as written
+// Columns computed by GENERATED ALWAYS AS, and the hidden columns of virtual
+// tables, are left out: they cannot be written. Constraints: the primary key
+// (in key order) as the primary-key constraint, and each full (not partial)
+// unique index over plain columns as a unique constraint.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "TesselWrapper/data/DataColumn.h"
+#include "TesselWrapper/data/DataTable.h"
+
+namespace Tessel::Sqlite {
+
+Data::DataType MapDeclaredType(std::string_view declaredType);
+
+// What a column's default clause (as pragma_table_xinfo gives its text) means
+// for the model.
+struct ParsedDefault {
+  enum class Kind { None, Literal, Computed };
+  Kind kind = Kind::None;
+  Data::Value literal;  // Kind::Literal: the literal's value (DBNull for NULL)
+};
+// `literalType` guides how a number is read: as text for String and Decimal
+// columns (so "12.50" keeps its digits), as an integer or double otherwise.
+ParsedDefault ParseDefault(std::optional<std::string_view> defaultSql, Data::DataType literalType);
+
+// One column as pragma_table_xinfo describes it.
+struct ColumnInfo {
+  std::string name;
+  std::string declaredType;
+  bool notNull = false;
+  std::optional<std::string> defaultSql;
+  int pkPosition = 0;  // 1-based position in the primary key; 0 when not in it
+  int hidden = 0;      // 0 plain; 1 hidden (virtual table); 2, 3 generated always
+  bool Writable() const noexcept { return hidden == 0; }
+};
+
+// True when `schema` names one of the connection's databases (without regard
+// to case, as SQLite matches them).
+bool SchemaExists(sqlite3* db, const std::string& schema);
+
+// The schema's schema cookie: it changes whenever any table, index or view of
+// the schema is created, altered or dropped, by any connection.
+std::int64_t SchemaVersion(sqlite3* db, const std::string& schema);
+
+// The names of the schema's tables (not views, not SQLite's own tables).
+std::vector<std::string> ListTables(sqlite3* db, const std::string& schema);
+
+// True when the schema has a table or view named `name` (without regard to
+// case, as SQLite resolves names in SQL).
+bool RelationExists(sqlite3* db, const std::string& schema, std::string_view name);
+
+// The columns of an existing table, in table order.
+std::vector<ColumnInfo> ReadColumns(sqlite3* db, const std::string& schema, const std::string& table);
+
+// The shape of an existing table, named `table`. Throws DatabaseError when
+// SQLite refuses the reads.
+std::shared_ptr<Data::DataTable> ReadShape(sqlite3* db, const std::string& schema, const std::string& table);
+
+// The shapes read so far for one schema, with the table list they were
+// resolved against; emptied whenever the schema's version moves.
+class ShapeCache {
+ public:
+  // A fresh empty table shaped like the table `name` picks (exact name, then
+  // the one table matching without regard to case), named exactly `name`;
+  // nullptr when none. Throws DatabaseError when SQLite refuses the reads.
+  std::shared_ptr<Data::DataTable> Get(sqlite3* db, const std::string& schema, const std::string& name);
+  void Clear() noexcept;
+
+ private:
+  std::optional<std::int64_t> version_;
+  std::vector<std::string> tables_;
+  std::map<std::string, std::shared_ptr<Data::DataTable>, std::less<>> shapes_;
+};
+
+}  // namespace Tessel::Sqlite

@@ -1,0 +1,49 @@
+// The SQLite insert path: every row of a DataTable into one database table,
+// in one transaction.
+//
+// The write:
+//  1. BEGIN IMMEDIATE, so that a database another connection is writing is
+//     reported at once (after the busy time-out), before any row is sent.
+//  2. The table handed in is checked against the database, inside the
+//     transaction so that nobody can change it between check and write: the
+//     table must exist (exact name, then the one table matching without regard
+//     to case), and each of its columns must still exist, be writable and hold
+//     the same kind of value (integers and booleans; floating point and
+//     decimal; text; dates; bytes; a database column without a declared type
+//     takes anything). A mismatch fails with "schema change".
+//  3. One prepared INSERT INTO "schema"."table" ("col", ...) VALUES (?, ...),
+//     reset and rebound for each row, values read straight from the table's
+//     columnar storage (no per-cell allocation). A Generated column whose
+//     cell is DBNull is left out of that row's insert, so that the database
+//     fills it; each distinct set of omitted columns gets its own prepared
+//     statement, made once.
+//  4. COMMIT.
+// Any failure rolls back, so no row of the table is written. The message then
+// names the table (and, for a row that fails, its 0-based position) and
+// carries SQLite's own text and code name; a busy or locked database adds
+// "Rerun the transaction", a changed schema "schema change".
+//
+// A table without rows succeeds at once without touching the database.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstddef>
+#include <string>
+
+#include "TesselWrapper/data/DataTable.h"
+
+namespace Tessel::Sqlite {
+
+struct WriteResult {
+  bool ok = false;
+  std::size_t rows = 0;  // rows written (0 on failure)
+  std::string message;   // "3 rows written to table 'cases'", or the reason for the failure
+};
+
+// Writes the rows of `table` into the table of `schema` that its TableName()
+// names. Never throws for a failure of the database; throws std::bad_alloc
+// only. `db` must be open and not inside a transaction.
+WriteResult WriteTable(sqlite3* db, const std::string& schema, const Data::DataTable& table);
+
+}  // namespace Tessel::Sqlite

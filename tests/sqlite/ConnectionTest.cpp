@@ -1,0 +1,105 @@
+// Opening, probing and re-pointing the SQLite component.
+#include <fstream>
+
+#include "SqliteFixture.h"
+#include "TesselWrapper/Errors.h"
+#include "tessel/Backends.h"
+
+namespace Tessel::Testing {
+namespace {
+
+using Sqlite::SqliteConnect;
+
+std::string Message(const DbConnect& component) { return component.Message().value_or("<absent>"); }
+
+TEST_F(SqliteTest, OpensLazilyAndTestAnswers) {
+  const auto lazy = dir_ / "lazy.db";
+  auto component = Sqlite::CreateSqliteConnect("sqlite:" + lazy.string(), "");
+  EXPECT_FALSE(std::filesystem::exists(lazy)) << "nothing may be opened before first use";
+
+  EXPECT_TRUE(component->Test()) << Message(*component);
+  EXPECT_TRUE(std::filesystem::exists(lazy));
+  EXPECT_NE(Message(*component).find(lazy.string()), std::string::npos);
+}
+
+TEST_F(SqliteTest, TestAnswersFalseForADatabaseThatCannotBeUsed) {
+  std::ofstream(dir_ / "garbage.db") << "this is not an SQLite file, not even close: 0123456789abcdef";
+  std::filesystem::create_directory(dir_ / "a-directory");
+  struct Case {
+    std::string path;
+    std::string code;  // expected in the message
+  } cases[] = {
+      {(dir_ / "missing" / "dir" / "x.db").string(), "SQLITE_CANTOPEN"},
+      {(dir_ / "a-directory").string(), "SQLITE_CANTOPEN"},
+      {(dir_ / "garbage.db").string(), "SQLITE_NOTADB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    SqliteConnect component("sqlite:" + c.path, "");
+    bool answered = true;
+    EXPECT_NO_THROW(answered = component.Test());
+    EXPECT_FALSE(answered);
+    EXPECT_NE(Message(component).find(c.path), std::string::npos) << Message(component);
+    EXPECT_NE(Message(component).find(c.code), std::string::npos) << Message(component);
+    // Everything else that needs the database reports it as an error.
+    EXPECT_THROW(component.GetTable("anything"), DatabaseError);
+  }
+}
+
+TEST_F(SqliteTest, NewConnectionStringClosesAndOpensTheNewFile) {
+  Raw().Exec("CREATE TABLE only_in_first (id INTEGER)");
+  SqliteConnect& component = Component();
+  ASSERT_NE(component.GetTable("only_in_first"), nullptr);
+
+  const auto second = dir_ / "second.db";
+  component.SetConnectionString("sqlite:" + second.string());
+  EXPECT_EQ(component.GetTable("only_in_first"), nullptr) << "still reading the first file";
+  EXPECT_TRUE(std::filesystem::exists(second));
+
+  component.SetConnectionString(ConnectionString());
+  EXPECT_NE(component.GetTable("only_in_first"), nullptr);
+}
+
+TEST_F(SqliteTest, MemoryDatabaseIsPrivateToTheComponent) {
+  SqliteConnect first("sqlite::memory:", "");
+  SqliteConnect second("sqlite::memory:", "");
+  EXPECT_TRUE(first.Test()) << Message(first);
+  std::vector<std::shared_ptr<Data::DbParameter>> none;
+  ManagedText output = std::string();
+  // No catalogue anywhere: the routine is unknown in both, and neither sees
+  // what the other holds.
+  EXPECT_EQ(first.ExecuteStoredProcedure("anything", none, output), -1);
+  EXPECT_EQ(second.GetTable("anything"), nullptr);
+}
+
+TEST_F(SqliteTest, ConnectionStringThatIsNoSqliteFormIsAnArgumentError) {
+  EXPECT_THROW(SqliteConnect("sqlite:", ""), ArgumentError);
+  EXPECT_THROW(SqliteConnect("sqlite:x.db?busy_timeout=soon", ""), ArgumentError);
+
+  SqliteConnect& component = Component();
+  component.SetConnectionString(std::string("postgresql://localhost/db"));
+  EXPECT_THROW(component.Test(), ArgumentError);
+}
+
+TEST_F(SqliteTest, TableSetNamesADatabaseOfTheConnection) {
+  Raw().Exec("CREATE TABLE cases (id INTEGER)");
+  {
+    SqliteConnect main(ConnectionString(), "MAIN");  // SQLite matches database names without case
+    EXPECT_TRUE(main.Test()) << Message(main);
+    EXPECT_NE(main.GetTable("cases"), nullptr);
+  }
+  {
+    SqliteConnect temp(ConnectionString(), "temp");
+    EXPECT_TRUE(temp.Test()) << Message(temp);
+    EXPECT_EQ(temp.GetTable("cases"), nullptr) << "a main table seen through the temp table set";
+  }
+  {
+    SqliteConnect unknown(ConnectionString(), "elsewhere");
+    EXPECT_FALSE(unknown.Test());
+    EXPECT_NE(Message(unknown).find("'elsewhere'"), std::string::npos) << Message(unknown);
+    EXPECT_THROW(unknown.GetTable("cases"), ArgumentError);
+  }
+}
+
+}  // namespace
+}  // namespace Tessel::Testing

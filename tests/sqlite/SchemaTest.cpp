@@ -1,0 +1,265 @@
+// Reading table shapes and the enumeration catalogue.
+#include <algorithm>
+#include <optional>
+
+#include "SqliteFixture.h"
+#include "TesselWrapper/Errors.h"
+#include "tessel/sqlite/Schema.h"
+
+namespace Tessel::Testing {
+namespace {
+
+using Data::DataType;
+using Data::Value;
+using Sqlite::ParsedDefault;
+
+TEST(SqliteTypeMapping, DeclaredTypesMapToModelTypes) {
+  const std::pair<const char*, DataType> cases[] = {
+      {"", DataType::String},           {"INTEGER", DataType::Int64},
+      {"bigint", DataType::Int64},      {"UNSIGNED BIG INT", DataType::Int64},
+      {"BOOLEAN", DataType::Boolean},   {"bool", DataType::Boolean},
+      {"DATETIME", DataType::DateTime}, {"date", DataType::DateTime},
+      {"TIMESTAMP", DataType::DateTime}, {"NUMERIC(10,2)", DataType::Decimal},
+      {"DECIMAL", DataType::Decimal},   {"money", DataType::Decimal},
+      {"VARCHAR(20)", DataType::String}, {"NCHAR(5)", DataType::String},
+      {"CLOB", DataType::String},       {"TEXT", DataType::String},
+      {"REAL", DataType::Double},       {"FLOAT", DataType::Double},
+      {"DOUBLE PRECISION", DataType::Double}, {"BLOB", DataType::Binary},
+      {"VARBINARY(16)", DataType::Binary}, {"JSON", DataType::String},
+  };
+  for (const auto& [declared, expected] : cases)
+    EXPECT_EQ(Sqlite::MapDeclaredType(declared), expected) << declared;
+}
+
+TEST(SqliteDefaults, LiteralsAreReadAndEverythingElseIsComputed) {
+  using Kind = ParsedDefault::Kind;
+  struct Case {
+    std::optional<std::string> sql;
+    DataType type;
+    Kind kind;
+    Value value;
+  } cases[] = {
+      {std::nullopt, DataType::String, Kind::None, Value()},
+      {"NULL", DataType::Int64, Kind::Literal, Value()},
+      {"'it''s'", DataType::String, Kind::Literal, Value("it's")},
+      {"''", DataType::String, Kind::Literal, Value("")},
+      {"-5", DataType::Int64, Kind::Literal, Value(std::int64_t{-5})},
+      {"+7", DataType::Int64, Kind::Literal, Value(std::int64_t{7})},
+      {"(5)", DataType::Int64, Kind::Literal, Value(std::int64_t{5})},
+      {"0x10", DataType::Int64, Kind::Literal, Value(std::int64_t{16})},
+      {"1.5", DataType::Double, Kind::Literal, Value(1.5)},
+      {"-1.5e3", DataType::Double, Kind::Literal, Value(-1500.0)},
+      {"12.50", DataType::Decimal, Kind::Literal, Value("12.50")},
+      {"TRUE", DataType::Boolean, Kind::Literal, Value(true)},
+      {"false", DataType::Int64, Kind::Literal, Value(false)},
+      {"X'0aFF'", DataType::Binary, Kind::Literal, Value(Data::Bytes{0x0a, 0xff})},
+      {"('(a)')", DataType::String, Kind::Literal, Value("(a)")},
+      {"CURRENT_TIMESTAMP", DataType::DateTime, Kind::Computed, Value()},
+      {"(datetime('now'))", DataType::DateTime, Kind::Computed, Value()},
+      {"(1)+(2)", DataType::Int64, Kind::Computed, Value()},
+      {"'a' || 'b'", DataType::String, Kind::Computed, Value()},
+      {"1.", DataType::Double, Kind::Literal, Value(1.0)},
+      {"1e", DataType::Double, Kind::Computed, Value()},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql.value_or("<none>"));
+    const ParsedDefault parsed = Sqlite::ParseDefault(c.sql, c.type);
+    EXPECT_EQ(parsed.kind, c.kind);
+    EXPECT_EQ(parsed.literal, c.value);
+  }
+}
+
+struct ExpectedColumn {
+  std::string name;
+  DataType type;
+  bool allowNull;
+  bool generated;
+  Value defaultValue;
+};
+
+void ExpectColumns(const Data::DataTable& table, const std::vector<ExpectedColumn>& expected) {
+  ASSERT_EQ(table.ColumnCount(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    const Data::DataColumn& column = table.Column(i);
+    SCOPED_TRACE(expected[i].name);
+    EXPECT_EQ(column.ColumnName, expected[i].name);
+    EXPECT_EQ(column.Type, expected[i].type);
+    EXPECT_EQ(column.AllowDBNull, expected[i].allowNull);
+    EXPECT_EQ(column.Generated, expected[i].generated);
+    EXPECT_EQ(column.DefaultValue, expected[i].defaultValue);
+  }
+}
+
+using Constraints = std::vector<std::pair<std::vector<std::size_t>, bool>>;
+
+Constraints ConstraintsOf(const Data::DataTable& table) {
+  Constraints out;
+  for (const auto& constraint : table.UniqueConstraints()) out.emplace_back(constraint.Columns, constraint.IsPrimaryKey);
+  std::sort(out.begin(), out.end());  // the order of the rules means nothing
+  return out;
+}
+
+TEST_F(SqliteTest, ShapeCarriesTypesNullabilityDefaultsAndKeys) {
+  Raw().Exec(R"(
+    CREATE TABLE cases (
+      id INTEGER PRIMARY KEY,
+      code VARCHAR(20) NOT NULL UNIQUE,
+      title TEXT DEFAULT 'it''s new',
+      weight REAL NOT NULL DEFAULT 1.5,
+      count INT DEFAULT -3,
+      price NUMERIC(10,2) DEFAULT 12.50,
+      active BOOLEAN DEFAULT TRUE,
+      created DATETIME DEFAULT CURRENT_TIMESTAMP,
+      started DATETIME DEFAULT '2001-02-03 04:05:06',
+      level INTEGER DEFAULT 'high',
+      payload BLOB,
+      note,
+      doubled INT GENERATED ALWAYS AS (count * 2),
+      region TEXT,
+      zone TEXT);
+    CREATE UNIQUE INDEX cases_place ON cases (region, zone);
+    CREATE UNIQUE INDEX cases_lower_title ON cases (lower(title));
+    CREATE UNIQUE INDEX cases_positive ON cases (count) WHERE count > 0;
+    CREATE INDEX cases_note ON cases (note);)");
+
+  auto table = Component().GetTable("cases");
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->TableName(), "cases");
+  ExpectColumns(*table, {
+                            {"id", DataType::Int64, true, true, Value()},
+                            {"code", DataType::String, false, false, Value()},
+                            {"title", DataType::String, true, false, Value("it's new")},
+                            {"weight", DataType::Double, false, false, Value(1.5)},
+                            {"count", DataType::Int64, true, false, Value(std::int64_t{-3})},
+                            {"price", DataType::Decimal, true, false, Value("12.50")},
+                            {"active", DataType::Boolean, true, false, Value(true)},
+                            {"created", DataType::DateTime, true, true, Value()},
+                            {"started", DataType::DateTime, true, false, Value(Data::DateTime(2001, 2, 3, 4, 5, 6))},
+                            // a default the column's type cannot hold is left to the database
+                            {"level", DataType::Int64, true, true, Value()},
+                            {"payload", DataType::Binary, true, false, Value()},
+                            {"note", DataType::String, true, false, Value()},
+                            {"region", DataType::String, true, false, Value()},
+                            {"zone", DataType::String, true, false, Value()},
+                        });
+  EXPECT_EQ(table->Column(1).DatabaseType, "VARCHAR(20)");
+  // Primary key; the UNIQUE column; the full unique index over plain columns.
+  // Not the expression index, the partial one, or the plain index.
+  EXPECT_EQ(ConstraintsOf(*table), (Constraints{{{0}, true}, {{1}, false}, {{12, 13}, false}}));
+}
+
+TEST_F(SqliteTest, OnlyTheSingleIntegerKeyOfARowidTableIsGenerated) {
+  Raw().Exec(R"(
+    CREATE TABLE alias (k INTEGER PRIMARY KEY, v TEXT);
+    CREATE TABLE descending (k INTEGER PRIMARY KEY DESC, v TEXT);
+    CREATE TABLE no_rowid (k INTEGER PRIMARY KEY, v TEXT) WITHOUT ROWID;
+    CREATE TABLE big (k BIGINT PRIMARY KEY, v TEXT);
+    CREATE TABLE pair (a TEXT, k INTEGER, v TEXT, PRIMARY KEY (k, a));)");
+  const std::pair<const char*, bool> cases[] = {
+      {"alias", true}, {"descending", false}, {"no_rowid", false}, {"big", false}, {"pair", false}};
+  for (const auto& [name, generated] : cases) {
+    SCOPED_TRACE(name);
+    auto table = Component().GetTable(name);
+    ASSERT_NE(table, nullptr);
+    const std::size_t k = table->ColumnIndex("k");
+    EXPECT_EQ(table->Column(k).Generated, generated);
+    ASSERT_FALSE(table->UniqueConstraints().empty());
+    EXPECT_TRUE(table->UniqueConstraints().front().IsPrimaryKey);
+  }
+  // A composite key keeps its key order, not the column order.
+  EXPECT_EQ(ConstraintsOf(*Component().GetTable("pair")), (Constraints{{{1, 0}, true}}));
+}
+
+TEST_F(SqliteTest, TableLookupIsExactThenTheOneCaseInsensitiveMatch) {
+  // SQLite folds only ASCII letters in names, so these two are distinct tables.
+  Raw().Exec(R"(
+    CREATE TABLE Orders (id INTEGER);
+    CREATE TABLE "Äpfel" (a INTEGER);
+    CREATE TABLE "äpfel" (b INTEGER);
+    CREATE TABLE "Ölfass" (c INTEGER);)");
+  struct Case {
+    std::string requested;
+    std::optional<std::string> firstColumn;  // nullopt: no table
+  } cases[] = {
+      {"Orders", "id"}, {"orders", "id"}, {"ORDERS", "id"},
+      {"Äpfel", "a"},   {"äpfel", "b"},   {"ÄPFEL", std::nullopt},  // two tables match without case
+      {"ölfass", "c"},  {"Order", std::nullopt}, {"", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.requested);
+    auto table = Component().GetTable(c.requested);
+    if (!c.firstColumn) {
+      EXPECT_EQ(table, nullptr);
+      continue;
+    }
+    ASSERT_NE(table, nullptr);
+    EXPECT_EQ(table->TableName(), c.requested);
+    EXPECT_EQ(table->Column(0).ColumnName, *c.firstColumn);
+  }
+}
+
+TEST_F(SqliteTest, HostileNamesAreOnlyEverNames) {
+  const std::string hostile = R"(x"; DROP TABLE victims; --)";
+  const std::string quote = "it's;a \"name\"";
+  Raw().Exec("CREATE TABLE victims (id INTEGER); INSERT INTO victims VALUES (1);");
+  Raw().Exec(R"(CREATE TABLE "x""; DROP TABLE victims; --" ("it's;a ""name""" TEXT UNIQUE, n INTEGER))");
+
+  auto table = Component().GetTable(hostile);
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ(table->Column(0).ColumnName, quote);
+  EXPECT_EQ(ConstraintsOf(*table), (Constraints{{{0}, false}}));
+  EXPECT_EQ(Component().GetTable(R"(victims"; --)"), nullptr);
+  EXPECT_FALSE(Component().IsEnumTable(hostile));
+
+  Data::DataRow row = table->NewRow();
+  row.Set(std::size_t{0}, std::string_view("'); DROP TABLE victims; --"));
+  table->Rows().Add(row);
+  std::int64_t elapsed = 0;
+  EXPECT_TRUE(Component().BulkToTable(*table, elapsed)) << Component().Message().value_or("");
+
+  EXPECT_EQ(Raw().Query(R"(SELECT "it's;a ""name""" FROM "x""; DROP TABLE victims; --")"),
+            "'); DROP TABLE victims; --");
+  EXPECT_EQ(Raw().Query("SELECT count(*) FROM victims"), "1");
+  // The table set is a name too.
+  Sqlite::SqliteConnect other(ConnectionString(), R"(main"; DROP TABLE victims; --)");
+  EXPECT_THROW(other.GetTable("victims"), ArgumentError);
+  EXPECT_EQ(Raw().Query("SELECT count(*) FROM victims"), "1");
+}
+
+TEST_F(SqliteTest, EachCallGivesAFreshTableAndSchemaChangesAreSeen) {
+  Raw().Exec("CREATE TABLE cases (id INTEGER, name TEXT)");
+  auto first = Component().GetTable("cases");
+  ASSERT_NE(first, nullptr);
+  first->Rows().Add(first->NewRow());
+
+  auto second = Component().GetTable("CASES");
+  ASSERT_NE(second, nullptr);
+  EXPECT_NE(first, second);
+  EXPECT_EQ(second->Rows().Count(), 0u);
+  EXPECT_EQ(second->TableName(), "CASES");
+  EXPECT_EQ(first->TableName(), "cases");
+
+  // Another connection changes the table and adds one.
+  Raw().Exec("ALTER TABLE cases ADD COLUMN weight REAL; CREATE TABLE later (x INTEGER);");
+  auto third = Component().GetTable("cases");
+  ASSERT_NE(third, nullptr);
+  EXPECT_EQ(third->ColumnCount(), 3u);
+  EXPECT_NE(Component().GetTable("later"), nullptr);
+}
+
+TEST_F(SqliteTest, EnumTablesComeFromTheCatalogue) {
+  EXPECT_FALSE(Component().IsEnumTable("Colors")) << "no catalogue: nothing is an enumeration";
+
+  Raw().Exec(R"(
+    CREATE TABLE tessel_enum_tables (name TEXT PRIMARY KEY);
+    INSERT INTO tessel_enum_tables VALUES ('Colors'), ('Status'), ('STATUS'), (NULL);)");
+  const std::pair<const char*, bool> cases[] = {
+      {"Colors", true}, {"colors", true}, {"Status", true}, {"STATUS", true},
+      {"status", false},  // two entries match without case: the caller must spell it
+      {"Sizes", false},   {"", false},
+  };
+  for (const auto& [name, expected] : cases) EXPECT_EQ(Component().IsEnumTable(name), expected) << name;
+}
+
+}  // namespace
+}  // namespace Tessel::Testing

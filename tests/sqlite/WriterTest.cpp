@@ -1,0 +1,208 @@
+// Writing tables: values, columns left to the database, all-or-nothing
+// failures and the retry texts.
+#include <cstdint>
+#include <limits>
+
+#include "SqliteFixture.h"
+#include "TesselWrapper/Errors.h"
+#include "tessel/sqlite/Binding.h"
+
+namespace Tessel::Testing {
+namespace {
+
+using Data::DateTime;
+using Data::Value;
+using Data::ValueView;
+
+std::string Message(const DbConnect& component) { return component.Message().value_or("<absent>"); }
+
+// Adds one row: the named columns set to the values, the rest at their defaults.
+void AddRow(Data::DataTable& table, std::initializer_list<std::pair<const char*, ValueView>> cells) {
+  Data::DataRow row = table.NewRow();
+  for (const auto& [column, value] : cells) row.Set(column, value);
+  table.Rows().Add(row);
+}
+
+TEST(SqliteDateText, IsoTextMatchesTheModelsOwnTextForm) {
+  const DateTime cases[] = {
+      DateTime(),                                        // 0001-01-01
+      DateTime(1899, 12, 30),                            // day 0 of OLE Automation dates
+      DateTime(2000, 2, 29, 23, 59, 59, 7),              // leap day, milliseconds
+      DateTime(2024, 2, 29, 13, 45, 10, 123),
+      DateTime(1900, 3, 1, 0, 0, 1),                     // not a leap year before it
+      DateTime(DateTime::kMaxTicks),                     // 9999-12-31 23:59:59.9999999
+      DateTime(DateTime(2010, 6, 1).Ticks() + 5),        // a fraction finer than a millisecond
+  };
+  for (const DateTime& date : cases) {
+    char text[Sqlite::kIsoDateTimeCapacity];
+    const std::size_t n = Sqlite::FormatIsoDateTime(date, text);
+    EXPECT_EQ(std::string(text, n), date.ToString());
+  }
+  char text[Sqlite::kIsoDateTimeCapacity];
+  EXPECT_EQ(std::string(text, Sqlite::FormatIsoDateTime(DateTime(2024, 2, 29, 13, 45, 10, 123), text)),
+            "2024-02-29 13:45:10.123");
+}
+
+TEST_F(SqliteTest, EveryTypeRoundTrips) {
+  Raw().Exec(R"(CREATE TABLE everything (
+      i INTEGER, b BOOLEAN, r REAL, d NUMERIC(10,2), s TEXT, t DATETIME, bin BLOB))");
+  auto table = Component().GetTable("everything");
+  ASSERT_NE(table, nullptr);
+  const std::uint8_t bytes[] = {0x00, 0x7f, 0xff};
+  AddRow(*table, {{"i", std::numeric_limits<std::int64_t>::min()},
+                  {"b", true},
+                  {"r", 0.1},
+                  {"d", std::string_view("12.50")},
+                  {"s", std::string_view("héllo, 'world'")},
+                  {"t", DateTime(2024, 2, 29, 13, 45, 10, 123)},
+                  {"bin", std::span<const std::uint8_t>(bytes)}});
+  AddRow(*table, {{"i", std::numeric_limits<std::int64_t>::max()},
+                  {"b", false},
+                  {"r", -1e300},
+                  {"d", std::string_view("-3")},
+                  {"s", std::string_view("")},
+                  {"t", DateTime(1899, 12, 30)},
+                  {"bin", std::span<const std::uint8_t>()}});
+  AddRow(*table, {});  // every cell DBNull
+
+  std::int64_t executionTime = 1000;
+  ASSERT_TRUE(Component().BulkToTable(*table, executionTime)) << Message(Component());
+  EXPECT_EQ(Message(Component()), "3 rows written to table 'everything'");
+  EXPECT_GE(executionTime, 1000) << "the elapsed time is added, not assigned";
+
+  EXPECT_EQ(Raw().Query("SELECT i, typeof(i), b, r = 0.1, typeof(r), d, typeof(d), s, t, hex(bin), typeof(bin) "
+                        "FROM everything ORDER BY rowid"),
+            "-9223372036854775808|integer|1|1|real|12.5|real|héllo, 'world'|2024-02-29 13:45:10.123|007FFF|blob\n"
+            "9223372036854775807|integer|0|0|real|-3|integer||1899-12-30 00:00:00||blob\n"
+            "NULL|null|NULL|NULL|null|NULL|null|NULL|NULL||null");
+  EXPECT_EQ(Raw().Query("SELECT r FROM everything WHERE rowid = 2"), "-1.0e+300");
+  EXPECT_EQ(Raw().Query("SELECT typeof(s), length(s) FROM everything WHERE rowid = 2"), "text|0");
+}
+
+TEST_F(SqliteTest, GeneratedAndDefaultedColumnsAreLeftToTheDatabase) {
+  Raw().Exec(R"(CREATE TABLE events (
+      id INTEGER PRIMARY KEY,
+      created DATETIME DEFAULT CURRENT_TIMESTAMP,
+      label TEXT DEFAULT 'none',
+      n INT NOT NULL DEFAULT 7,
+      doubled INT GENERATED ALWAYS AS (n * 2)))");
+  auto table = Component().GetTable("events");
+  ASSERT_NE(table, nullptr);
+  AddRow(*table, {});                                                       // all left to the database
+  AddRow(*table, {{"id", std::int64_t{10}}, {"created", DateTime(2001, 1, 1)}});  // both given
+  AddRow(*table, {{"label", Data::DBNull}, {"n", std::int64_t{1}}});        // an explicit null is written
+  AddRow(*table, {{"created", DateTime(2002, 2, 2)}});                      // only the key left out
+
+  std::int64_t executionTime = 0;
+  ASSERT_TRUE(Component().BulkToTable(*table, executionTime)) << Message(Component());
+  EXPECT_EQ(Raw().Query("SELECT id, created LIKE '____-__-__ __:__:__' AND substr(created, 1, 4) >= '2020', label, n, doubled "
+                        "FROM events ORDER BY rowid"),
+            "1|1|none|7|14\n"
+            "10|0|none|7|14\n"
+            "11|1|NULL|1|2\n"
+            "12|0|none|7|14");
+  EXPECT_EQ(Raw().Query("SELECT created FROM events WHERE id IN (10, 12) ORDER BY id"),
+            "2001-01-01 00:00:00\n2002-02-02 00:00:00");
+}
+
+TEST_F(SqliteTest, ARowTheDatabaseRefusesUndoesTheWholeTable) {
+  Raw().Exec(R"(
+      CREATE TABLE parts (code TEXT UNIQUE, qty INTEGER CHECK (qty >= 0));
+      INSERT INTO parts VALUES ('taken', 1);)");
+  struct Case {
+    const char* name;
+    std::vector<std::pair<const char*, std::int64_t>> rows;
+    std::string expected;  // in the message
+  } cases[] = {
+      {"duplicate of a stored key", {{"a", 1}, {"b", 2}, {"taken", 3}}, "SQLITE_CONSTRAINT_UNIQUE"},
+      {"check constraint", {{"c", 1}, {"d", -1}}, "SQLITE_CONSTRAINT_CHECK"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto table = Component().GetTable("parts");
+    ASSERT_NE(table, nullptr);
+    for (const auto& [code, qty] : c.rows) AddRow(*table, {{"code", std::string_view(code)}, {"qty", qty}});
+
+    std::int64_t executionTime = 0;
+    EXPECT_FALSE(Component().BulkToTable(*table, executionTime));
+    const std::string message = Message(Component());
+    EXPECT_NE(message.find(c.expected), std::string::npos) << message;
+    EXPECT_NE(message.find("position " + std::to_string(c.rows.size() - 1)), std::string::npos) << message;
+    EXPECT_NE(message.find("'parts'"), std::string::npos) << message;
+    EXPECT_EQ(message.find(kRerunTransaction), std::string::npos) << message;
+    EXPECT_EQ(message.find(kSchemaChange), std::string::npos) << message;
+    EXPECT_EQ(Raw().Query("SELECT group_concat(code) FROM parts"), "taken");
+  }
+}
+
+TEST_F(SqliteTest, BusyDatabaseAsksForARerunAndWritesNothing) {
+  Raw().Exec("CREATE TABLE cases (id INTEGER, name TEXT)");
+  Sqlite::SqliteConnect component(ConnectionString("?busy_timeout=50"), "");
+  auto table = component.GetTable("cases");
+  ASSERT_NE(table, nullptr);
+  AddRow(*table, {{"id", std::int64_t{1}}, {"name", std::string_view("a")}});
+
+  Raw().Exec("BEGIN IMMEDIATE");
+  std::int64_t executionTime = 0;
+  EXPECT_FALSE(component.BulkToTable(*table, executionTime));
+  EXPECT_NE(Message(component).find(kRerunTransaction), std::string::npos) << Message(component);
+  EXPECT_NE(Message(component).find("SQLITE_BUSY"), std::string::npos) << Message(component);
+  EXPECT_GE(executionTime, 40) << "the busy time-out was not waited for";
+  Raw().Exec("COMMIT");
+  EXPECT_EQ(Raw().Query("SELECT count(*) FROM cases"), "0");
+
+  // The same table goes through once the lock is gone.
+  EXPECT_TRUE(component.BulkToTable(*table, executionTime)) << Message(component);
+  EXPECT_EQ(Raw().Query("SELECT count(*) FROM cases"), "1");
+}
+
+TEST_F(SqliteTest, ATableChangedAfterItsShapeWasReadIsASchemaChange) {
+  const char* cases[] = {
+      "ALTER TABLE cases DROP COLUMN note",
+      "ALTER TABLE cases RENAME COLUMN note TO remark",
+      "DROP TABLE cases; CREATE TABLE cases (id INTEGER, note BLOB)",  // same name, other kind of value
+      "DROP TABLE cases",
+      "DROP TABLE cases; CREATE TABLE cases (id INTEGER, note TEXT GENERATED ALWAYS AS ('x'))",
+  };
+  for (const char* change : cases) {
+    SCOPED_TRACE(change);
+    Raw().Exec("DROP TABLE IF EXISTS cases; CREATE TABLE cases (id INTEGER, note TEXT)");
+    auto table = Component().GetTable("cases");
+    ASSERT_NE(table, nullptr);
+    AddRow(*table, {{"id", std::int64_t{1}}, {"note", std::string_view("n")}});
+
+    Raw().Exec(change);
+    std::int64_t executionTime = 0;
+    EXPECT_FALSE(Component().BulkToTable(*table, executionTime));
+    EXPECT_NE(Message(Component()).find(kSchemaChange), std::string::npos) << Message(Component());
+    EXPECT_EQ(Message(Component()).find(kRerunTransaction), std::string::npos) << Message(Component());
+    if (std::string(change) != "DROP TABLE cases") {
+      EXPECT_EQ(Raw().Query("SELECT count(*) FROM cases"), "0");
+    }
+  }
+}
+
+TEST_F(SqliteTest, AnEmptyTableSucceedsWithNoRows) {
+  Raw().Exec("CREATE TABLE cases (id INTEGER)");
+  auto table = Component().GetTable("cases");
+  ASSERT_NE(table, nullptr);
+  std::int64_t executionTime = 0;
+  EXPECT_TRUE(Component().BulkToTable(*table, executionTime));
+  EXPECT_EQ(Message(Component()), "0 rows written to table 'cases'");
+}
+
+TEST_F(SqliteTest, BulkExampleWritesThroughTheSameWriter) {
+  for (const std::int32_t iterations : {0, -3, 1, 2500}) {
+    SCOPED_TRACE(iterations);
+    std::int64_t micros = -1;
+    ASSERT_NO_THROW(micros = Component().BulkExample(iterations));
+    EXPECT_GE(micros, 0);
+    const std::int32_t rows = iterations < 0 ? 0 : iterations;
+    EXPECT_EQ(Message(Component()).rfind(std::to_string(rows) + (rows == 1 ? " row " : " rows "), 0), 0u)
+        << Message(Component());
+  }
+  EXPECT_EQ(Raw().Query("SELECT count(*) FROM sqlite_master"), "0") << "the example touched the main database";
+}
+
+}  // namespace
+}  // namespace Tessel::Testing
