@@ -1,1 +1,219 @@
-// placeholder
+// The staging road: rows are opened, filled field by field and added to the
+// component's current table; a table's rows go to the database when the caller
+// moves on to another table name.
+//
+// All staging state lives in the component (its current table and row), so
+// these operations keep nothing of their own between calls. The field stores
+// run once per field of a possibly million-row load: they read the open row
+// by reference and convert names and texts without copying them.
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "TesselWrapper/ConnectWrapper.h"
+#include "TesselWrapper/Errors.h"
+#include "TesselWrapper/component/DbConnect.h"
+#include "TesselWrapper/data/DataTable.h"
+#include "TesselWrapper/data/DateTime.h"
+#include "TesselWrapper/data/Text.h"
+#include "TesselWrapper/data/Value.h"
+#include "bridge/ErrorContext.h"
+#include "bridge/Int32Wire.h"
+#include "bridge/Trace.h"
+
+namespace {
+
+using Tessel::DbConnect;
+using Tessel::Data::DataTable;
+using Tessel::Data::ValueView;
+
+constexpr const char* kNoCurrentRow =
+    "Current Row is null; cannot add data. Did you forget to StartNewRow()?";
+
+void RequirePointer(const void* pointer, const char* operation, const char* argument) {
+  if (pointer == nullptr) {
+    throw Tessel::ArgumentNullError(std::string(operation) + ": argument '" + argument +
+                                    "' must point to a valid integer");
+  }
+}
+
+// A flush whose message asks the caller to try again keeps the table current,
+// so that the same rows are written again on the next change of table.
+bool AsksForRerun(const Tessel::ManagedText& message) {
+  if (!message) return false;
+  return message->find(Tessel::kRerunTransaction) != std::string::npos ||
+         message->find(Tessel::kSchemaChange) != std::string::npos;
+}
+
+// Makes `name` current: no table for an enumeration table, else whatever the
+// component gives for the name (possibly none).
+void SelectTable(DbConnect& component, const std::string& name) {
+  if (component.IsEnumTable(name)) {
+    component.SetDataTableCur(nullptr);
+  } else {
+    component.SetDataTableCur(component.GetTable(name));
+  }
+}
+
+// Writes the current table through the component and reports what the
+// caller's counters receive. The table is held here, since the component is
+// free to change its current table while it writes.
+void Flush(DbConnect& component, std::int64_t& executionTime, int* rowsWrittenCount,
+           long* callerExecutionTime) {
+  const std::shared_ptr<DataTable> flushed = component.DataTableCur();
+  component.BulkToTable(*flushed, executionTime);
+  *callerExecutionTime = Tessel::NarrowToLong32(executionTime);
+  *rowsWrittenCount = static_cast<int>(flushed->Rows().Count());
+}
+
+// The text of any error, for the component's message.
+std::string ErrorText(const std::exception& e) { return e.what(); }
+
+// Stores one field into the open row. Errors from the row (an unknown column,
+// a value its column cannot hold) leave with the table, column and value
+// named.
+bool StoreField(DbConnect& component, const char* fieldName, ValueView value) {
+  std::optional<Tessel::Data::DataRow>& row = component.DataRowCur();
+  if (!row) {
+    component.SetMessage(std::string(kNoCurrentRow));
+    return false;
+  }
+  std::string scratch;  // stays empty (no allocation) for text that needs no conversion
+  const std::string_view column = Tessel::Text::NativeToManagedView(fieldName, scratch);
+  try {
+    row->Set(column, value);
+  } catch (...) {
+    Tessel::RethrowWithContext("storing " + Tessel::Quoted(Tessel::Data::ToString(value)) +
+                               " into column " + Tessel::Quoted(column) + " of table " +
+                               Tessel::Quoted(row->Table().TableName()));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ConnectWrapper::StartNewRow(const char* tablename, int* rowsStoredCount,
+                                 int* rowsWrittenCount, long* executionTime) {
+  DbConnect& component = Component();
+  RequirePointer(rowsStoredCount, "StartNewRow", "rowsStoredCount");
+  RequirePointer(rowsWrittenCount, "StartNewRow", "rowsWrittenCount");
+  RequirePointer(executionTime, "StartNewRow", "executionTime");
+
+  std::int64_t workingTime = Tessel::WidenLong32(*executionTime);
+  std::string scratch;
+  const std::string_view requestedView = Tessel::Text::NativeToManagedView(tablename, scratch);
+
+  if (!component.DataTableCur()) {
+    const std::string requested(requestedView);
+    if (component.IsEnumTable(requested)) {
+      component.SetDataTableCur(nullptr);
+      *rowsStoredCount = -1;
+    } else {
+      component.SetDataTableCur(component.GetTable(requested));
+      *rowsStoredCount = 0;
+    }
+  } else if (component.DataTableCur()->TableName() != requestedView) {
+    // Another table: write the current one first.
+    Flush(component, workingTime, rowsWrittenCount, executionTime);
+    if (AsksForRerun(component.Message())) return false;
+    SelectTable(component, std::string(requestedView));
+  } else if (requestedView.empty()) {
+    // The empty name again, while the empty-named table is current: a caller
+    // that flushes with "" twice. It still gets its table written.
+    Tessel::Trace::Line(
+        "StartNewRow: the empty table name was requested while the current table's name is "
+        "empty too; flushing it and selecting the empty name again");
+    Flush(component, workingTime, rowsWrittenCount, executionTime);
+    SelectTable(component, std::string());
+  }
+  // Otherwise the same non-empty name: keep the table, open another row.
+
+  const std::shared_ptr<DataTable>& table = component.DataTableCur();
+  if (!table) return true;
+  try {
+    component.SetDataRowCur(table->NewRow());
+    *rowsStoredCount = static_cast<int>(table->Rows().Count());
+  } catch (const std::exception& e) {
+    component.SetMessage(ErrorText(e));
+    return false;
+  } catch (...) {
+    component.SetMessage("StartNewRow: an unknown error while opening a row of table " +
+                         Tessel::Quoted(table->TableName()));
+    return false;
+  }
+  return true;
+}
+
+bool ConnectWrapper::AddCurRow() {
+  DbConnect& component = Component();
+  const std::shared_ptr<DataTable>& table = component.DataTableCur();
+  if (!table) return true;
+  try {
+    const std::optional<Tessel::Data::DataRow>& row = component.DataRowCur();
+    if (!row) {
+      throw Tessel::ArgumentNullError("AddCurRow: no open row to add to table " +
+                                      Tessel::Quoted(table->TableName()) +
+                                      " (it was added already, or StartNewRow was not called)");
+    }
+    table->Rows().Add(*row);
+    // Cleared only once the table took it: a refused row stays open to be
+    // mended.
+    component.SetDataRowCur(std::nullopt);
+  } catch (const std::exception& e) {
+    component.SetMessage(ErrorText(e));
+    return false;
+  } catch (...) {
+    component.SetMessage("AddCurRow: an unknown error while adding a row to table " +
+                         Tessel::Quoted(table->TableName()));
+    return false;
+  }
+  return true;
+}
+
+bool ConnectWrapper::AddFieldData(const char* fieldName, const char* data) {
+  DbConnect& component = Component();
+  std::string scratch;
+  const std::string_view text = Tessel::Text::NativeToManagedView(data, scratch);
+  return StoreField(component, fieldName, ValueView{text});
+}
+
+bool ConnectWrapper::AddFieldData(const char* fieldName, int data) {
+  return StoreField(Component(), fieldName, ValueView{static_cast<std::int32_t>(data)});
+}
+
+bool ConnectWrapper::AddFieldData(const char* fieldName, long data) {
+  // `long` carries 32-bit figures on the wire; a wider one is stored whole so
+  // that its column accepts or refuses it rather than receiving a cut value.
+  if (data >= INT32_MIN && data <= INT32_MAX) {
+    return StoreField(Component(), fieldName, ValueView{static_cast<std::int32_t>(data)});
+  }
+  return StoreField(Component(), fieldName, ValueView{static_cast<std::int64_t>(data)});
+}
+
+bool ConnectWrapper::AddFieldData(const char* fieldName, double data) {
+  return StoreField(Component(), fieldName, ValueView{data});
+}
+
+bool ConnectWrapper::AddFieldDateTimeData(const char* fieldName, double data) {
+  DbConnect& component = Component();
+  // 0.0 (and -0.0) is how callers say "no date"; NaN is not 0.0 and goes on
+  // to the conversion, which refuses it.
+  // Without an open row the store fails as every store does, before the date
+  // is looked at.
+  if (data == 0.0 || !component.DataRowCur()) {
+    return StoreField(component, fieldName, ValueView{Tessel::Data::DBNull});
+  }
+  Tessel::Data::DateTime when;
+  try {
+    when = Tessel::Data::DateTime::FromOADate(data);
+  } catch (...) {
+    std::string scratch;
+    Tessel::RethrowWithContext(
+        "storing the date " + Tessel::Data::ToString(ValueView{data}) + " into column " +
+        Tessel::Quoted(Tessel::Text::NativeToManagedView(fieldName, scratch)) + " of table " +
+        Tessel::Quoted(component.DataRowCur()->Table().TableName()));
+  }
+  return StoreField(component, fieldName, ValueView{when});
+}

@@ -15,7 +15,9 @@
 // result (false, -1) with the reason in GetMessage(); every other error leaves
 // the operation as a Tessel::Error (TesselWrapper/Errors.h). An operation other
 // than LoadObject on a bridge with no component loaded throws
-// Tessel::MissingComponentError.
+// Tessel::MissingComponentError. A null pointer where an operation needs a
+// counter, a queue or an output string throws Tessel::ArgumentNullError before
+// anything changes.
 //
 // Text is narrow and in the character set of the process's locale; text taken
 // as std::string ends at its first NUL byte. `long` arguments carry 32-bit

@@ -50,7 +50,9 @@ class TESSELWRAPPER_API SqlRow {
   // True when fieldCount is 0 or negative; the lists are not looked at.
   bool IsEmpty() const;
   // A new heap record holding this record's first fieldCount fields, its
-  // fieldCount, tag and tableName. The caller owns the result.
+  // fieldCount, tag and tableName. The caller owns the result. A list shorter
+  // than fieldCount is copied as far as it goes (never read past its end); the
+  // copy then keeps the same fault and BulkToTable refuses it.
   SqlRow* Copy() const;
 
   void SetTableName(CStringA tablename);
@@ -60,7 +62,9 @@ class TESSELWRAPPER_API SqlRow {
   void AddFieldValue(CStringA fieldValue);
 
   // Conveniences: append a whole field (name, type, text, number) and raise
-  // fieldCount by one.
+  // fieldCount by one. They assume that each list holds exactly fieldCount
+  // entries, as it does when only these fill the record. The entry a field's
+  // type does not read is a placeholder (empty text, zero number).
   void AddField(CStringA name, CStringA type, CStringA text, NUMERICDATA number);
   void AddDoubleField(CStringA name, double value);
   void AddLongField(CStringA name, std::int32_t value);

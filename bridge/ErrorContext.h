@@ -1,0 +1,22 @@
+// Adding context to an error on its way out of an operation.
+//
+// Deep in a transfer the table model knows the column and the value at fault
+// but not which record of the caller's queue it was working on; the bridge
+// knows that. RethrowWithContext, called from inside a catch handler, throws
+// the error being handled again as the same Tessel::Error class (so callers
+// can still tell a constraint from a cast failure), its text prefixed with
+// `context`. Errors that are not Tessel errors are rethrown unchanged.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace Tessel {
+
+// Must be called while an exception is being handled.
+[[noreturn]] void RethrowWithContext(const std::string& context);
+
+// `text` in single quotes, for naming values and names in messages.
+std::string Quoted(std::string_view text);
+
+}  // namespace Tessel

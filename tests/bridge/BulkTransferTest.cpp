@@ -1,0 +1,262 @@
+// The queued road: SqlRow records into one table in one call.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <queue>
+#include <string>
+#include <vector>
+
+#include "TesselWrapper/Errors.h"
+#include "TesselWrapper/data/DateTime.h"
+#include "bridge/BridgeFixture.h"
+
+namespace Tessel::Testing {
+namespace {
+
+using Data::DataType;
+using Data::Value;
+
+// Owns whatever is left in a queue when a test ends, as the caller does.
+struct RecordQueue {
+  std::queue<SqlRow*> queue;
+  ~RecordQueue() {
+    while (!queue.empty()) {
+      delete queue.front();
+      queue.pop();
+    }
+  }
+  SqlRow* Push(SqlRow* record) {
+    queue.push(record);
+    return record;
+  }
+};
+
+SqlRow* Record(std::int32_t id) {
+  auto* record = new SqlRow;
+  record->AddLongField("id", id);
+  return record;
+}
+
+class BulkTransferTest : public BridgeTest {
+ protected:
+  void SetUp() override {
+    BridgeTest::SetUp();
+    auto table = MakeTable("T", {{.ColumnName = "id", .Type = DataType::Int32},
+                                 {.ColumnName = "d", .Type = DataType::Double},
+                                 {.ColumnName = "s", .Type = DataType::Int32},
+                                 {.ColumnName = "when", .Type = DataType::DateTime},
+                                 {.ColumnName = "name", .Type = DataType::String},
+                                 {.ColumnName = "other", .Type = DataType::String}});
+    table->AddUniqueConstraint({0});
+    component->AddTable(table);
+  }
+
+  bool Transfer(const char* table = "T") { return bridge.BulkToTable(table, &records.queue, &time); }
+
+  // The rows the component was handed in its only BulkToTable call.
+  const std::vector<std::vector<Value>>& Written() {
+    EXPECT_EQ(component->BulkCalls().size(), 1u);
+    return component->BulkCalls().at(0).rows;
+  }
+
+  RecordQueue records;
+  long time = 0;
+};
+
+TEST_F(BulkTransferTest, AnEmptyQueueStillWritesTheTable) {
+  component->QueueBulkOutcome({.result = false, .message = "refused", .addExecutionTime = 9});
+  time = 1;
+  EXPECT_FALSE(Transfer());
+  EXPECT_EQ(time, 10);
+  EXPECT_EQ(component->GetTableRequests(), std::vector<std::string>{"T"});
+  EXPECT_TRUE(Written().empty());
+  EXPECT_EQ(component->BulkCalls()[0].tableName, "T");
+}
+
+TEST_F(BulkTransferTest, RecordsWithoutFieldsYieldNoRow) {
+  records.Push(new SqlRow);
+  records.Push(Record(1));
+  SqlRow* negative = records.Push(Record(2));
+  negative->fieldCount = -1;
+  records.Push(Record(3));
+  EXPECT_TRUE(Transfer());
+  EXPECT_TRUE(records.queue.empty());
+  ASSERT_EQ(Written().size(), 2u);
+  EXPECT_EQ(Written()[0][0], Value(std::int32_t{1}));
+  EXPECT_EQ(Written()[1][0], Value(std::int32_t{3}));
+}
+
+TEST_F(BulkTransferTest, TypeNamesMatchInAnyCaseAndPickTheValue) {
+  const struct {
+    const char* type;
+    const char* column;
+    NUMERICDATA number;
+    const char* text;
+    Value expected;
+  } cases[] = {
+      {"Double", "d", {.doubleValue = 2.5}, "", Value(2.5)},
+      {"double", "d", {.doubleValue = -0.5}, "", Value(-0.5)},
+      {"DOUBLE", "d", {.doubleValue = 1e-5}, "", Value(1e-5)},
+      {"longinteger", "s", {.longValue = -70000}, "", Value(std::int32_t{-70000})},
+      {"ShortInteger", "s", {.shortValue = -1}, "", Value(std::int32_t{-1})},
+      {"SHORTINTEGER", "s", {.shortValue = 32767}, "", Value(std::int32_t{32767})},
+      {"Date", "when", {.doubleValue = 0}, "", Value(Data::DateTime(1899, 12, 30))},
+      {"date", "when", {.doubleValue = 1.5}, "", Value(Data::DateTime(1899, 12, 31, 12))},
+      {"DateTime", "when", {.doubleValue = -1.5}, "", Value(Data::DateTime(1899, 12, 29, 12))},
+      {"Text", "name", {.doubleValue = 7}, "seven", Value("seven")},
+      {"memo", "name", {.doubleValue = 7}, "", Value("")},
+      {"Integer", "s", {.longValue = 5}, "5", Value(Data::DBNull)},  // no such type: left at default
+      {"", "s", {.longValue = 5}, "5", Value(Data::DBNull)},
+  };
+  std::int32_t id = 0;
+  for (const auto& c : cases) {
+    SqlRow* record = records.Push(Record(++id));
+    record->AddField(c.column, c.type, c.text, c.number);
+  }
+  ASSERT_TRUE(Transfer());
+  ASSERT_EQ(Written().size(), std::size(cases));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    const auto& table = *component->BulkCalls()[0].table;
+    const Value got = Written()[i][table.ColumnIndex(c.column)];
+    EXPECT_EQ(got, c.expected) << "type '" << c.type << "': got " << got.ToString();
+  }
+}
+
+TEST_F(BulkTransferTest, LaterFieldsOfOneColumnWin) {
+  SqlRow* record = records.Push(Record(1));
+  record->AddTextField("name", "first");
+  record->AddTextField("NAME", "second");
+  ASSERT_TRUE(Transfer());
+  EXPECT_EQ(Written()[0][4], Value("second"));
+}
+
+TEST_F(BulkTransferTest, RefusedRowsAreDroppedAndTheRestWritten) {
+  records.Push(Record(1));
+  records.Push(Record(1));  // duplicate key
+  records.Push(Record(2));
+  component->QueueBulkOutcome({.result = true, .message = "ok"});
+  EXPECT_TRUE(Transfer());
+  EXPECT_TRUE(records.queue.empty());
+  ASSERT_EQ(Written().size(), 2u);
+  EXPECT_EQ(Written()[1][0], Value(std::int32_t{2}));
+}
+
+TEST_F(BulkTransferTest, EveryRecordGoesIntoTheNamedTable) {
+  SqlRow* record = records.Push(Record(1));
+  record->SetTableName("elsewhere");
+  ASSERT_TRUE(Transfer());
+  EXPECT_EQ(component->BulkCalls()[0].tableName, "T");
+  EXPECT_EQ(Written().size(), 1u);
+}
+
+TEST_F(BulkTransferTest, AFieldThatCannotBeStoredStopsAtItsRecord) {
+  records.Push(Record(1));
+  SqlRow* bad = records.Push(Record(2));
+  bad->AddTextField("nosuch", "lost?");
+  SqlRow* behind = records.Push(Record(3));
+  time = 77;
+
+  try {
+    Transfer();
+    FAIL() << "no error";
+  } catch (const ArgumentError& e) {
+    const std::string what = e.what();
+    for (const char* part : {"record 1", "'T'", "nosuch", "lost?"}) {
+      EXPECT_NE(what.find(part), std::string::npos) << part << " not in: " << what;
+    }
+  }
+  ASSERT_EQ(records.queue.size(), 2u);
+  EXPECT_EQ(records.queue.front(), bad);
+  EXPECT_EQ(bad->fieldCount, 2);
+  EXPECT_EQ(bad->fieldNames[1], "nosuch");
+  EXPECT_EQ(records.queue.back(), behind);
+  EXPECT_EQ(behind->fieldCount, 1);
+  EXPECT_EQ(time, 77);
+  EXPECT_TRUE(component->BulkCalls().empty());
+}
+
+TEST_F(BulkTransferTest, AFailedFieldKeepsItsErrorClass) {
+  SqlRow* record = records.Push(Record(1));
+  record->AddDoubleField("s", 1e20);
+  EXPECT_THROW(Transfer(), OverflowError);
+  record->Reset();
+  record->AddDateField("when", 2958466.0);
+  EXPECT_THROW(Transfer(), ArgumentError);
+  EXPECT_EQ(records.queue.front(), record);
+}
+
+TEST_F(BulkTransferTest, AnUnknownTableThrowsBeforeTheQueueIsTouched) {
+  SqlRow* first = records.Push(Record(1));
+  records.Push(Record(2));
+  time = 3;
+  try {
+    Transfer("Nope");
+    FAIL() << "no error";
+  } catch (const ArgumentError& e) {
+    EXPECT_NE(std::string(e.what()).find("'Nope'"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(records.queue.size(), 2u);
+  EXPECT_EQ(records.queue.front(), first);
+  EXPECT_EQ(first->fieldCount, 1);
+  EXPECT_EQ(time, 3);
+  EXPECT_TRUE(component->BulkCalls().empty());
+}
+
+TEST_F(BulkTransferTest, ARecordShorterThanItsCountIsRefusedWhole) {
+  SqlRow* record = records.Push(Record(1));
+  record->fieldCount = 3;
+  EXPECT_THROW(Transfer(), ArgumentError);
+  EXPECT_EQ(records.queue.front(), record);
+}
+
+TEST_F(BulkTransferTest, ExecutionTimeCrossesAsItsLow32Bits) {
+  const struct {
+    long in;
+    std::int64_t componentSees;
+    std::int64_t componentLeaves;
+    long out;
+  } cases[] = {
+      {-5, -5, -5, -5},
+      {0, 0, (std::int64_t{1} << 32) + 5, 5},
+      {7, 7, -1, -1},
+      {(1L << 32) + 7, 7, 8, 8},
+  };
+  for (const auto& c : cases) {
+    component->QueueBulkOutcome({.setExecutionTime = c.componentLeaves});
+    time = c.in;
+    ASSERT_TRUE(Transfer());
+    EXPECT_EQ(component->BulkCalls().back().executionTimeIn, c.componentSees) << c.in;
+    EXPECT_EQ(time, c.out) << c.componentLeaves;
+  }
+}
+
+TEST_F(BulkTransferTest, RefusedRowsAndTheCountCheckGoToTheTraceWhenAskedFor) {
+  const char* saved = std::getenv("TESSEL_TRACE");
+  const std::string savedValue = saved ? saved : "";
+  for (const char* setting : {"0", "1"}) {
+    setenv("TESSEL_TRACE", setting, 1);
+    records.Push(Record(1));
+    SqlRow* duplicate = records.Push(Record(1));
+    duplicate->AddTextField("name", "dup");
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(Transfer());
+    const std::string trace = testing::internal::GetCapturedStderr();
+    if (std::string(setting) == "1") {
+      EXPECT_NE(trace.find("TABLE: T, Row: 1, Col: 2; name "), std::string::npos) << trace;
+      EXPECT_NE(trace.find("1 =? 2"), std::string::npos) << trace;
+    } else {
+      EXPECT_EQ(trace, "");
+    }
+  }
+  if (saved) {
+    setenv("TESSEL_TRACE", savedValue.c_str(), 1);
+  } else {
+    unsetenv("TESSEL_TRACE");
+  }
+}
+
+}  // namespace
+}  // namespace Tessel::Testing

@@ -1,0 +1,370 @@
+// The staging road: StartNewRow's table switching and counters, the field
+// stores and AddCurRow, against the scripted component.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "TesselWrapper/Errors.h"
+#include "TesselWrapper/data/DateTime.h"
+#include "bridge/BridgeFixture.h"
+
+namespace Tessel::Testing {
+namespace {
+
+using Data::DataColumn;
+using Data::DataType;
+using Data::Value;
+
+constexpr const char* kNoRow =
+    "Current Row is null; cannot add data. Did you forget to StartNewRow()?";
+
+class StagingTest : public BridgeTest {
+ protected:
+  void SetUp() override {
+    BridgeTest::SetUp();
+    component->AddTable(MakeTable("A", {{.ColumnName = "id", .Type = DataType::Int32},
+                                        {.ColumnName = "name", .Type = DataType::String},
+                                        {.ColumnName = "when", .Type = DataType::DateTime},
+                                        {.ColumnName = "amount", .Type = DataType::Double},
+                                        {.ColumnName = "big", .Type = DataType::Int64}}));
+    component->AddTable(MakeTable("a", {{.ColumnName = "id", .Type = DataType::Int32}}));
+    component->AddTable(MakeTable("B", {{.ColumnName = "id", .Type = DataType::Int32}}));
+    component->AddTable(MakeTable("", {{.ColumnName = "id", .Type = DataType::Int32}}));
+    auto unique = MakeTable("U", {{.ColumnName = "id", .Type = DataType::Int32}});
+    unique->AddUniqueConstraint({0});
+    component->AddTable(unique);
+    component->MarkEnumTable("E");
+  }
+
+  bool Start(const char* name) { return bridge.StartNewRow(name, &stored, &written, &time); }
+
+  // `rows` rows of `name`, each started and added.
+  void Stage(const char* name, int rows) {
+    for (int i = 0; i < rows; ++i) {
+      ASSERT_TRUE(Start(name));
+      ASSERT_TRUE(bridge.AddCurRow());
+    }
+  }
+
+  std::optional<std::string> CurrentTable() const {
+    const auto& table = component->DataTableCur();
+    if (!table) return std::nullopt;
+    return table->TableName();
+  }
+
+  Value Cell(const char* column) const { return component->DataRowCur()->Get(column); }
+
+  int stored = 0;
+  int written = 0;
+  long time = 0;
+};
+
+// Every way StartNewRow can go, and which of the caller's counters it writes.
+TEST_F(StagingTest, StartNewRowWritesTheCountersEachCaseCallsFor) {
+  constexpr int kStored = 111;  // what a counter holds when it is not written
+  constexpr int kWritten = 222;
+  constexpr long kTime = 1000;
+  constexpr long kFlushedTime = 1005;  // each scripted flush adds 5
+  struct Case {
+    const char* label;
+    std::vector<std::pair<const char*, int>> before;  // tables staged first, with their rows
+    const char* name;
+    const char* flushMessage;  // what the flush leaves; nullptr for an ordinary status
+    bool flushResult;
+    int stored;
+    int written;
+    long time;
+    bool result;
+    std::optional<std::string> currentAfter;
+  };
+  const Case cases[] = {
+      {"first selection, enumeration table", {}, "E", nullptr, true, -1, kWritten, kTime, true,
+       std::nullopt},
+      {"first selection, no such table", {}, "Missing", nullptr, true, 0, kWritten, kTime, true,
+       std::nullopt},
+      {"first selection, a table", {}, "A", nullptr, true, 0, kWritten, kTime, true, "A"},
+      {"same name", {{"A", 2}}, "A", nullptr, true, 2, kWritten, kTime, true, "A"},
+      {"other name, rerun asked", {{"A", 2}}, "B", "deadlock detected. Rerun the transaction.",
+       false, kStored, 2, kFlushedTime, false, "A"},
+      {"other name, schema change", {{"A", 2}}, "B", "table A: schema change since GetTable",
+       false, kStored, 2, kFlushedTime, false, "A"},
+      {"other name, enumeration table next", {{"A", 2}}, "E", nullptr, true, kStored, 2,
+       kFlushedTime, true, std::nullopt},
+      {"other name, no such table next", {{"A", 2}}, "Missing", nullptr, true, kStored, 2,
+       kFlushedTime, true, std::nullopt},
+      {"other name, a table next", {{"A", 2}}, "B", nullptr, true, 0, 2, kFlushedTime, true, "B"},
+      {"failed flush without a retry text", {{"A", 2}}, "B", "UNIQUE constraint failed", false, 0,
+       2, kFlushedTime, true, "B"},
+      {"names differing in case", {{"A", 1}}, "a", nullptr, true, 0, 1, kFlushedTime, true, "a"},
+      {"empty name after a named table", {{"A", 2}}, "", nullptr, true, 0, 2, kFlushedTime, true,
+       ""},
+      {"absent name after a named table", {{"A", 2}}, nullptr, nullptr, true, 0, 2, kFlushedTime,
+       true, ""},
+      {"empty name twice", {{"", 1}}, "", nullptr, true, 0, 1, kFlushedTime, true, ""},
+      {"empty name twice, message not tested", {{"", 1}}, "", "Rerun the transaction", false, 0, 1,
+       kFlushedTime, true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    SetUp();  // a fresh component for each case
+    for (const auto& [name, rows] : c.before) Stage(name, rows);
+    const std::size_t flushesBefore = component->BulkCalls().size();
+    component->QueueBulkOutcome({.result = c.flushResult,
+                                 .message = c.flushMessage ? std::optional<std::string>(c.flushMessage)
+                                                           : std::nullopt,
+                                 .addExecutionTime = 5});
+    stored = kStored;
+    written = kWritten;
+    time = kTime;
+
+    EXPECT_EQ(Start(c.name), c.result);
+    EXPECT_EQ(stored, c.stored);
+    EXPECT_EQ(written, c.written);
+    EXPECT_EQ(time, c.time);
+    EXPECT_EQ(CurrentTable(), c.currentAfter);
+    const bool flushed = c.time == kFlushedTime;
+    ASSERT_EQ(component->BulkCalls().size(), flushesBefore + (flushed ? 1 : 0));
+    if (flushed) {
+      const auto& flush = component->BulkCalls().back();
+      EXPECT_EQ(flush.tableName, c.before.back().first);
+      EXPECT_EQ(flush.rows.size(), static_cast<std::size_t>(c.written));
+      EXPECT_EQ(flush.executionTimeIn, kTime);
+    }
+  }
+}
+
+TEST_F(StagingTest, SelectingATableAsksIsEnumTableThenGetTableOnce) {
+  Stage("A", 3);
+  ASSERT_TRUE(Start(""));
+  EXPECT_EQ(component->IsEnumTableRequests(), (std::vector<std::string>{"A", ""}));
+  EXPECT_EQ(component->GetTableRequests(), (std::vector<std::string>{"A", ""}));
+}
+
+TEST_F(StagingTest, ARetryKeepsTheTableAndItsRowsForTheNextSwitch) {
+  Stage("A", 2);
+  component->QueueBulkOutcome({.result = false, .message = "busy: Rerun the transaction"});
+  EXPECT_FALSE(Start("B"));
+  EXPECT_EQ(bridge.GetMessage(), "busy: Rerun the transaction");
+  EXPECT_EQ(CurrentTable(), "A");
+
+  // The caller goes on staging into the kept table, then switches again.
+  Stage("A", 1);
+  EXPECT_TRUE(Start("B"));
+  ASSERT_EQ(component->BulkCalls().size(), 2u);
+  EXPECT_EQ(component->BulkCalls()[0].rows.size(), 2u);
+  EXPECT_EQ(component->BulkCalls()[1].tableName, "A");
+  EXPECT_EQ(component->BulkCalls()[1].rows.size(), 3u);
+  EXPECT_EQ(CurrentTable(), "B");
+}
+
+TEST_F(StagingTest, ARetryLeavesTheOpenRowOpen) {
+  ASSERT_TRUE(Start("A"));
+  ASSERT_TRUE(bridge.AddFieldData("id", 7));
+  component->QueueBulkOutcome({.result = false, .message = "schema change"});
+  EXPECT_FALSE(Start("B"));
+  ASSERT_TRUE(component->DataRowCur().has_value());
+  EXPECT_EQ(Cell("id"), Value(std::int32_t{7}));
+}
+
+TEST_F(StagingTest, ARowStartedAgainWithoutAddCurRowIsDropped) {
+  ASSERT_TRUE(Start("A"));
+  ASSERT_TRUE(bridge.AddFieldData("id", 1));
+  ASSERT_TRUE(Start("A"));
+  EXPECT_EQ(stored, 0);
+  ASSERT_TRUE(bridge.AddFieldData("id", 2));
+  ASSERT_TRUE(bridge.AddCurRow());
+  ASSERT_TRUE(Start("B"));
+  ASSERT_EQ(component->BulkCalls().size(), 1u);
+  ASSERT_EQ(component->BulkCalls()[0].rows.size(), 1u);
+  EXPECT_EQ(component->BulkCalls()[0].rows[0][0], Value(std::int32_t{2}));
+}
+
+TEST_F(StagingTest, AnEnumerationTableStagesNothing) {
+  EXPECT_TRUE(Start("E"));
+  EXPECT_EQ(stored, -1);
+  bridge.SetMessage("before");
+  EXPECT_FALSE(bridge.AddFieldData("id", 1));
+  EXPECT_EQ(bridge.GetMessage(), kNoRow);
+  EXPECT_TRUE(bridge.AddCurRow());
+  EXPECT_TRUE(Start("B"));
+  EXPECT_TRUE(component->BulkCalls().empty()) << "no table was current, so nothing is flushed";
+}
+
+TEST_F(StagingTest, ASwitchToAnEnumerationTableLeavesTheOpenRowOpen) {
+  Stage("A", 1);
+  ASSERT_TRUE(Start("A"));  // opened, never added
+  stored = 55;
+  EXPECT_TRUE(Start("E"));
+  EXPECT_EQ(stored, 55) << "a change of table does not write rowsStoredCount";
+
+  // The stray row of A still takes fields and AddCurRow succeeds, but the row
+  // reaches no table.
+  EXPECT_TRUE(bridge.AddFieldData("id", 9));
+  EXPECT_TRUE(bridge.AddCurRow());
+  EXPECT_TRUE(Start("B"));
+  ASSERT_EQ(component->BulkCalls().size(), 1u);
+  EXPECT_EQ(component->BulkCalls()[0].rows.size(), 1u);
+  EXPECT_EQ(component->BulkCalls()[0].table->Rows().Count(), 1u);
+}
+
+TEST_F(StagingTest, EveryStoreFailsWithoutAnOpenRow) {
+  const std::vector<std::pair<const char*, std::function<bool()>>> stores = {
+      {"text", [&] { return bridge.AddFieldData("name", "x"); }},
+      {"int", [&] { return bridge.AddFieldData("id", 1); }},
+      {"long", [&] { return bridge.AddFieldData("id", 1L); }},
+      {"double", [&] { return bridge.AddFieldData("amount", 1.0); }},
+      {"date", [&] { return bridge.AddFieldDateTimeData("when", 1.0); }},
+      {"NaN date", [&] { return bridge.AddFieldDateTimeData("when", std::nan("")); }},
+  };
+  for (const auto& [label, store] : stores) {
+    bridge.SetMessage("before");
+    EXPECT_FALSE(store()) << label;
+    EXPECT_EQ(bridge.GetMessage(), kNoRow) << label;
+  }
+}
+
+TEST_F(StagingTest, AddCurRowTwiceFailsTheSecondTime) {
+  ASSERT_TRUE(Start("A"));
+  EXPECT_TRUE(bridge.AddCurRow());
+  bridge.SetMessage("");
+  EXPECT_FALSE(bridge.AddCurRow());
+  EXPECT_NE(bridge.GetMessage().find("'A'"), std::string::npos) << bridge.GetMessage();
+  ASSERT_TRUE(Start("B"));
+  EXPECT_EQ(component->BulkCalls()[0].rows.size(), 1u);
+}
+
+TEST_F(StagingTest, ARefusedRowStaysOpenToBeMended) {
+  ASSERT_TRUE(Start("U"));
+  ASSERT_TRUE(bridge.AddFieldData("id", 1));
+  ASSERT_TRUE(bridge.AddCurRow());
+  ASSERT_TRUE(Start("U"));
+  ASSERT_TRUE(bridge.AddFieldData("id", 1));
+  EXPECT_FALSE(bridge.AddCurRow());
+  EXPECT_FALSE(bridge.GetMessage().empty());
+  ASSERT_TRUE(component->DataRowCur().has_value());
+
+  ASSERT_TRUE(bridge.AddFieldData("id", 2));
+  EXPECT_TRUE(bridge.AddCurRow());
+  EXPECT_EQ(component->DataTableCur()->Rows().Count(), 2u);
+}
+
+TEST_F(StagingTest, FieldStoresPutTheirValueIntoTheOpenRow) {
+  const Data::DateTime noonAfterDayOne(1899, 12, 31, 12);
+  const struct {
+    const char* label;
+    std::function<bool(ConnectWrapper&)> store;
+    const char* column;
+    Value expected;
+  } cases[] = {
+      {"int", [](ConnectWrapper& b) { return b.AddFieldData("id", -42); }, "id",
+       Value(std::int32_t{-42})},
+      {"long within 32 bits", [](ConnectWrapper& b) { return b.AddFieldData("id", -42L); }, "id",
+       Value(std::int32_t{-42})},
+      {"long beyond 32 bits, stored whole",
+       [](ConnectWrapper& b) { return b.AddFieldData("big", (1L << 32) + 5); }, "big",
+       Value(std::int64_t{(std::int64_t{1} << 32) + 5})},
+      {"double", [](ConnectWrapper& b) { return b.AddFieldData("amount", 0.1); }, "amount",
+       Value(0.1)},
+      {"text", [](ConnectWrapper& b) { return b.AddFieldData("name", "caf\xC3\xA9"); }, "name",
+       Value("caf\xC3\xA9")},
+      {"absent text", [](ConnectWrapper& b) { return b.AddFieldData("name", nullptr); }, "name",
+       Value("")},
+      {"date", [](ConnectWrapper& b) { return b.AddFieldDateTimeData("when", 1.5); }, "when",
+       Value(noonAfterDayOne)},
+      {"date 0.0", [](ConnectWrapper& b) { return b.AddFieldDateTimeData("when", 0.0); }, "when",
+       Value(Data::DBNull)},
+      {"date -0.0", [](ConnectWrapper& b) { return b.AddFieldDateTimeData("when", -0.0); }, "when",
+       Value(Data::DBNull)},
+      {"column found ignoring case", [](ConnectWrapper& b) { return b.AddFieldData("NAME", "x"); },
+       "name", Value("x")},
+  };
+  for (const auto& c : cases) {
+    ASSERT_TRUE(Start("A"));
+    // A value in the column first, so that storing DBNull is seen to happen.
+    ASSERT_TRUE(bridge.AddFieldDateTimeData("when", 2.0));
+    EXPECT_TRUE(c.store(bridge)) << c.label;
+    EXPECT_EQ(Cell(c.column), c.expected)
+        << c.label << ": got " << Cell(c.column).ToString() << ", expected " << c.expected.ToString();
+  }
+}
+
+TEST_F(StagingTest, AFieldTheRowRefusesThrowsNamingTableColumnAndValue) {
+  ASSERT_TRUE(Start("A"));
+  const auto expectThrowNaming = [](const std::function<void()>& store, const char* column,
+                                    const char* value) {
+    try {
+      store();
+      ADD_FAILURE() << "no error for column " << column;
+    } catch (const ArgumentError& e) {
+      const std::string what = e.what();
+      EXPECT_NE(what.find("'A'"), std::string::npos) << what;
+      EXPECT_NE(what.find(column), std::string::npos) << what;
+      EXPECT_NE(what.find(value), std::string::npos) << what;
+    }
+  };
+  expectThrowNaming([&] { bridge.AddFieldData("nosuch", 5); }, "nosuch", "5");
+  expectThrowNaming([&] { bridge.AddFieldData("id", (1L << 40)); }, "id", "1099511627776");
+  expectThrowNaming([&] { bridge.AddFieldData("id", "twelve"); }, "id", "twelve");
+  expectThrowNaming([&] { bridge.AddFieldDateTimeData("when", std::nan("")); }, "when", "NaN");
+  expectThrowNaming([&] { bridge.AddFieldDateTimeData("when", 2958466.0); }, "when", "2958466");
+  EXPECT_THROW(bridge.AddFieldData("id", 1L << 40), OverflowError) << "the error keeps its class";
+  EXPECT_TRUE(component->DataRowCur()->Get("id").IsDBNull()) << "a refused value is not stored";
+}
+
+TEST_F(StagingTest, ExecutionTimeCrossesAsItsLow32Bits) {
+  const struct {
+    long in;
+    std::int64_t componentSees;
+    std::int64_t componentLeaves;
+    long out;
+  } cases[] = {
+      {-5, -5, -5, -5},
+      {0, 0, (std::int64_t{1} << 32) + 5, 5},
+      {7, 7, -1, -1},
+      {(1L << 32) + 7, 7, 7, 7},
+      {0, 0, std::int64_t{1} << 31, -(1L << 31)},
+  };
+  for (const auto& c : cases) {
+    Stage("A", 1);
+    component->QueueBulkOutcome({.setExecutionTime = c.componentLeaves});
+    time = c.in;
+    ASSERT_TRUE(Start("B"));
+    EXPECT_EQ(component->BulkCalls().back().executionTimeIn, c.componentSees) << c.in;
+    EXPECT_EQ(time, c.out) << c.componentLeaves;
+    component->SetDataTableCur(nullptr);  // back to no table for the next case
+  }
+}
+
+TEST_F(StagingTest, TheEmptyNameTwiceGoesToTheTraceOnlyWhenAskedFor) {
+  const char* saved = std::getenv("TESSEL_TRACE");
+  const std::string savedValue = saved ? saved : "";
+  for (const char* setting : {"", "0", "1"}) {
+    setenv("TESSEL_TRACE", setting, 1);
+    SetUp();
+    Stage("", 1);
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(Start(""));
+    const std::string trace = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(component->BulkCalls().size(), 1u);
+    if (std::string(setting) == "1") {
+      EXPECT_NE(trace.find("empty table name"), std::string::npos) << trace;
+    } else {
+      EXPECT_EQ(trace, "") << "TESSEL_TRACE='" << setting << "'";
+    }
+  }
+  if (saved) {
+    setenv("TESSEL_TRACE", savedValue.c_str(), 1);
+  } else {
+    unsetenv("TESSEL_TRACE");
+  }
+}
+
+}  // namespace
+}  // namespace Tessel::Testing
