@@ -17,6 +17,10 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/TesselWrapperConfigVersio
 install(FILES ${PROJECT_BINARY_DIR}/TesselWrapperConfig.cmake
   ${PROJECT_BINARY_DIR}/TesselWrapperConfigVersion.cmake DESTINATION ${_cfgdir})
 
+# The .pc file finds its prefix from where it lies, so an installed tree can be
+# moved (or installed with --prefix at install time) and still be found.
+file(RELATIVE_PATH TESSEL_PC_TO_PREFIX "/_/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/_")
+string(REGEX REPLACE "/$" "" TESSEL_PC_TO_PREFIX "${TESSEL_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/TesselWrapper.pc.in
   ${PROJECT_BINARY_DIR}/TesselWrapper.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/TesselWrapper.pc

@@ -1,7 +1,8 @@
-# The bridge (bridge/, rows/, procedures/, component/) is one object library;
-# each folder lists its own sources in sources.cmake.
+# The bridge (bridge/, rows/, procedures/, component/) and the jobs built on
+# it (jobs/) are one object library; each folder lists its own sources in
+# sources.cmake.
 set(TESSEL_BRIDGE_SOURCES)
-foreach(dir bridge rows procedures component)
+foreach(dir bridge rows procedures component jobs)
   include(${PROJECT_SOURCE_DIR}/${dir}/sources.cmake)
 endforeach()
 add_library(tessel_bridge OBJECT ${TESSEL_BRIDGE_SOURCES})
@@ -10,6 +11,12 @@ target_include_directories(tessel_bridge PUBLIC
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)
 target_compile_definitions(tessel_bridge PUBLIC TESSELWRAPPER_BUILDING)
 target_link_libraries(tessel_bridge PUBLIC tessel_data tessel PRIVATE tessel_options)
+
+# libcsv (Debian libcsv-dev) parses CSV for the load job; it stays private to
+# the library, callers never see it.
+find_path(TESSEL_CSV_INCLUDE_DIR csv.h REQUIRED)
+find_library(TESSEL_CSV_LIBRARY csv REQUIRED)
+target_include_directories(tessel_bridge PRIVATE ${TESSEL_CSV_INCLUDE_DIR})
 
 # What a user gets: one shared library holding the bridge, the component and
 # the table model. Only the exported face (TESSELWRAPPER_API) is visible.
@@ -21,7 +28,7 @@ set_target_properties(TesselWrapper PROPERTIES
 target_include_directories(TesselWrapper PUBLIC
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-target_link_libraries(TesselWrapper PRIVATE tessel_options tessel_backend_libs)
+target_link_libraries(TesselWrapper PRIVATE tessel_options tessel_backend_libs ${TESSEL_CSV_LIBRARY})
 target_compile_features(TesselWrapper PUBLIC cxx_std_20)
 
 # Tests link everything statically so that they can reach internal classes
@@ -31,4 +38,4 @@ add_library(tessel_static STATIC
 target_include_directories(tessel_static PUBLIC
   ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
 target_compile_definitions(tessel_static PUBLIC TESSELWRAPPER_BUILDING)
-target_link_libraries(tessel_static PUBLIC tessel_backend_libs)
+target_link_libraries(tessel_static PUBLIC tessel_backend_libs ${TESSEL_CSV_LIBRARY})

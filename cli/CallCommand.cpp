@@ -1,0 +1,53 @@
+// tessel call NAME [name=type:value ...]: run a routine, print its integer
+// result and its output text.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "TesselWrapper/Errors.h"
+#include "TesselWrapper/jobs/Bridge.h"
+#include "TesselWrapper/jobs/RoutineText.h"
+
+namespace Tessel::Cli {
+namespace {
+
+struct CallArguments {
+  std::string routine;
+  std::vector<std::string> arguments;
+};
+
+}  // namespace
+
+void AddCallCommand(CLI::App& app, CommonOptions& common, int& status) {
+  auto call = std::make_shared<CallArguments>();
+  CLI::App* command = app.add_subcommand(
+      "call", "Run a routine with typed arguments; print its integer result and its output text.");
+  AddCommonOptions(*command, common);
+  command->add_option("NAME", call->routine, "Routine to run")->required();
+  command->add_option("ARGUMENTS", call->arguments,
+                      "Arguments as name=type:value, type one of " +
+                          std::string(Jobs::RoutineArgumentTypeWords()) +
+                          " (datetime: YYYY-MM-DD[ HH:MM[:SS]] or a day number)");
+  command->footer("Example: tessel call AddCase caseid=int:7 modeldir=string:models/a name=string:first");
+  command->callback([call, &common, &status] {
+    // Arguments are checked before anything is opened; a bad one is a wrong
+    // command line.
+    std::vector<SimpleDbParameter> parameters;
+    try {
+      parameters = Jobs::ParseRoutineArguments(call->arguments);
+    } catch (const ArgumentError& e) {
+      throw CLI::ValidationError("ARGUMENTS", e.what());
+    }
+    Jobs::BridgeHandle db = Jobs::OpenBridge(common.db, common.schema);
+    std::string output;
+    const int result = db->ExecuteStoredProcedure(call->routine, std::move(parameters), &output);
+    if (result == -1)
+      throw DatabaseError("routine " + call->routine + " failed: " + db->GetMessage());
+    std::printf("result: %d\noutput: %s\n", result, output.c_str());
+    status = 0;
+  });
+}
+
+}  // namespace Tessel::Cli

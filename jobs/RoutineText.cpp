@@ -1,0 +1,159 @@
+#include "TesselWrapper/jobs/RoutineText.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "TesselWrapper/Errors.h"
+#include "TesselWrapper/data/DateTime.h"
+#include "TesselWrapper/data/Text.h"
+
+namespace Tessel::Jobs {
+namespace {
+
+struct TypeWord {
+  std::string_view word;
+  SimpleDbType type;
+};
+
+constexpr TypeWord kTypeWords[] = {
+    {"string", SimpleDbType::String},     {"int", SimpleDbType::Int32},
+    {"double", SimpleDbType::Double},     {"decimal", SimpleDbType::Decimal},
+    {"currency", SimpleDbType::Currency}, {"datetime", SimpleDbType::DateTime},
+    {"binary", SimpleDbType::Binary},
+};
+
+// from_chars takes no '+'; the command line may well carry one.
+std::string_view WithoutPlus(std::string_view text) {
+  if (text.size() > 1 && text.front() == '+' && text[1] != '-' && text[1] != '+')
+    text.remove_prefix(1);
+  return text;
+}
+
+bool ParseInt32(std::string_view text, std::int32_t& out) {
+  text = WithoutPlus(text);
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+bool ParseDouble(std::string_view text, double& out) {
+  text = WithoutPlus(text);
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
+}
+
+[[noreturn]] void Refuse(std::string_view argument, const std::string& why) {
+  throw ArgumentError("routine argument '" + std::string(argument) + "': " + why);
+}
+
+}  // namespace
+
+std::string_view RoutineArgumentTypeWords() noexcept {
+  return "string, int, double, decimal, currency, datetime, binary";
+}
+
+double OaDateFromIsoText(std::string_view text) {
+  using Data::DateTime;
+  const DateTime when = DateTime::Parse(text);
+  const std::int64_t fromEpoch = when.Ticks() - DateTime(1899, 12, 30).Ticks();
+  // An OLE Automation date counts whole days from 1899-12-30, backwards for
+  // earlier days, while its fraction is always the time of day counted
+  // forwards: 1899-12-29 12:00 is -1.5, not -0.5.
+  std::int64_t days = fromEpoch / DateTime::kTicksPerDay;
+  std::int64_t timeOfDay = fromEpoch % DateTime::kTicksPerDay;
+  if (timeOfDay < 0) {
+    days -= 1;
+    timeOfDay += DateTime::kTicksPerDay;
+  }
+  const double fraction = static_cast<double>(timeOfDay) / static_cast<double>(DateTime::kTicksPerDay);
+  return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
+}
+
+SimpleDbParameter ParseRoutineArgument(std::string_view text) {
+  const std::size_t equals = text.find('=');
+  if (equals == std::string_view::npos) Refuse(text, "expected NAME=TYPE:VALUE");
+  const std::string_view name = text.substr(0, equals);
+  if (name.empty()) Refuse(text, "the name before '=' is empty");
+  const std::string_view rest = text.substr(equals + 1);
+  const std::size_t colon = rest.find(':');
+  if (colon == std::string_view::npos)
+    Refuse(text, "expected TYPE:VALUE after '=' (types: " + std::string(RoutineArgumentTypeWords()) + ")");
+  const std::string_view word = rest.substr(0, colon);
+  const std::string_view value = rest.substr(colon + 1);
+
+  const TypeWord* found = nullptr;
+  for (const TypeWord& candidate : kTypeWords)
+    if (Text::EqualsIgnoreAsciiCase(candidate.word, word)) found = &candidate;
+  if (found == nullptr)
+    Refuse(text, "unknown type '" + std::string(word) + "' (types: " +
+                     std::string(RoutineArgumentTypeWords()) + ")");
+
+  ParamValue paramValue;
+  paramValue.valueType = found->type;
+  paramValue.numericValue.intValue = 0;
+  switch (found->type) {
+    case SimpleDbType::String:
+      paramValue.stringValue = std::string(value);
+      break;
+    case SimpleDbType::Int32:
+    case SimpleDbType::Binary:
+      if (!ParseInt32(value, paramValue.numericValue.intValue))
+        Refuse(text, "'" + std::string(value) + "' is not an integer from -2147483648 to 2147483647");
+      break;
+    case SimpleDbType::Double:
+    case SimpleDbType::Decimal:
+    case SimpleDbType::Currency:
+      if (!ParseDouble(value, paramValue.numericValue.doubleValue))
+        Refuse(text, "'" + std::string(value) + "' is not a number");
+      break;
+    case SimpleDbType::DateTime: {
+      double day = 0;
+      if (ParseDouble(value, day)) {
+        paramValue.numericValue.doubleValue = day;
+      } else {
+        try {
+          paramValue.numericValue.doubleValue = OaDateFromIsoText(value);
+        } catch (const Error&) {
+          Refuse(text, "'" + std::string(value) +
+                           "' is neither a date YYYY-MM-DD[ HH:MM[:SS[.fff]]] nor a day number");
+        }
+      }
+      break;
+    }
+  }
+  return SimpleDbParameter(std::string(name), paramValue, SimpleParameterDirection::Input);
+}
+
+std::vector<SimpleDbParameter> ParseRoutineArguments(std::span<const std::string> texts) {
+  std::vector<SimpleDbParameter> parameters;
+  parameters.reserve(texts.size());
+  for (const std::string& text : texts) parameters.push_back(ParseRoutineArgument(text));
+  return parameters;
+}
+
+std::vector<RoutineOutputColumn> ParseRoutineOutput(std::string_view output) {
+  std::vector<RoutineOutputColumn> columns;
+  std::size_t pos = 0;
+  while (pos < output.size()) {
+    std::size_t end = output.find(';', pos);
+    if (end == std::string_view::npos) end = output.size();
+    const std::string_view piece = output.substr(pos, end - pos);
+    const std::size_t equals = piece.find('=');
+    if (equals == std::string_view::npos)
+      columns.push_back({std::string(piece), {}});
+    else
+      columns.push_back({std::string(piece.substr(0, equals)), std::string(piece.substr(equals + 1))});
+    pos = end + 1;
+  }
+  return columns;
+}
+
+const std::string* FindOutputColumn(const std::vector<RoutineOutputColumn>& columns,
+                                    std::string_view name) noexcept {
+  for (const RoutineOutputColumn& column : columns)
+    if (Text::EqualsIgnoreAsciiCase(column.name, name)) return &column.value;
+  return nullptr;
+}
+
+}  // namespace Tessel::Jobs
