@@ -19,7 +19,8 @@ cmake --build "$work/cmake-build" >/dev/null
 (cd "$work" && "$work/cmake-build/consumer")
 
 libdir=$(dirname "$(find "$prefix" -name 'libTesselWrapper.so' | head -n 1)")
-PKG_CONFIG_PATH=$(dirname "$pc") c++ -o "$work/consumer-pc" "$src/consumer.cpp" \
+# shellcheck disable=SC2086 # CXXFLAGS/LDFLAGS are word lists
+PKG_CONFIG_PATH=$(dirname "$pc") c++ ${CXXFLAGS:-} ${LDFLAGS:-} -o "$work/consumer-pc" "$src/consumer.cpp" \
   $(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs TesselWrapper) -Wl,-rpath,"$libdir"
 (cd "$work" && "$work/consumer-pc")
 echo "install.consumer: both consumers ran"
