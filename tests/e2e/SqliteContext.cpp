@@ -1,0 +1,139 @@
+// The SQLite side of the end-to-end suite: one file per test in a fresh
+// temporary directory; routines are rows of the catalogue table
+// tessel_procedures, made on first use.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include "BackendContext.h"
+
+namespace Tessel::EndToEnd {
+namespace {
+
+constexpr int kShortLockWaitMs = 50;
+
+const std::vector<std::pair<std::string, std::string>> kTypes = {
+    {"{int}", "INTEGER"},     {"{bigint}", "INTEGER"}, {"{real}", "REAL"},
+    {"{numeric}", "NUMERIC"}, {"{text}", "TEXT"},      {"{datetime}", "DATETIME"}};
+
+// A plain connection of the test's own; failures are test failures.
+class Connection {
+ public:
+  explicit Connection(const std::string& path) {
+    if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) ADD_FAILURE() << "cannot open " << path;
+    sqlite3_busy_timeout(db_, 5000);
+  }
+  ~Connection() { sqlite3_close_v2(db_); }
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  sqlite3* get() const { return db_; }
+
+  void Exec(const std::string& sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+      ADD_FAILURE() << sql << "\n" << (error ? error : sqlite3_errmsg(db_));
+    }
+    sqlite3_free(error);
+  }
+
+  std::string Query(const std::string& sql) {
+    sqlite3_stmt* stmt = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
+      ADD_FAILURE() << sql << "\n" << sqlite3_errmsg(db_);
+      return {};
+    }
+    std::string out;
+    bool first = true;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+      if (!first) out += '\n';
+      first = false;
+      for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+        if (c > 0) out += '|';
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
+        out += text ? text : "NULL";
+      }
+    }
+    if (rc != SQLITE_DONE) ADD_FAILURE() << sql << "\n" << sqlite3_errmsg(db_);
+    sqlite3_finalize(stmt);
+    return out;
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// BEGIN IMMEDIATE on a connection of its own: the write lock of the whole file.
+class SqliteLockHolder : public LockHolder {
+ public:
+  explicit SqliteLockHolder(const std::string& path) : connection_(path) {
+    connection_.Exec("BEGIN IMMEDIATE");
+  }
+  ~SqliteLockHolder() override { Release(); }
+  void Release() override {
+    if (held_) connection_.Exec("ROLLBACK");
+    held_ = false;
+  }
+
+ private:
+  Connection connection_;
+  bool held_ = true;
+};
+
+class SqliteContext : public BackendContext {
+ public:
+  SqliteContext() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tessel-e2e-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot make a temporary directory";
+    dir_ = pattern;
+    path_ = (dir_ / "e2e.db").string();
+    raw_ = std::make_unique<Connection>(path_);
+  }
+  ~SqliteContext() override {
+    raw_.reset();
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  std::string ConnectionString(bool shortLockWait) const override {
+    return "sqlite:" + path_ + (shortLockWait ? "?busy_timeout=" + std::to_string(kShortLockWaitMs) : "");
+  }
+  std::string TableSet() const override { return ""; }
+  int ShortLockWaitMs() const override { return kShortLockWaitMs; }
+
+  void Exec(const std::string& sql) override { raw_->Exec(WithTypes(sql, kTypes)); }
+  std::string Query(const std::string& sql) override { return raw_->Query(sql); }
+  std::string KindOf(const std::string& expression) const override { return "typeof(" + expression + ")"; }
+
+  void DefineRoutine(const RoutineDefinition& routine) override {
+    raw_->Exec("CREATE TABLE IF NOT EXISTS tessel_procedures (name TEXT PRIMARY KEY, body TEXT NOT NULL)");
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(
+        sqlite3_prepare_v2(raw_->get(), "INSERT INTO tessel_procedures VALUES (?1, ?2)", -1, &stmt, nullptr),
+        SQLITE_OK);
+    sqlite3_bind_text(stmt, 1, routine.name.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(stmt, 2, routine.body.c_str(), -1, SQLITE_TRANSIENT);
+    EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE) << sqlite3_errmsg(raw_->get());
+    sqlite3_finalize(stmt);
+  }
+
+  std::unique_ptr<LockHolder> HoldWriteLock(const std::string&) override {
+    return std::make_unique<SqliteLockHolder>(path_);
+  }
+
+  std::string UniqueViolationText() const override { return "UNIQUE constraint failed"; }
+
+ private:
+  std::filesystem::path dir_;
+  std::string path_;
+  std::unique_ptr<Connection> raw_;
+};
+
+}  // namespace
+
+std::unique_ptr<BackendContext> MakeSqliteContext() { return std::make_unique<SqliteContext>(); }
+
+}  // namespace Tessel::EndToEnd
