@@ -148,16 +148,15 @@ DateTime DateTime::FromOADate(double oaDate) {
   if (!(oaDate > -657'435.0 && oaDate < 2'958'466.0)) {
     throw ArgumentError(FormatDouble(oaDate) + " is not a legal OLE Automation date");
   }
-  // Whole days count from day 0, backwards for negative values; the fraction
-  // is always a time of day counted forwards from midnight (-1.5 is
-  // 1899-12-29 12:00). The fraction is split off before rounding to
-  // milliseconds, so a value just above a negative whole day (-1.9999999999)
-  // rounds to the end of its own day instead of jumping a day back.
-  const double wholeDays = std::trunc(oaDate);
-  const double fraction = std::fabs(oaDate - wholeDays);  // exact
-  const std::int64_t timeOfDay = std::llround(fraction * static_cast<double>(kMillisecondsPerDay));
-  const std::int64_t day = static_cast<std::int64_t>(wholeDays) + kDaysToOADateEpoch;
-  const std::int64_t milliseconds = day * kMillisecondsPerDay + timeOfDay;
+  // The whole value is rounded to milliseconds first (half away from zero),
+  // as the platform does, so every caller sees the same millisecond for the
+  // same double. Whole days then count backwards from day 0 for negative
+  // values while the remainder is still a time of day counted forwards from
+  // midnight: -1.5 is 1899-12-29 12:00, and -1.9999999999, which rounds to
+  // exactly -2 days, is 1899-12-28.
+  std::int64_t milliseconds = std::llround(oaDate * static_cast<double>(kMillisecondsPerDay));
+  if (milliseconds < 0) milliseconds -= (milliseconds % kMillisecondsPerDay) * 2;
+  milliseconds += kDaysToOADateEpoch * kMillisecondsPerDay;
   // Values just below the upper bound round up into the year 10000.
   if (milliseconds < 0 || milliseconds >= kDaysTo10000 * kMillisecondsPerDay) {
     throw ArgumentError(FormatDouble(oaDate) + " is not a legal OLE Automation date");

@@ -28,9 +28,13 @@ TEST(FromOADate, ConvertsLegalValues) {
       {-657434.5, "0100-01-01 12:00:00"},
       {2958465.0, "9999-12-31 00:00:00"},
       {2958465.99999999, "9999-12-31 23:59:59.999"},
-      // Just above a negative whole day: the time of day rounds up to the
-      // next midnight rather than falling back a day (1899-12-28).
-      {-1.9999999999, "1899-12-30 00:00:00"},
+      // The whole value is rounded before the days are split off: this is
+      // exactly -2 days.
+      {-1.9999999999, "1899-12-28 00:00:00"},
+      {-1.99999, "1899-12-29 23:59:59.999"},
+      // Rounded as one product, not day and fraction apart.
+      // (the fraction alone would give 02:26:06.540).
+      {35320.10146458912, "1996-09-12 02:26:06.541"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.oaDate);
