@@ -10,6 +10,11 @@
 #                                      eval "$(bash .ci/postgres-server.sh start)"
 #   postgres-server.sh env [DIR]     prints the same lines for a running server
 #   postgres-server.sh stop [DIR]    stops the server and removes its folder
+#   postgres-server.sh crash [DIR]   stops the server at once, as a crash would
+#                                    (no shutdown checkpoint, clients cut off),
+#                                    and keeps its folder
+#   postgres-server.sh recover [DIR] starts a crashed or stopped server again on
+#                                    its port, with its data (crash recovery)
 #
 # DIR defaults to $TESSEL_PG_DIR, then to the server this script started last
 # (remembered in ${TMPDIR:-/tmp}/tessel-pg.last). Progress goes to stderr, so
@@ -97,6 +102,16 @@ print_env() {
   echo "export TESSEL_PG_DIR='$dir'"
 }
 
+# Starts the cluster in DIR/data on PORT and waits until it accepts
+# connections.
+start_server() {
+  local bindir="$1" dir="$2" port="$3"
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+    -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off \
+        -c synchronous_commit=off -c full_page_writes=off -c max_connections=50" \
+    start >&2
+}
+
 cmd_start() {
   ensure_server_installed
   ensure_owner_exists
@@ -126,10 +141,7 @@ cmd_start() {
   for attempt in 1 2 3 4 5 6 7 8; do
     port=$((20000 + RANDOM % 40000))
     port_is_free "$port" || continue
-    if as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-        -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off \
-            -c synchronous_commit=off -c full_page_writes=off -c max_connections=50" \
-        start >&2; then
+    if start_server "$bindir" "$dir" "$port"; then
       started=1
       break
     fi
@@ -164,9 +176,32 @@ cmd_stop() {
   log "stopped and removed $dir"
 }
 
+cmd_crash() {
+  local dir bindir
+  dir="$(resolve_dir "${1:-}")"
+  [ -f "$dir/port" ] || die "$dir holds no server started by this script"
+  bindir="$(find_bindir)" || die "pg_ctl not found"
+  cd "$dir"
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -m immediate -w -t 60 stop >&2
+  log "crashed the server in $dir on purpose"
+}
+
+cmd_recover() {
+  local dir bindir
+  dir="$(resolve_dir "${1:-}")"
+  [ -f "$dir/port" ] || die "$dir holds no server started by this script"
+  bindir="$(find_bindir)" || die "pg_ctl not found"
+  cd "$dir"
+  start_server "$bindir" "$dir" "$(cat "$dir/port")" ||
+    { tail -n 5 "$dir/server.log" >&2 || true; die "could not start the server in $dir again"; }
+  log "running again on 127.0.0.1:$(cat "$dir/port")"
+}
+
 case "${1:-}" in
   start) shift; cmd_start "${1:-}" ;;
   stop) shift; cmd_stop "${1:-}" ;;
   env) shift; print_env "$(resolve_dir "${1:-}")" ;;
-  *) echo "usage: $0 start [DIR] | env [DIR] | stop [DIR]" >&2; exit 2 ;;
+  crash) shift; cmd_crash "${1:-}" ;;
+  recover) shift; cmd_recover "${1:-}" ;;
+  *) echo "usage: $0 start [DIR] | env [DIR] | stop [DIR] | crash [DIR] | recover [DIR]" >&2; exit 2 ;;
 esac

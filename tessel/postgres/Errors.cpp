@@ -34,8 +34,13 @@ std::string_view WithoutSeverity(std::string_view text) {
   return text;
 }
 
+// libpq ends some of its texts with a question ("Is the server running on
+// that host and accepting TCP/IP connections?"), which needs no full stop.
 void AppendSentence(std::string& message, std::string_view sentence) {
-  if (!message.empty()) message += message.back() == '.' ? " " : ". ";
+  if (!message.empty()) {
+    const char last = message.back();
+    message += last == '.' || last == '?' || last == '!' ? " " : ". ";
+  }
   message += sentence;
 }
 
