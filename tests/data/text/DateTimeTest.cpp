@@ -31,7 +31,7 @@ TEST(FromOADate, ConvertsLegalValues) {
       // The whole value is rounded before the days are split off: this is
       // exactly -2 days.
       {-1.9999999999, "1899-12-28 00:00:00"},
-      {-1.99999, "1899-12-29 23:59:59.999"},
+      {-1.99999, "1899-12-29 23:59:59.136"},
       // Rounded as one product, not day and fraction apart.
       // (the fraction alone would give 02:26:06.540).
       {35320.10146458912, "1996-09-12 02:26:06.541"},
