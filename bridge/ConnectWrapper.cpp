@@ -8,6 +8,14 @@
 #include "TesselWrapper/data/Text.h"
 #include "bridge/Int32Wire.h"
 
+// The interface holds no state; its special members are defined here only so
+// that the library exports them.
+IConnectWrapper::IConnectWrapper() = default;
+IConnectWrapper::IConnectWrapper(const IConnectWrapper&) = default;
+IConnectWrapper::IConnectWrapper(IConnectWrapper&&) = default;
+IConnectWrapper& IConnectWrapper::operator=(const IConnectWrapper&) = default;
+IConnectWrapper& IConnectWrapper::operator=(IConnectWrapper&&) = default;
+
 // The only state is the shared handle. Copies and moves share the component
 // and never empty their source: two bridges made from one another keep
 // working independently, and a later LoadObject on one re-points only its own

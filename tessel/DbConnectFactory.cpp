@@ -21,14 +21,20 @@ Registry& TheRegistry() {
   return registry;
 }
 
+// True for a character that may appear in a scheme: an ASCII letter or digit,
+// '+', '-' or '.'.
+bool IsSchemeCharacter(char ch) {
+  const unsigned char c = static_cast<unsigned char>(ch);
+  return (c < 0x80 && std::isalnum(c)) || c == '+' || c == '-' || c == '.';
+}
+
 // The scheme of "scheme:rest", or empty when the text does not start with
-// letters, digits, '+', '-' or '.' followed by ':'.
+// scheme characters followed by ':'.
 std::string SchemeOf(const std::string& connect) {
   const auto colon = connect.find(':');
   if (colon == std::string::npos || colon == 0) return {};
   for (std::size_t i = 0; i < colon; ++i) {
-    const unsigned char c = static_cast<unsigned char>(connect[i]);
-    if (!std::isalnum(c) && c != '+' && c != '-' && c != '.') return {};
+    if (!IsSchemeCharacter(connect[i])) return {};
   }
   return connect.substr(0, colon);
 }
@@ -68,6 +74,14 @@ std::shared_ptr<DbConnect> DbConnectFactory::CreateDbConnect(const std::string& 
 
 void DbConnectFactory::RegisterProvider(const std::string& scheme, Provider provider) {
   if (scheme.empty()) throw ArgumentError("a provider needs a non-empty connection-string scheme");
+  // A scheme that SchemeOf can never find would make the registration a
+  // silent no-op; refuse it instead.
+  for (char c : scheme) {
+    if (!IsSchemeCharacter(c)) {
+      throw ArgumentError("connection-string scheme '" + scheme +
+                          "' may hold only letters, digits, '+', '-' and '.' (no ':')");
+    }
+  }
   if (!provider) throw ArgumentNullError("no provider given for scheme '" + scheme + "'");
   Registry& registry = TheRegistry();
   std::lock_guard lock(registry.mutex);

@@ -37,11 +37,13 @@
 
 class TESSELWRAPPER_API IConnectWrapper {
  public:
-  IConnectWrapper() = default;
-  IConnectWrapper(const IConnectWrapper&) = default;
-  IConnectWrapper(IConnectWrapper&&) = default;
-  IConnectWrapper& operator=(const IConnectWrapper&) = default;
-  IConnectWrapper& operator=(IConnectWrapper&&) = default;
+  // There is no state to copy; defined in the library so that they are
+  // exported with the rest of the face. The assignments return *this.
+  IConnectWrapper();
+  IConnectWrapper(const IConnectWrapper&);
+  IConnectWrapper(IConnectWrapper&&);
+  IConnectWrapper& operator=(const IConnectWrapper&);
+  IConnectWrapper& operator=(IConnectWrapper&&);
 
   // A new bridge object with no component loaded, owned by the caller until
   // it is passed to Destroy.
@@ -102,6 +104,8 @@ class TESSELWRAPPER_API IConnectWrapper {
   // open. A column the table lacks or a value the column cannot hold throws.
   virtual bool AddFieldData(const char* fieldName, const char* data) = 0;
   virtual bool AddFieldData(const char* fieldName, int data) = 0;
+  // Stores the same 32-bit integer as the int form; a value beyond 32 bits
+  // is stored whole, for its column to take or refuse, never cut.
   virtual bool AddFieldData(const char* fieldName, long data) = 0;
   virtual bool AddFieldData(const char* fieldName, double data) = 0;
   // `data` is an OLE Automation date; 0.0 stores an absent value (null).

@@ -118,6 +118,25 @@ TEST(BridgeLifecycle, LoadObjectChangesTheHandleOnlyWhenTheFactoryReturns) {
   DbConnectFactory::UnregisterProvider("nothing");
 }
 
+TEST(BridgeLifecycle, UnknownConnectionFormsAndUnusableSchemesAreRefused) {
+  const auto provider = [](const std::string&, const std::string&) { return std::shared_ptr<DbConnect>(); };
+  for (const char* scheme : {"", "bad:scheme", "two words", "caf\xC3\xA9"}) {
+    EXPECT_THROW(DbConnectFactory::RegisterProvider(scheme, provider), ArgumentError) << scheme;
+  }
+
+  ConnectWrapper bridge;
+  RegisterScriptedProvider();
+  for (const char* connect : {"nonsense", "Script:x", "mysql://host/db", "Data Source=x.db"}) {
+    try {
+      bridge.LoadObject(connect, "");
+      ADD_FAILURE() << connect << " was accepted";
+    } catch (const ArgumentError& e) {
+      EXPECT_NE(std::string(e.what()).find(connect), std::string::npos) << e.what();
+    }
+  }
+  EXPECT_TRUE(IsUnloaded(bridge));
+}
+
 TEST(BridgeLifecycle, LoadObjectHandsBothArgumentsToTheFactoryInOrder) {
   ConnectWrapper bridge;
   RegisterScriptedProvider();

@@ -39,7 +39,10 @@ class TESSELWRAPPER_API DbConnectFactory {
 
   // Routes connection strings that start with "SCHEME:" to `provider`. A
   // registered scheme takes precedence over the built-in forms; registering
-  // the same scheme again replaces the provider.
+  // the same scheme again replaces the provider. The scheme is matched
+  // exactly (letter case included); one that is empty or holds anything but
+  // ASCII letters, digits, '+', '-' and '.' throws ArgumentError, as does a
+  // null provider (ArgumentNullError).
   static void RegisterProvider(const std::string& scheme, Provider provider);
   static void UnregisterProvider(const std::string& scheme);
 };
