@@ -21,6 +21,9 @@ PGconn* Session::Connection() {
   if (!conn) ThrowDatabaseError(ClientFailure("out of memory"), "connecting to the PostgreSQL server");
   if (PQstatus(conn.get()) != CONNECTION_OK)
     ThrowDatabaseError(FailureOf(conn.get(), nullptr), "connecting to the PostgreSQL server");
+  // Server notices ("... does not exist, skipping", shutdown warnings) are
+  // not the host program's output: libpq would print them to its stderr.
+  PQsetNoticeProcessor(conn.get(), [](void*, const char*) {}, nullptr);
   // The search path is a list of identifiers: the schema goes quoted, and as
   // a parameter, so that no name can be read as anything else.
   const std::string searchPath =
@@ -28,7 +31,10 @@ PGconn* Session::Connection() {
   const char* const setup[] = {searchPath.c_str()};
   ResultHandle set(PQexecParams(conn.get(),
                                 "SELECT pg_catalog.set_config('search_path', $1, false), "
-                                "pg_catalog.set_config('DateStyle', 'ISO, YMD', false)",
+                                "pg_catalog.set_config('DateStyle', 'ISO, YMD', false), "
+                                "pg_catalog.set_config('lock_timeout', CASE pg_catalog.current_setting("
+                                "'lock_timeout') WHEN '0' THEN '5s' ELSE pg_catalog.current_setting("
+                                "'lock_timeout') END, false)",
                                 1, nullptr, setup, nullptr, nullptr, 0));
   if (!set || PQresultStatus(set.get()) != PGRES_TUPLES_OK)
     ThrowDatabaseError(FailureOf(conn.get(), set.get()), "setting up the PostgreSQL session");

@@ -11,6 +11,13 @@
 // that routines and scripts that name tables without a schema find the
 // table set's tables.
 //
+// A lock another connection holds is waited for at most 5 seconds (the
+// SQLite backend's default busy time-out), unless the connection string, the
+// role or the database sets lock_timeout itself: a write that would wait
+// longer fails with SQLSTATE 55P03, which asks the caller to rerun it,
+// instead of blocking without end. Server notices are discarded rather than
+// printed to the host program's stderr.
+//
 // Errors: Connection() and the Exec helpers throw QueryError (a
 // Tessel::DatabaseError carrying the SQLSTATE). They never close the
 // connection themselves (guards may still hold it); at the end of an operation

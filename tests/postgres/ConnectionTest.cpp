@@ -100,5 +100,24 @@ TEST_F(PgConnection, LostConnectionIsReopened) {
   EXPECT_NE(component->GetTable("t"), nullptr);  // reconnects by itself
 }
 
+// A write must not wait without end behind another connection's lock: the
+// session waits 5 s by default, and a lock_timeout the caller sets wins.
+TEST_F(PgConnection, LockWaitsAreBoundedUnlessTheCallerSetsTheirOwn) {
+  raw().Exec("CREATE FUNCTION lock_wait() RETURNS TABLE(t text) LANGUAGE sql "
+             "AS $$ SELECT pg_catalog.current_setting('lock_timeout') $$");
+  const std::string uri = schema().uri();
+  const std::string own = uri + (uri.find('?') == std::string::npos ? "?" : "&") +
+                          "options=-c%20lock_timeout%3D250";
+  for (const auto& [connect, expected] : {std::pair{uri, std::string("t=5s;")},
+                                          std::pair{own, std::string("t=250ms;")}}) {
+    SCOPED_TRACE(connect);
+    auto component = NewComponent(connect);
+    std::vector<std::shared_ptr<Data::DbParameter>> none;
+    ManagedText output = std::string();
+    EXPECT_EQ(component->ExecuteStoredProcedure("lock_wait", none, output), 0) << Message(*component);
+    EXPECT_EQ(output, expected);
+  }
+}
+
 }  // namespace
 }  // namespace Tessel::Testing
