@@ -80,6 +80,7 @@ ConvertFault ToBoolean(const ValueView& value, std::uint64_t& word) {
     case kBool: word = std::get<bool>(value) ? 1 : 0; return ConvertFault::None;
     case kInt32: word = std::get<std::int32_t>(value) != 0; return ConvertFault::None;
     case kInt64: word = std::get<std::int64_t>(value) != 0; return ConvertFault::None;
+    case kDouble: word = std::get<double>(value) != 0.0; return ConvertFault::None;  // NaN too is not zero
     case kText: {
       const std::string_view s = Trim(std::get<std::string_view>(value));
       if (Text::EqualsIgnoreAsciiCase(s, "True")) { word = 1; return ConvertFault::None; }

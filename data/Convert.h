@@ -6,8 +6,8 @@
 // numbers): '.' as the decimal point, no thousands separators, ASCII white
 // space allowed around the value.
 //
-//   into Boolean        bool; integers (nonzero is true); "True"/"False" in
-//                       any case
+//   into Boolean        bool; integers and doubles (anything but zero, NaN
+//                       included, is true); "True"/"False" in any case
 //   into Int16/32/64    bool (1/0); integers, range-checked; doubles rounded
 //                       half to even (NaN, infinities and out of range
 //                       overflow); text with an optional sign and digits only

@@ -26,6 +26,9 @@ std::string MessageText(const ValueView& value) {
     text.resize(cut);
     text += "...";
   }
+  // what() ends at the first NUL: spell it out, or the rest of the message is lost.
+  for (std::size_t nul = text.find('\0'); nul != std::string::npos; nul = text.find('\0', nul + 2))
+    text.replace(nul, 1, "\\0");
   return text;
 }
 
@@ -206,6 +209,26 @@ void DataRow::Set(std::size_t column, ValueView value) {
   t.Write(record_, column, value, table);
 }
 
+// An absent value, unlike DBNull, is refused by a column whose values are
+// not references (text and bytes are).
+void DataRow::SetAbsent(std::string_view column) {
+  DataTable& table = TableOf(table_);
+  SetAbsent(table.impl_->Resolve(column, table));
+}
+
+void DataRow::SetAbsent(std::size_t column) {
+  DataTable& table = TableOf(table_);
+  DataTable::Impl& t = *table.impl_;
+  t.CheckColumnIndex(column, table);
+  t.CheckRecord(record_, table);
+  const DataColumn& c = t.columns[column];
+  if (c.Type != DataType::String && c.Type != DataType::Binary)
+    throw ArgumentError("cannot set column '" + c.ColumnName + "' of table '" + table.TableName() +
+                        "' to null: an absent " + std::string(DataTypeName(c.Type)) +
+                        " is written as DBNull");
+  t.Write(record_, column, DBNull, table);
+}
+
 Value DataRow::Get(std::string_view column) const {
   const DataTable& table = TableOf(table_);
   const DataTable::Impl& t = *table.impl_;
@@ -233,7 +256,8 @@ void DataRowCollection::Add(const DataRow& row) {
   DataTable::Impl& t = *table.impl_;
   const RecordId record = row.Record();
   t.CheckRecord(record, table);
-  if (t.added.Test(record)) throw ArgumentError("the row already belongs to table '" + table.TableName() + "'");
+  if (t.added.Test(record))
+    throw ArgumentError("the row already belongs to this table ('" + table.TableName() + "')");
 
   for (std::size_t c = 0; c < t.columns.size(); ++c)
     if (t.stores[c].IsNull(record) && !t.AllowsNull(c)) ThrowNoNull(t.columns[c], table);

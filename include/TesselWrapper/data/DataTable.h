@@ -20,10 +20,14 @@
 // parsed in the invariant culture ("12" into an integer column, "1.5" into a
 // double column, ISO dates into a date column); a double into an integer column
 // is rounded half to even; out of range throws OverflowError; anything without a
-// conversion throws InvalidCastError. The old value stays on failure.
+// conversion throws InvalidCastError. The old value stays on failure. DBNull
+// goes into any column; a null char pointer is no value at all (see Set). The
+// rules of a row still detached are checked when it is added; a row already
+// in the table keeps them at every write.
 //
-// Adding a row (Rows().Add) checks, in this order: the row belongs to another
-// table or is already added (ArgumentError); each column's AllowDBNull in
+// Adding a row (Rows().Add) checks, in this order: a null row
+// (ArgumentNullError); the row belongs to another table, or already to this
+// one (ArgumentError); each column's AllowDBNull in
 // column order (NoNullAllowedError; Generated columns excepted); each unique
 // constraint (ConstraintError naming the columns and the value). DBNull never
 // collides in a unique constraint, and text is compared case-sensitively, as a
@@ -43,6 +47,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "TesselWrapper/Export.h"
@@ -57,6 +62,14 @@ class DataRowCollection;
 using RecordId = std::uint32_t;
 
 enum class DataRowState : std::uint8_t { Detached, Added };
+
+namespace detail {
+// What DataRow::Set takes as a char pointer. Only pointers match, so that a
+// literal 0 stays an integer.
+template <class T>
+concept CharPointer =
+    std::is_same_v<T, std::nullptr_t> || std::is_same_v<T, const char*> || std::is_same_v<T, char*>;
+}  // namespace detail
 
 // A handle to one row of a table. Copies refer to the same row. A row keeps
 // its table alive.
@@ -73,6 +86,26 @@ class TESSELWRAPPER_API DataRow {
   // The item setter by column name (or index). See the file comment.
   void Set(std::string_view column, ValueView value);
   void Set(std::size_t column, ValueView value);
+  // Text given as a char pointer. A null pointer (or nullptr) is an absent
+  // value, which is not DBNull: a String or Binary column stores it as DBNull,
+  // a column of any other type refuses it with ArgumentError (write DBNull to
+  // empty such a cell). Text that is not null is written as above.
+  template <detail::CharPointer Text>
+  void Set(std::string_view column, Text text) {
+    if (const char* p = text) {
+      Set(column, ValueView(std::string_view(p)));
+    } else {
+      SetAbsent(column);
+    }
+  }
+  template <detail::CharPointer Text>
+  void Set(std::size_t column, Text text) {
+    if (const char* p = text) {
+      Set(column, ValueView(std::string_view(p)));
+    } else {
+      SetAbsent(column);
+    }
+  }
   // The item getter: the stored value (DBNull for an empty cell).
   Value Get(std::string_view column) const;
   Value Get(std::size_t column) const;
@@ -83,6 +116,9 @@ class TESSELWRAPPER_API DataRow {
   }
 
  private:
+  void SetAbsent(std::string_view column);
+  void SetAbsent(std::size_t column);
+
   std::shared_ptr<DataTable> table_;
   RecordId record_;
 };

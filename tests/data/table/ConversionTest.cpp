@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -90,8 +91,11 @@ std::vector<ConversionCase> Cases() {
       {Boolean, Txt("True"), Stored, true},
       {Boolean, I32(2), Stored, true},
       {Boolean, I64(0), Stored, false},
+      {Boolean, 0.5, Stored, true},  // doubles as integers: anything but zero
+      {Boolean, -0.0, Stored, false},
+      {Boolean, kNaN, Stored, true},
       {Boolean, Txt("1"), InvalidCast, {}},
-      {Boolean, 1.0, InvalidCast, {}},
+      {Boolean, date, InvalidCast, {}},
       // Doubles: invariant text whatever the locale, exponent and the special words.
       {Double, Txt("1.5"), Stored, 1.5},
       {Double, Txt(" -2.5e3 "), Stored, -2500.0},
@@ -184,6 +188,7 @@ TEST(ConversionTest, RefusalNamesTableColumnValueAndType) {
   const std::vector<std::pair<ValueView, std::vector<std::string>>> cases = {
       {Txt("a dozen"), {"'orders'", "'qty'", "'a dozen'", "Int16"}},
       {I32(70000), {"'orders'", "'qty'", "'70000'", "Int16"}},
+      {std::string_view("12\0x", 4), {"'12\\0x'", "'qty'", "'orders'", "Int16"}},  // what() stops at a NUL
   };
   for (const auto& [input, parts] : cases) {
     try {
@@ -193,6 +198,46 @@ TEST(ConversionTest, RefusalNamesTableColumnValueAndType) {
       for (const std::string& part : parts) EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
     }
   }
+}
+
+// A null char pointer is no value at all, unlike DBNull: a text or bytes
+// column stores it as DBNull, a column of any other type refuses it.
+TEST(ConversionTest, NullPointerIsDBNullForTextAndBytesAndRefusedElsewhere) {
+  using enum DataType;
+  const char* absent = nullptr;
+  for (DataType type : {Boolean, Int16, Int32, Int64, Double, Decimal, String, DateTime, Binary}) {
+    SCOPED_TRACE(std::string(DataTypeName(type)));
+    const bool takesNull = type == String || type == Binary;
+    auto table = DataTable::Create("T");
+    table->AddColumn({.ColumnName = "c", .Type = type});
+    DataRow row = table->NewRow();
+    const std::vector<std::function<void()>> writes = {
+        [&] { row.Set("c", absent); }, [&] { row.Set("c", nullptr); }, [&] { row.Set(0, absent); }};
+    for (const auto& write : writes) {
+      row.Set("c", OldValue(type));
+      if (takesNull) {
+        EXPECT_NO_THROW(write());
+        EXPECT_TRUE(row.Get("c").IsDBNull());
+      } else {
+        try {
+          write();
+          ADD_FAILURE() << "no error";
+        } catch (const ArgumentError& e) {
+          EXPECT_NE(std::string(e.what()).find("column 'c' of table 'T'"), std::string::npos) << e.what();
+        }
+        EXPECT_EQ(row.Get("c"), OldValue(type));
+      }
+    }
+  }
+  // Only pointers count as absent text: a literal 0 is the integer 0.
+  auto table = DataTable::Create("T");
+  table->AddColumn({.ColumnName = "n", .Type = Int32});
+  DataRow row = table->NewRow();
+  row.Set("n", 0);
+  EXPECT_EQ(row.Get("n"), Value(std::int32_t{0}));
+  char digits[] = " 42 ";
+  row.Set("n", digits);
+  EXPECT_EQ(row.Get("n"), Value(std::int32_t{42}));
 }
 
 TEST(ConversionTest, DefaultValuesAreConvertedWhenTheColumnIsAdded) {

@@ -76,9 +76,11 @@ TEST(RowsTest, AddChecksInOrderAndRefusedRowCanBeMendedAndAddedAgain) {
   EXPECT_EQ(table->Rows()[1].Get("name"), Value("Bob"));
 
   // The kinds of error, and the rows that are not this table's to add.
-  EXPECT_THROW(table->Rows().Add(row), ArgumentError);  // already added
+  EXPECT_THROW(table->Rows().Add(row), ArgumentError);
+  EXPECT_TRUE(Contains(ErrorText([&] { table->Rows().Add(row); }), "already belongs to this table"));
   auto other = People();
   EXPECT_THROW(other->Rows().Add(Person(table, std::int64_t{9}, "c@x", "Cy")), ArgumentError);
+  EXPECT_TRUE(Contains(ErrorText([&] { other->Rows().Add(row); }), "already belongs to another table"));
   EXPECT_THROW(table->Rows().Add(DataRow(nullptr, 0)), ArgumentNullError);
   EXPECT_THROW(table->Rows().Add(Person(table, std::int64_t{3}, "d@x", DBNull)), NoNullAllowedError);
   EXPECT_THROW(table->Rows().Add(Person(table, std::int64_t{2}, "e@x", "Ed")), ConstraintError);
@@ -199,6 +201,7 @@ TEST(RowsTest, WritingAnAddedRowKeepsItsRules) {
   EXPECT_THROW(second.Set("id", std::int64_t{1}), ConstraintError);
   EXPECT_EQ(second.Get("id"), Value(std::int64_t{2}));
   EXPECT_THROW(second.Set("name", DBNull), NoNullAllowedError);
+  EXPECT_THROW(second.Set("name", nullptr), NoNullAllowedError);
   EXPECT_EQ(second.Get("name"), Value("Bob"));
   EXPECT_THROW(second.Set("email", "a@x"), ConstraintError);
   EXPECT_EQ(second.Get("email"), Value("b@x"));
