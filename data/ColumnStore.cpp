@@ -148,18 +148,13 @@ void ColumnStore::StoreBytes(RecordId r, std::string_view bytes, bool keepOldByt
   if (wasNull) nulls_.Clear(r);
 }
 
-void ColumnStore::Store(RecordId r, const Cell& cell, bool keepOldBytes) {
+void ColumnStore::StoreNullOrBytes(RecordId r, const Cell& cell, bool keepOldBytes) {
   if (cell.null) {
     words_[r] = 0;
     nulls_.Set(r);
     return;
   }
-  if (HoldsBytes(type_)) {
-    StoreBytes(r, cell.bytes, keepOldBytes);
-    return;
-  }
-  words_[r] = cell.word;
-  nulls_.Clear(r);
+  StoreBytes(r, cell.bytes, keepOldBytes);
 }
 
 }  // namespace Tessel::Data::detail

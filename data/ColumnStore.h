@@ -174,7 +174,14 @@ class ColumnStore {
   // Stores `cell` into record `r`. With `keepOldBytes` the old bytes of a
   // String/Decimal/Binary cell stay untouched in the arena, so that a Saved
   // cell can be put back; otherwise they may be reused.
-  void Store(RecordId r, const Cell& cell, bool keepOldBytes);
+  void Store(RecordId r, const Cell& cell, bool keepOldBytes) {
+    if (!cell.null && !HoldsBytes(type_)) {  // the common case, inline
+      words_[r] = cell.word;
+      nulls_.Clear(r);
+      return;
+    }
+    StoreNullOrBytes(r, cell, keepOldBytes);
+  }
 
   // The raw state of one cell, to undo a Store made with keepOldBytes.
   struct Saved {
@@ -207,6 +214,7 @@ class ColumnStore {
     }
     return {offset, static_cast<std::size_t>(length)};
   }
+  void StoreNullOrBytes(RecordId r, const Cell& cell, bool keepOldBytes);
   std::uint64_t AppendBytes(std::string_view bytes);
   void StoreBytes(RecordId r, std::string_view bytes, bool keepOldBytes);
 

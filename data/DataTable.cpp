@@ -68,16 +68,14 @@ std::size_t DataTable::Impl::ResolveSlow(std::string_view name, const DataTable&
   throw ArgumentError("column '" + std::string(name) + "' does not belong to table '" + table.TableName() + "'");
 }
 
-void DataTable::Impl::CheckColumnIndex(std::size_t column, const DataTable& table) const {
-  if (column >= columns.size())
-    throw ArgumentError("column index " + std::to_string(column) + " is out of range: table '" +
-                        table.TableName() + "' has " + std::to_string(columns.size()) + " columns");
+void DataTable::Impl::ThrowColumnIndex(std::size_t column, const DataTable& table) const {
+  throw ArgumentError("column index " + std::to_string(column) + " is out of range: table '" +
+                      table.TableName() + "' has " + std::to_string(columns.size()) + " columns");
 }
 
-void DataTable::Impl::CheckRecord(RecordId record, const DataTable& table) const {
-  if (record >= records)
-    throw ArgumentError("record " + std::to_string(record) + " is not a row of table '" + table.TableName() +
-                        "'");
+void DataTable::Impl::ThrowRecord(RecordId record, const DataTable& table) const {
+  throw ArgumentError("record " + std::to_string(record) + " is not a row of table '" + table.TableName() +
+                      "'");
 }
 
 // --- DataTable ------------------------------------------------------------------

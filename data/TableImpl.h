@@ -99,8 +99,17 @@ struct DataTable::Impl {
     return ResolveSlow(name, table);
   }
   std::size_t ResolveSlow(std::string_view name, const DataTable& table) const;
-  void CheckColumnIndex(std::size_t column, const DataTable& table) const;
-  void CheckRecord(RecordId record, const DataTable& table) const;
+  // Inline: they run for every field written; the throwing parts are not.
+  void CheckColumnIndex(std::size_t column, const DataTable& table) const {
+    if (column >= columns.size()) [[unlikely]]
+      ThrowColumnIndex(column, table);
+  }
+  void CheckRecord(RecordId record, const DataTable& table) const {
+    if (record >= records) [[unlikely]]
+      ThrowRecord(record, table);
+  }
+  [[noreturn]] void ThrowColumnIndex(std::size_t column, const DataTable& table) const;
+  [[noreturn]] void ThrowRecord(RecordId record, const DataTable& table) const;
   bool AllowsNull(std::size_t column) const noexcept {
     return columns[column].AllowDBNull || columns[column].Generated;
   }

@@ -6,6 +6,7 @@
 // built: when a field cannot be stored the call ends with that record still
 // at the front of the queue and nothing behind it touched, so the caller
 // loses no data it has not yet handed over.
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -13,6 +14,7 @@
 #include <queue>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "TesselWrapper/ConnectWrapper.h"
 #include "TesselWrapper/Errors.h"
@@ -25,6 +27,7 @@
 #include "bridge/ErrorContext.h"
 #include "bridge/Int32Wire.h"
 #include "bridge/Trace.h"
+#include "data/TextCodec.h"
 
 namespace {
 
@@ -35,16 +38,47 @@ using Tessel::Data::ValueView;
 // kind, and so are Text and Memo.
 enum class FieldKind { Double, LongInteger, ShortInteger, Date, Text, Unknown };
 
+// The seven type names with the kind each calls for, in the order in which
+// a type name is matched against them.
+struct TypeName {
+  std::string_view name;
+  FieldKind kind;
+};
+
+const std::array<TypeName, 7>& TypeNames() {
+  static const std::array<TypeName, 7> names = {{
+      {ConnectWrapper::m_lpszDOUBLE, FieldKind::Double},
+      {ConnectWrapper::m_lpszLONGINTEGER, FieldKind::LongInteger},
+      {ConnectWrapper::m_lpszSHORTINTEGER, FieldKind::ShortInteger},
+      {ConnectWrapper::m_lpszDATE, FieldKind::Date},
+      {ConnectWrapper::m_lpszDATETIME, FieldKind::Date},
+      {ConnectWrapper::m_lpszTEXT, FieldKind::Text},
+      {ConnectWrapper::m_lpszMEMO, FieldKind::Text},
+  }};
+  return names;
+}
+
+// Runs once per field. Callers nearly always use the constants themselves,
+// so an exact match is tried before the comparison that ignores case; the
+// length rules out most names before any character is compared.
 FieldKind KindOf(std::string_view typeName) noexcept {
-  using Tessel::Text::EqualsIgnoreAsciiCase;
-  if (EqualsIgnoreAsciiCase(typeName, ConnectWrapper::m_lpszDOUBLE)) return FieldKind::Double;
-  if (EqualsIgnoreAsciiCase(typeName, ConnectWrapper::m_lpszLONGINTEGER)) return FieldKind::LongInteger;
-  if (EqualsIgnoreAsciiCase(typeName, ConnectWrapper::m_lpszSHORTINTEGER)) return FieldKind::ShortInteger;
-  if (EqualsIgnoreAsciiCase(typeName, ConnectWrapper::m_lpszDATE)) return FieldKind::Date;
-  if (EqualsIgnoreAsciiCase(typeName, ConnectWrapper::m_lpszDATETIME)) return FieldKind::Date;
-  if (EqualsIgnoreAsciiCase(typeName, ConnectWrapper::m_lpszTEXT)) return FieldKind::Text;
-  if (EqualsIgnoreAsciiCase(typeName, ConnectWrapper::m_lpszMEMO)) return FieldKind::Text;
+  for (const TypeName& candidate : TypeNames()) {
+    if (candidate.name.size() != typeName.size()) continue;
+    if (candidate.name == typeName || Tessel::Text::EqualsIgnoreAsciiCase(typeName, candidate.name))
+      return candidate.kind;
+  }
   return FieldKind::Unknown;
+}
+
+// A field name or text as managed text. Under a UTF-8 locale (read once per
+// call by the caller, into `nativeIsUtf8`) valid text is used where it is;
+// everything else takes the general conversion.
+std::string_view ManagedView(const char* native, bool nativeIsUtf8, std::string& scratch) {
+  if (nativeIsUtf8) {
+    const std::string_view text(native);
+    if (Tessel::Text::detail::ValidUtf8Length(text) == text.size()) return text;
+  }
+  return Tessel::Text::NativeToManagedView(native, scratch);
 }
 
 // The record's numeric entry read as the member its type names. Callers fill
@@ -76,45 +110,83 @@ std::string FieldValueText(const SqlRow& record, std::size_t i, FieldKind kind) 
   return {};
 }
 
-// Stores field `i` of `record` into `row` as its type name says; a field of an
-// unknown type leaves its column at the default NewRow gave it.
-void StoreField(DataRow& row, const SqlRow& record, std::size_t i, FieldKind kind,
-                std::string& nameScratch, std::string& textScratch) {
+// What field i of the records resolved to last time: the type name and its
+// kind, the field name and its column. The records of one queue nearly always
+// repeat the same names in the same order, so a field whose texts are the
+// very bytes seen at its index before skips the type match, the conversion
+// of its name and the column lookup; anything else is worked out afresh.
+class FieldMemo {
+ public:
+  FieldKind KindOf(const CStringA& typeName) {
+    if (!hasKind_ || typeName_ != typeName.str()) {
+      hasKind_ = false;
+      kind_ = ::KindOf(typeName.str());
+      typeName_ = typeName.str();
+      hasKind_ = true;
+    }
+    return kind_;
+  }
+
+  // Throws as a write by column name does when the table has no such column.
+  std::size_t ColumnOf(const CStringA& fieldName, const Tessel::Data::DataTable& table, bool nativeIsUtf8,
+                       std::string& scratch) {
+    if (!hasColumn_ || fieldName_ != fieldName.str()) {
+      hasColumn_ = false;
+      column_ = table.ColumnIndex(ManagedView(fieldName.GetString(), nativeIsUtf8, scratch));
+      fieldName_ = fieldName.str();
+      hasColumn_ = true;
+    }
+    return column_;
+  }
+
+ private:
+  std::string typeName_;
+  FieldKind kind_ = FieldKind::Unknown;
+  bool hasKind_ = false;
+  std::string fieldName_;
+  std::size_t column_ = 0;
+  bool hasColumn_ = false;
+};
+
+// Stores field `i` of `record` into `row` as its type name (`kind`) says; a
+// field of an unknown type leaves its column at the default NewRow gave it.
+// The value is formed before the column is looked up, so a date that is no
+// date is reported as such even when its column is unknown too.
+void StoreField(DataRow& row, const SqlRow& record, std::size_t i, FieldKind kind, FieldMemo& memo,
+                bool nativeIsUtf8, std::string& nameScratch, std::string& textScratch) {
   if (kind == FieldKind::Unknown) return;
-  const std::string_view column =
-      Tessel::Text::NativeToManagedView(record.fieldNames[i].GetString(), nameScratch);
   const NUMERICDATA& number = record.numericValues[i];
+  ValueView value;
   switch (kind) {
     case FieldKind::Double:
-      row.Set(column, ValueView{NumberAs<double>(number)});
+      value = NumberAs<double>(number);
       break;
     case FieldKind::LongInteger:
-      row.Set(column, ValueView{NumberAs<std::int32_t>(number)});
+      value = NumberAs<std::int32_t>(number);
       break;
     case FieldKind::ShortInteger:
       // Widened with its sign: -1 stays -1, never 65535.
-      row.Set(column, ValueView{static_cast<std::int32_t>(NumberAs<std::int16_t>(number))});
+      value = static_cast<std::int32_t>(NumberAs<std::int16_t>(number));
       break;
     case FieldKind::Date:
       // Unlike a staged date, 0 here is a real date (1899-12-30), never null.
-      row.Set(column, ValueView{Tessel::Data::DateTime::FromOADate(NumberAs<double>(number))});
+      value = Tessel::Data::DateTime::FromOADate(NumberAs<double>(number));
       break;
     case FieldKind::Text:
-      row.Set(column, ValueView{
-                          Tessel::Text::NativeToManagedView(record.fieldValues[i].GetString(), textScratch)});
+      value = ManagedView(record.fieldValues[i].GetString(), nativeIsUtf8, textScratch);
       break;
     case FieldKind::Unknown:
-      break;
+      return;
   }
+  row.Set(memo.ColumnOf(record.fieldNames[i], row.Table(), nativeIsUtf8, nameScratch), value);
 }
 
 // A record whose lists are shorter than its count would be read out of
 // bounds; it is refused whole instead, before any of its fields is read.
 void CheckShape(const SqlRow* record, std::size_t position, const std::string& table) {
   if (record == nullptr) {
-    throw Tessel::ArgumentNullError("BulkToTable into table " + Tessel::Quoted(table) +
-                                    ": record " + std::to_string(position) +
-                                    " of the queue is a null pointer");
+    throw Tessel::ArgumentNullError("BulkToTable into table " + Tessel::Quoted(table) + ": record " +
+                                    std::to_string(position) + " of the queue is a null pointer");
   }
   if (record->fieldCount <= 0) return;
   const auto count = static_cast<std::size_t>(record->fieldCount);
@@ -156,8 +228,12 @@ bool ConnectWrapper::BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRo
 
   const bool tracing = Tessel::Trace::Enabled();
   const std::size_t queuedAtStart = m_sqlRowQueue->size();
+  // The caller cannot change its locale while this call runs, so the
+  // character set is read once rather than once per field.
+  const bool nativeIsUtf8 = Tessel::Text::NativeIsUtf8();
   std::string nameScratch;
   std::string textScratch;
+  std::vector<FieldMemo> memos;
   for (std::size_t position = 0; !m_sqlRowQueue->empty(); ++position) {
     SqlRow* record = m_sqlRowQueue->front();
     CheckShape(record, position, tableName);
@@ -166,10 +242,11 @@ bool ConnectWrapper::BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRo
     if (record->fieldCount > 0) {
       row.emplace(target->NewRow());
       const auto count = static_cast<std::size_t>(record->fieldCount);
+      if (memos.size() < count) memos.resize(count);
       for (std::size_t i = 0; i < count; ++i) {
-        const FieldKind kind = KindOf(record->fieldTypes[i].str());
+        const FieldKind kind = memos[i].KindOf(record->fieldTypes[i]);
         try {
-          StoreField(*row, *record, i, kind, nameScratch, textScratch);
+          StoreField(*row, *record, i, kind, memos[i], nativeIsUtf8, nameScratch, textScratch);
         } catch (...) {
           Tessel::RethrowWithContext("BulkToTable into table " + Tessel::Quoted(tableName) +
                                      ": record " + std::to_string(position) +

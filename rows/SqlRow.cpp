@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <memory>
+#include <string_view>
 
 #include "TesselWrapper/ConnectWrapper.h"
 
@@ -55,15 +56,51 @@ void SqlRow::AddFieldName(CStringA fieldname) { fieldNames.push_back(std::move(f
 void SqlRow::AddFieldType(CStringA fieldType) { fieldTypes.push_back(std::move(fieldType)); }
 void SqlRow::AddFieldValue(CStringA fieldValue) { fieldValues.push_back(std::move(fieldValue)); }
 
-void SqlRow::AddField(CStringA name, CStringA type, CStringA text, NUMERICDATA number) {
-  fieldNames.push_back(std::move(name));
-  fieldTypes.push_back(std::move(type));
-  fieldValues.push_back(std::move(text));
-  numericValues.push_back(number);
-  ++fieldCount;
+namespace {
+
+// Room for one more entry. A list starts with room for kInitialFields
+// entries, then doubles: a record of up to eight fields is allocated once per
+// list instead of growing through 1, 2, 4 and 8 entries, which made building
+// a record cost four allocations and three copies per list.
+constexpr std::size_t kInitialFields = 8;
+
+template <typename T>
+void Grow(std::vector<T>& list) {
+  list.reserve(std::max(kInitialFields, 2 * list.capacity()));
 }
 
-namespace {
+// Room for one more field in all four lists, so that a failed allocation
+// leaves the record unchanged and the appends that follow cannot fail. The
+// lists of a record filled by whole fields fill up together; the check that
+// they have room is the only work for all but the first of every eight
+// fields.
+void ReserveField(SqlRow& row) {
+  if (row.fieldNames.size() < row.fieldNames.capacity() &&
+      row.fieldTypes.size() < row.fieldTypes.capacity() &&
+      row.fieldValues.size() < row.fieldValues.capacity() &&
+      row.numericValues.size() < row.numericValues.capacity()) [[likely]]
+    return;
+  if (row.fieldNames.size() == row.fieldNames.capacity()) Grow(row.fieldNames);
+  if (row.fieldTypes.size() == row.fieldTypes.capacity()) Grow(row.fieldTypes);
+  if (row.fieldValues.size() == row.fieldValues.capacity()) Grow(row.fieldValues);
+  if (row.numericValues.size() == row.numericValues.capacity()) Grow(row.numericValues);
+}
+
+// One field of a known type: the type name is built in its list straight
+// from the constant (its length measured once per type, not per field), and
+// a field that is not text gets its empty text entry built in place.
+void AppendField(SqlRow& row, CStringA&& name, std::string_view type, CStringA* text, NUMERICDATA number) {
+  ReserveField(row);
+  row.fieldNames.push_back(std::move(name));
+  row.fieldTypes.emplace_back(type);
+  if (text != nullptr) {
+    row.fieldValues.push_back(std::move(*text));
+  } else {
+    row.fieldValues.emplace_back();
+  }
+  row.numericValues.push_back(number);
+  ++row.fieldCount;
+}
 
 NUMERICDATA Number(double value) {
   NUMERICDATA number{};
@@ -73,34 +110,50 @@ NUMERICDATA Number(double value) {
 
 }  // namespace
 
+void SqlRow::AddField(CStringA name, CStringA type, CStringA text, NUMERICDATA number) {
+  ReserveField(*this);
+  fieldNames.push_back(std::move(name));
+  fieldTypes.push_back(std::move(type));
+  fieldValues.push_back(std::move(text));
+  numericValues.push_back(number);
+  ++fieldCount;
+}
+
 void SqlRow::AddDoubleField(CStringA name, double value) {
-  AddField(std::move(name), ConnectWrapper::m_lpszDOUBLE, CStringA(), Number(value));
+  static const std::string_view type = ConnectWrapper::m_lpszDOUBLE;
+  AppendField(*this, std::move(name), type, nullptr, Number(value));
 }
 
 void SqlRow::AddLongField(CStringA name, std::int32_t value) {
+  static const std::string_view type = ConnectWrapper::m_lpszLONGINTEGER;
   NUMERICDATA number{};  // the bytes beyond the integer stay zero
   number.longValue = value;
-  AddField(std::move(name), ConnectWrapper::m_lpszLONGINTEGER, CStringA(), number);
+  AppendField(*this, std::move(name), type, nullptr, number);
 }
 
 void SqlRow::AddShortField(CStringA name, std::int16_t value) {
+  static const std::string_view type = ConnectWrapper::m_lpszSHORTINTEGER;
   NUMERICDATA number{};
   number.shortValue = value;
-  AddField(std::move(name), ConnectWrapper::m_lpszSHORTINTEGER, CStringA(), number);
+  AppendField(*this, std::move(name), type, nullptr, number);
 }
 
 void SqlRow::AddDateField(CStringA name, double oaDate) {
-  AddField(std::move(name), ConnectWrapper::m_lpszDATE, CStringA(), Number(oaDate));
+  static const std::string_view type = ConnectWrapper::m_lpszDATE;
+  AppendField(*this, std::move(name), type, nullptr, Number(oaDate));
 }
 
 void SqlRow::AddDateTimeField(CStringA name, double oaDate) {
-  AddField(std::move(name), ConnectWrapper::m_lpszDATETIME, CStringA(), Number(oaDate));
+  static const std::string_view type = ConnectWrapper::m_lpszDATETIME;
+  AppendField(*this, std::move(name), type, nullptr, Number(oaDate));
 }
 
 void SqlRow::AddTextField(CStringA name, CStringA value) {
-  AddField(std::move(name), ConnectWrapper::m_lpszTEXT, std::move(value), Number(0.0));
+  static const std::string_view type = ConnectWrapper::m_lpszTEXT;
+  AppendField(*this, std::move(name), type, &value, Number(0.0));
 }
 
 void SqlRow::AddMemoField(CStringA name, CStringA value) {
-  AddField(std::move(name), ConnectWrapper::m_lpszMEMO, std::move(value), Number(0.0));
+  static const std::string_view type = ConnectWrapper::m_lpszMEMO;
+  AppendField(*this, std::move(name), type, &value, Number(0.0));
 }

@@ -64,7 +64,9 @@ class TESSELWRAPPER_API SqlRow {
   // Conveniences: append a whole field (name, type, text, number) and raise
   // fieldCount by one. They assume that each list holds exactly fieldCount
   // entries, as it does when only these fill the record. The entry a field's
-  // type does not read is a placeholder (empty text, zero number).
+  // type does not read is a placeholder (empty text, zero number). The lists
+  // start with room for eight fields; a failed allocation (std::bad_alloc)
+  // leaves the record unchanged.
   void AddField(CStringA name, CStringA type, CStringA text, NUMERICDATA number);
   void AddDoubleField(CStringA name, double value);
   void AddLongField(CStringA name, std::int32_t value);

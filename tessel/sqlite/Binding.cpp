@@ -29,12 +29,17 @@ constexpr CivilDate CivilFromDays(std::int64_t z) noexcept {
   return {static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0), month, day};
 }
 
-char* PutDigits(char* p, std::int64_t value, int width) noexcept {
-  for (int i = width - 1; i >= 0; --i) {
-    p[i] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  }
-  return p + width;
+// "00" to "99", two characters per value: a date is written two digits at a
+// time, with 32-bit arithmetic, since the writer formats one per date cell.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+char* PutTwo(char* p, unsigned value) noexcept {
+  p[0] = kDigitPairs[2 * value];
+  p[1] = kDigitPairs[2 * value + 1];
+  return p + 2;
 }
 
 const char kEmpty[] = "";
@@ -42,29 +47,37 @@ const char kEmpty[] = "";
 }  // namespace
 
 std::size_t FormatIsoDateTime(Data::DateTime value, char (&out)[kIsoDateTimeCapacity]) noexcept {
+  // A DateTime holds 0 to DateTime::kMaxTicks: years 1 to 9999.
   const std::int64_t ticks = value.Ticks();
   const std::int64_t days = ticks / Data::DateTime::kTicksPerDay;
   const std::int64_t dayTicks = ticks % Data::DateTime::kTicksPerDay;
-  const std::int64_t seconds = dayTicks / Data::DateTime::kTicksPerSecond;
-  const std::int64_t fraction = dayTicks % Data::DateTime::kTicksPerSecond;
+  const auto seconds = static_cast<unsigned>(dayTicks / Data::DateTime::kTicksPerSecond);
+  auto fraction = static_cast<unsigned>(dayTicks % Data::DateTime::kTicksPerSecond);  // 7 digits
   const CivilDate date = CivilFromDays(days - kDaysBeforeEpoch);
+  const auto year = static_cast<unsigned>(date.year);
 
   char* p = out;
-  p = PutDigits(p, date.year, 4);
+  p = PutTwo(p, year / 100);
+  p = PutTwo(p, year % 100);
   *p++ = '-';
-  p = PutDigits(p, date.month, 2);
+  p = PutTwo(p, date.month);
   *p++ = '-';
-  p = PutDigits(p, date.day, 2);
+  p = PutTwo(p, date.day);
   *p++ = ' ';
-  p = PutDigits(p, seconds / 3600, 2);
+  p = PutTwo(p, seconds / 3600);
   *p++ = ':';
-  p = PutDigits(p, seconds / 60 % 60, 2);
+  p = PutTwo(p, seconds / 60 % 60);
   *p++ = ':';
-  p = PutDigits(p, seconds % 60, 2);
+  p = PutTwo(p, seconds % 60);
   if (fraction != 0) {
+    // Seven digits, then the trailing zeros dropped, keeping at least three.
     *p++ = '.';
     char* digits = p;
-    p = PutDigits(p, fraction, 7);
+    *p++ = static_cast<char>('0' + fraction / 1'000'000);
+    fraction %= 1'000'000;
+    p = PutTwo(p, fraction / 10'000);
+    p = PutTwo(p, fraction / 100 % 100);
+    p = PutTwo(p, fraction % 100);
     while (p > digits + 3 && p[-1] == '0') --p;
   }
   return static_cast<std::size_t>(p - out);

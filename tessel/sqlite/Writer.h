@@ -11,15 +11,20 @@
 //     the same kind of value (integers and booleans; floating point and
 //     decimal; text; dates; bytes; a database column without a declared type
 //     takes anything). A mismatch fails with "schema change".
-//  3. One prepared INSERT INTO "schema"."table" ("col", ...) VALUES (?, ...),
-//     reset and rebound for each row, values read straight from the table's
-//     columnar storage (no per-cell allocation). A Generated column whose
-//     cell is DBNull is left out of that row's insert, so that the database
-//     fills it; each distinct set of omitted columns gets its own prepared
-//     statement, made once.
+//  3. Prepared INSERT INTO "schema"."table" ("col", ...) VALUES (?, ...),
+//     reset and rebound for each step, values read straight from the table's
+//     columnar storage (no per-cell allocation). Rows go 64 to a step, in a
+//     statement with as many VALUES rows (a step per row costs SQLite almost
+//     twice as much); the rows that do not fill a batch go one per step. A
+//     Generated column whose cell is DBNull is left out of that row's insert,
+//     so that the database fills it; each distinct set of omitted columns
+//     gets its own prepared statements, made once, and only consecutive rows
+//     with the same set share a step. Rows are inserted in table order
+//     either way.
 //  4. COMMIT.
 // Any failure rolls back, so no row of the table is written. The message then
-// names the table (and, for a row that fails, its 0-based position) and
+// names the table (and, for a row that fails, its 0-based position: a batch
+// that fails is written again row by row to find it) and
 // carries SQLite's own text and code name; a busy or locked database adds
 // "Rerun the transaction", a changed schema "schema change".
 //

@@ -133,6 +133,33 @@ TEST_F(BulkTransferTest, LaterFieldsOfOneColumnWin) {
   EXPECT_EQ(Written()[0][4], Value("second"));
 }
 
+// Records of one queue need not list their fields alike: each field goes by
+// its own name and type, whatever the record before it had at that place.
+TEST_F(BulkTransferTest, FieldsAreMatchedPerRecordWhateverTheirOrder) {
+  SqlRow* first = records.Push(Record(1));
+  first->AddDoubleField("d", 1.5);
+  first->AddTextField("name", "a");
+  SqlRow* swapped = records.Push(Record(2));
+  swapped->AddTextField("name", "b");
+  swapped->AddDoubleField("d", 2.5);
+  SqlRow* otherColumn = records.Push(Record(3));
+  otherColumn->AddTextField("other", "c");  // same type as before here, another column
+  otherColumn->AddTextField("name", "c2");
+  SqlRow* otherSpelling = records.Push(Record(4));
+  otherSpelling->AddDoubleField("D", 4.5);  // found without regard to case
+  otherSpelling->AddField("name", "Text", "d", NUMERICDATA{});
+  ASSERT_TRUE(Transfer());
+  ASSERT_EQ(Written().size(), 4u);
+  const Value null;
+  const std::vector<std::vector<Value>> expected = {
+      {std::int32_t{1}, 1.5, null, null, Value("a"), null},
+      {std::int32_t{2}, 2.5, null, null, Value("b"), null},
+      {std::int32_t{3}, null, null, null, Value("c2"), Value("c")},
+      {std::int32_t{4}, 4.5, null, null, Value("d"), null},
+  };
+  EXPECT_EQ(Written(), expected);
+}
+
 TEST_F(BulkTransferTest, RefusedRowsAreDroppedAndTheRestWritten) {
   records.Push(Record(1));
   records.Push(Record(1));  // duplicate key

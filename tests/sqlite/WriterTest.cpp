@@ -1,5 +1,6 @@
 // Writing tables: values, columns left to the database, all-or-nothing
 // failures and the retry texts.
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -133,6 +134,77 @@ TEST_F(SqliteTest, ARowTheDatabaseRefusesUndoesTheWholeTable) {
     EXPECT_EQ(message.find(kSchemaChange), std::string::npos) << message;
     EXPECT_EQ(Raw().Query("SELECT group_concat(code) FROM parts"), "taken");
   }
+}
+
+// Enough rows that most go many to a statement: every row keeps its own
+// values (dates included) and its place, also where rows that leave the key
+// to the database and rows that give it alternate.
+TEST_F(SqliteTest, ManyRowsKeepTheirValuesAndOrder) {
+  Raw().Exec("CREATE TABLE log (id INTEGER PRIMARY KEY, n INTEGER, at DATETIME, note TEXT)");
+  auto table = Component().GetTable("log");
+  ASSERT_NE(table, nullptr);
+  constexpr int kRows = 1000;
+  std::string expected;
+  std::int64_t nextId = 1;
+  for (int k = 0; k < kRows; ++k) {
+    // Runs of rows with the key left out, runs with it given, and stretches
+    // where the two alternate row by row.
+    const bool givesId = (k >= 300 && k < 600) || (k >= 800 && k % 2 == 0);
+    const std::int64_t id = givesId ? 10'000 + k : nextId;
+    nextId = std::max(nextId, id) + 1;
+    const DateTime at(DateTime(2020, 1, 1).Ticks() + std::int64_t{k} * DateTime::kTicksPerSecond * 61);
+    const std::string note = "note " + std::to_string(k);
+    Data::DataRow row = table->NewRow();
+    if (givesId) row.Set("id", id);
+    row.Set("n", std::int64_t{k});
+    row.Set("at", at);
+    row.Set("note", std::string_view(note));
+    table->Rows().Add(row);
+    expected +=
+        (k ? "\n" : "") + std::to_string(id) + "|" + std::to_string(k) + "|" + at.ToString() + "|" + note;
+  }
+  std::int64_t executionTime = 0;
+  ASSERT_TRUE(Component().BulkToTable(*table, executionTime)) << Message(Component());
+  EXPECT_EQ(Message(Component()), "1000 rows written to table 'log'");
+  EXPECT_EQ(Raw().Query("SELECT id, n, at, note FROM log ORDER BY rowid"), expected);
+  EXPECT_EQ(Raw().Query("SELECT count(*) FROM log"), "1000");
+}
+
+// A row refused inside a statement of many rows is named by its own
+// position, as a row-by-row write would name it, and nothing is written.
+TEST_F(SqliteTest, ARefusedRowAmongManyIsNamedByItsPosition) {
+  Raw().Exec("CREATE TABLE parts (code TEXT UNIQUE, qty INTEGER CHECK (qty >= 0))");
+  for (const std::size_t bad : {std::size_t{0}, std::size_t{70}, std::size_t{199}, std::size_t{1023}}) {
+    SCOPED_TRACE(bad);
+    auto table = Component().GetTable("parts");
+    ASSERT_NE(table, nullptr);
+    for (std::size_t k = 0; k < 1024; ++k) {
+      const std::string code = "c" + std::to_string(k);
+      AddRow(*table, {{"code", std::string_view(code)}, {"qty", std::int64_t{k == bad ? -1 : 1}}});
+    }
+    std::int64_t executionTime = 0;
+    EXPECT_FALSE(Component().BulkToTable(*table, executionTime));
+    const std::string message = Message(Component());
+    EXPECT_NE(message.find("row at position " + std::to_string(bad) + " (0-based)"), std::string::npos)
+        << message;
+    EXPECT_NE(message.find("SQLITE_CONSTRAINT_CHECK"), std::string::npos) << message;
+    EXPECT_EQ(Raw().Query("SELECT count(*) FROM parts"), "0");
+  }
+  // Two rows of one statement that clash with each other, through a rule
+  // only the database knows.
+  Raw().Exec("CREATE UNIQUE INDEX parts_folded ON parts (lower(code))");
+  auto table = Component().GetTable("parts");
+  ASSERT_NE(table, nullptr);
+  for (std::size_t k = 0; k < 200; ++k) {
+    const std::string code = k == 90 ? "C10" : "c" + std::to_string(k);
+    AddRow(*table, {{"code", std::string_view(code)}, {"qty", std::int64_t{1}}});
+  }
+  std::int64_t executionTime = 0;
+  EXPECT_FALSE(Component().BulkToTable(*table, executionTime));
+  EXPECT_NE(Message(Component()).find("row at position 90 (0-based)"), std::string::npos)
+      << Message(Component());
+  EXPECT_NE(Message(Component()).find("SQLITE_CONSTRAINT_UNIQUE"), std::string::npos) << Message(Component());
+  EXPECT_EQ(Raw().Query("SELECT count(*) FROM parts"), "0");
 }
 
 TEST_F(SqliteTest, BusyDatabaseAsksForARerunAndWritesNothing) {
