@@ -78,7 +78,7 @@ TEST_F(ToolPostgresTest, DemoCallAndIdsWork) {
 
   r = Run({"ids", "models/demo"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "Caseid\tSolutionId\n1\t2\n2\t4\n3\t6\n5\t8\n6\t10\n7\t12\n");
+  EXPECT_EQ(r.out, "1:2;2:4;3:6;5:8;6:10;7:12;\n");
 
   r = Run({"call", "CaseSummary", "modeldir=string:models/demo"});
   ASSERT_EQ(r.exitCode, 0) << r.err;

@@ -153,11 +153,15 @@ TEST_F(ToolTest, DemoAddsToWhatEarlierRunsLeftAndIdsAndCallSeeIt) {
 
   r = Run({"ids", "--db", Db(), "models/demo"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "1:2;2:4;3:6;5:8;6:10;7:12;\n");
+
+  r = Run({"ids", "--db", Db(), "--table", "models/demo"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "Caseid\tSolutionId\n1\t2\n2\t4\n3\t6\n5\t8\n6\t10\n7\t12\n");
 
   r = Run({"ids", "--db", Db(), "models/none"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.out, "Caseid\tSolutionId\n");
+  EXPECT_EQ(r.out, "\n");
 
   r = Run({"call", "--db", Db(), "CaseSummary", "modeldir=string:models/demo"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -176,7 +180,7 @@ TEST_F(ToolTest, WithoutDbTheToolUsesTesselDbInTheWorkingDirectory) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(std::filesystem::exists(dir_.path() / "tessel.db"));
   r = Run({"ids", "models/demo"});
-  EXPECT_EQ(r.out, "Caseid\tSolutionId\n1\t1\n");
+  EXPECT_EQ(r.out, "1:1;\n");
 }
 
 TEST_F(ToolTest, FailuresGiveStatusOneAndTheReasonOnOneLine) {
