@@ -8,18 +8,13 @@
 #include <stdexcept>
 
 #include "bench/Verify.h"
+#include "tessel/postgres/Handles.h"
 
 namespace Tessel::Bench::PostgresBench {
 namespace {
 
-struct FinishConn {
-  void operator()(PGconn* conn) const noexcept { PQfinish(conn); }
-};
-struct ClearResult {
-  void operator()(PGresult* result) const noexcept { PQclear(result); }
-};
-using ConnHandle = std::unique_ptr<PGconn, FinishConn>;
-using ResultHandle = std::unique_ptr<PGresult, ClearResult>;
+using Postgres::ConnHandle;
+using Postgres::ResultHandle;
 
 constexpr const char* kColumns = "(\"i1\", \"i2\", \"i3\", \"d1\", \"d2\", \"dt\", \"t1\", \"t2\")";
 

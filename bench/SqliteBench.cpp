@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "bench/Verify.h"
+#include "tessel/sqlite/Handles.h"
 
 namespace Tessel::Bench::SqliteBench {
 
@@ -19,14 +20,8 @@ const char* const kJournalMode = "delete";
 
 namespace {
 
-struct CloseDb {
-  void operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
-};
-struct FinalizeStmt {
-  void operator()(sqlite3_stmt* stmt) const noexcept { sqlite3_finalize(stmt); }
-};
-using DbHandle = std::unique_ptr<sqlite3, CloseDb>;
-using StmtHandle = std::unique_ptr<sqlite3_stmt, FinalizeStmt>;
+using Sqlite::DbHandle;
+using Sqlite::StmtHandle;
 
 [[noreturn]] void Throw(sqlite3* db, const std::string& what) {
   throw std::runtime_error("sqlite: " + what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
