@@ -41,9 +41,14 @@ void AddCallCommand(CLI::App& app, CommonOptions& common, int& status) {
       throw CLI::ValidationError("ARGUMENTS", e.what());
     }
     Jobs::BridgeHandle db = Jobs::OpenBridge(common.db, common.schema);
-    std::string output;
+    // -1 is the failure result but also a value a routine may return. A
+    // failure leaves the output text as it was, and a result row never reads
+    // as this marker (its text is empty or ends with ';'), so the marker
+    // still being there tells the two apart.
+    const std::string unset = "\x01";
+    std::string output = unset;
     const int result = db->ExecuteStoredProcedure(call->routine, std::move(parameters), &output);
-    if (result == -1)
+    if (result == -1 && output == unset)
       throw DatabaseError("routine " + call->routine + " failed: " + db->GetMessage());
     std::printf("result: %d\noutput: %s\n", result, output.c_str());
     status = 0;

@@ -1,5 +1,7 @@
 #include "tessel/postgres/Session.h"
 
+#include "TesselWrapper/Errors.h"
+#include "tessel/ConnectionString.h"
 #include "tessel/NameLookup.h"
 
 namespace Tessel::Postgres {
@@ -11,6 +13,13 @@ void Session::SetConnectionString(std::string connect) {
 
 PGconn* Session::Connection() {
   if (conn_) return conn_.get();
+  // libpq would take any other text as a database name on the default server
+  // (and "" as that server's default database): a connection string of
+  // another backend set on this component must not reach some other database.
+  if (ClassifyConnectionString(connect_) != ConnectionKind::Postgres)
+    throw ArgumentError("'" + connect_ +
+                        "' is not a PostgreSQL connection string (postgresql://..., "
+                        "postgres://... or key=value pairs)");
   // libpq reads the arrays in order, so a setting placed before the expanded
   // connection string is only a default (the string's own connect_timeout
   // wins), while one placed after it always holds.

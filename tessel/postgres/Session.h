@@ -52,7 +52,9 @@ class Session {
 
   // The open connection, connecting first when there is none. Throws
   // QueryError (no SQLSTATE, connectionLost set) when the server cannot be
-  // reached or refuses the connection.
+  // reached or refuses the connection, and ArgumentError when the connection
+  // string is not a PostgreSQL form (one set later through
+  // SetConnectionString).
   PGconn* Connection();
 
   bool IsOpen() const noexcept { return conn_ != nullptr; }

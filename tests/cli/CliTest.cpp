@@ -207,6 +207,25 @@ TEST_F(ToolTest, FailuresGiveStatusOneAndTheReasonOnOneLine) {
   }
 }
 
+// -1 is the library's failure result, but a routine may return it too: the
+// tool must tell a routine that answered -1 from one that failed.
+TEST_F(ToolTest, CallOfARoutineThatReturnsMinusOneSucceeds) {
+  {
+    Sqlite db(DbFile());
+    db.Exec("CREATE TABLE tessel_procedures(name TEXT PRIMARY KEY, body TEXT NOT NULL);"
+            "INSERT INTO tessel_procedures VALUES ('MinusOne', 'SELECT -1 AS code, ''fine'' AS note'),"
+            " ('Broken', 'SELECT -1 FROM no_such_table')");
+  }
+  ToolResult r = Run({"call", "--db", Db(), "MinusOne"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "result: -1\noutput: code=-1;note=fine;\n");
+
+  r = Run({"call", "--db", Db(), "Broken"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_THAT(r.err, HasSubstr("no_such_table"));
+  EXPECT_EQ(r.out, "");
+}
+
 TEST_F(ToolTest, TestSaysTheDatabaseAnswers) {
   const ToolResult r = Run({"test", "--db", Db()});
   EXPECT_EQ(r.exitCode, 0) << r.err;

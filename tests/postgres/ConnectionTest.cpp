@@ -84,6 +84,21 @@ TEST_F(PgConnection, NewConnectionStringTakesEffectAtNextUse) {
   EXPECT_TRUE(component->Test()) << Message(*component);
 }
 
+// libpq reads any text without "=" as a database name on its default server,
+// and "" as that server's default database: a string of another form set on
+// the component must be refused, not connect somewhere else.
+TEST_F(PgConnection, ConnectionStringThatIsNoPostgresFormIsAnArgumentError) {
+  auto component = NewComponent();
+  for (const std::string connect : {"", "sqlite::memory:", "tessel_test"}) {
+    SCOPED_TRACE(connect);
+    component->SetConnectionString(connect);
+    EXPECT_THROW(component->Test(), ArgumentError);
+    EXPECT_THROW(component->GetTable("t"), ArgumentError);
+  }
+  component->SetConnectionString(schema().uri());
+  EXPECT_TRUE(component->Test()) << Message(*component);
+}
+
 // A server restart (here: the component's server process terminated) leaves
 // a dead connection behind; the component notices and connects afresh.
 TEST_F(PgConnection, LostConnectionIsReopened) {
