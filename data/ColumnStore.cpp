@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "TesselWrapper/data/Text.h"
 #include "data/Convert.h"
 
 #if defined(__linux__)
@@ -180,7 +181,19 @@ std::uint64_t DoubleKeyBits(double d) noexcept {
   return std::bit_cast<std::uint64_t>(d);
 }
 
-std::uint64_t CellHash(const ColumnStore& s, RecordId r) noexcept {
+// FNV-1a over the text with ASCII letters folded to lower case, so that
+// spellings equal without regard to case hash alike.
+std::uint64_t FoldedTextHash(std::string_view text) noexcept {
+  std::uint64_t h = 0xcbf29ce484222325ULL;
+  for (const char c : text) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    h = (h ^ ((u >= 'A' && u <= 'Z') ? u + ('a' - 'A') : u)) * 0x100000001b3ULL;
+  }
+  return h;
+}
+
+std::uint64_t CellHash(const ColumnStore& s, RecordId r, bool ignoreCase) noexcept {
+  if (ignoreCase && s.Type() == DataType::String) return FoldedTextHash(s.Text(r));
   switch (s.Type()) {
     case DataType::Double: return Mix(DoubleKeyBits(s.Real(r)));
     case DataType::Decimal: return std::hash<std::string_view>{}(DecimalKey(s.Text(r)));
@@ -190,7 +203,8 @@ std::uint64_t CellHash(const ColumnStore& s, RecordId r) noexcept {
   }
 }
 
-bool CellsEqual(const ColumnStore& s, RecordId a, RecordId b) noexcept {
+bool CellsEqual(const ColumnStore& s, RecordId a, RecordId b, bool ignoreCase) noexcept {
+  if (ignoreCase && s.Type() == DataType::String) return Text::EqualsIgnoreAsciiCase(s.Text(a), s.Text(b));
   switch (s.Type()) {
     case DataType::Double: return DoubleKeyBits(s.Real(a)) == DoubleKeyBits(s.Real(b));
     case DataType::Decimal: return DecimalKey(s.Text(a)) == DecimalKey(s.Text(b));
@@ -210,13 +224,14 @@ bool UniqueIndex::HasNull(const std::vector<ColumnStore>& stores, RecordId r) co
 
 std::uint64_t UniqueIndex::Hash(const std::vector<ColumnStore>& stores, RecordId r) const noexcept {
   std::uint64_t h = 0x9e3779b97f4a7c15ULL;
-  for (std::size_t c : columns_) h = Mix(h ^ CellHash(stores[c], r));
+  for (std::size_t i = 0; i < columns_.size(); ++i)
+    h = Mix(h ^ CellHash(stores[columns_[i]], r, ignoreCase_[i]));
   return h;
 }
 
 bool UniqueIndex::KeysEqual(const std::vector<ColumnStore>& stores, RecordId a, RecordId b) const noexcept {
-  for (std::size_t c : columns_)
-    if (!CellsEqual(stores[c], a, b)) return false;
+  for (std::size_t i = 0; i < columns_.size(); ++i)
+    if (!CellsEqual(stores[columns_[i]], a, b, ignoreCase_[i])) return false;
   return true;
 }
 

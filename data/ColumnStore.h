@@ -234,10 +234,16 @@ class ColumnStore {
 // four bytes a slot. Keys are hashed and compared from the column stores, as
 // a database compares them: text and bytes exactly, doubles by value (0.0
 // equals -0.0, NaN equals NaN), decimals by value ("1.50" equals "1.5"). A
-// key with a null cell is never indexed: DBNull collides with nothing.
+// key with a null cell is never indexed: DBNull collides with nothing. A key
+// column marked to ignore case compares its text without regard to the case
+// of ASCII letters.
 class UniqueIndex {
  public:
-  explicit UniqueIndex(std::vector<std::size_t> columns) : columns_(std::move(columns)) {}
+  // `ignoreCase[i]` belongs to `columns[i]`; empty means none ignores case.
+  UniqueIndex(std::vector<std::size_t> columns, std::vector<bool> ignoreCase = {})
+      : columns_(std::move(columns)), ignoreCase_(std::move(ignoreCase)) {
+    ignoreCase_.resize(columns_.size(), false);
+  }
 
   const std::vector<std::size_t>& Columns() const noexcept { return columns_; }
   bool HasNull(const std::vector<ColumnStore>& stores, RecordId r) const noexcept;
@@ -256,6 +262,7 @@ class UniqueIndex {
   void Place(std::uint64_t hash, RecordId r) noexcept;
 
   std::vector<std::size_t> columns_;
+  std::vector<bool> ignoreCase_;
   PodArray<std::uint32_t> slots_;  // record + 1; 0 marks a free slot
   std::size_t count_ = 0;
 };

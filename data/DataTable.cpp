@@ -143,7 +143,9 @@ void DataTable::AddUniqueConstraint(std::vector<std::size_t> columns, bool isPri
   t.constraints.reserve(index + 1);
   t.indexes.reserve(index + 1);
   for (std::size_t c : columns) t.constraintsOf[c].reserve(t.constraintsOf[c].size() + 1);
-  detail::UniqueIndex uniqueIndex(columns);
+  std::vector<bool> ignoreCase;
+  for (std::size_t c : columns) ignoreCase.push_back(t.columns[c].IgnoreCase);
+  detail::UniqueIndex uniqueIndex(columns, std::move(ignoreCase));
   t.constraints.push_back(UniqueConstraint{std::move(columns), isPrimaryKey});
   t.indexes.push_back(std::move(uniqueIndex));
   for (std::size_t c : t.constraints.back().Columns) {

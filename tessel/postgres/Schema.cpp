@@ -14,12 +14,16 @@ constexpr const char* kTablesSql =
     "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
     "WHERE n.nspname = $1 AND c.relkind IN ('r', 'p')";
 
-// A domain column is read and written as its base type.
+// A domain column is read and written as its base type. The last column
+// says whether the server compares the column's text without regard to case:
+// the citext type, or a nondeterministic (case-insensitive) collation.
 constexpr const char* kColumnsSql =
     "SELECT a.attname, a.attnum, "
     "CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE a.atttypid END, "
     "pg_catalog.format_type(a.atttypid, a.atttypmod), a.attnotnull, a.attidentity <> '', "
-    "a.attgenerated = 's', pg_catalog.pg_get_expr(d.adbin, d.adrelid) "
+    "a.attgenerated = 's', pg_catalog.pg_get_expr(d.adbin, d.adrelid), "
+    "t.typname = 'citext' OR coalesce((SELECT NOT co.collisdeterministic FROM pg_catalog.pg_collation co "
+    "WHERE co.oid = a.attcollation), false) "
     "FROM pg_catalog.pg_attribute a "
     "JOIN pg_catalog.pg_type t ON t.oid = a.atttypid "
     "LEFT JOIN pg_catalog.pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
@@ -66,6 +70,7 @@ Data::DataColumn MakeColumn(const ServerColumn& server) {
   column.Type = DataTypeOf(server.type);
   column.AllowDBNull = !server.notNull;
   column.DatabaseType = server.declaredType;
+  column.IgnoreCase = server.ignoresCase;
   column.Generated = server.identity;
   if (!server.identity && server.defaultExpression) {
     const ParsedDefault parsed = ParseDefaultExpression(*server.defaultExpression);
@@ -123,6 +128,7 @@ std::optional<TableShape> ReadTableShape(Session& session, const std::string& sc
     column.identity = IsTrue(c, i, 5);
     column.storedGenerated = IsTrue(c, i, 6);
     if (!PQgetisnull(c, i, 7)) column.defaultExpression = std::string(Cell(c, i, 7));
+    column.ignoresCase = IsTrue(c, i, 8);
     shape.columns.push_back(std::move(column));
   }
 

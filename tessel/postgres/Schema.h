@@ -32,6 +32,7 @@ struct ServerColumn {
   bool identity = false;      // GENERATED ... AS IDENTITY
   bool storedGenerated = false;  // GENERATED ALWAYS AS (...) STORED: never written
   std::optional<std::string> defaultExpression;  // pg_get_expr of the default
+  bool ignoresCase = false;   // citext, or a case-insensitive collation
 };
 
 struct UniqueKey {

@@ -197,6 +197,25 @@ std::optional<std::vector<std::string>> ReadIndexColumns(sqlite3* db, const std:
   return columns;
 }
 
+// The columns that some unique index (a primary key's or a UNIQUE
+// constraint's included) compares with the NOCASE collation, whether the
+// collation comes from the column's declaration or from the index.
+std::set<std::string, std::less<>> CaseInsensitiveKeyColumns(sqlite3* db, const std::string& schema,
+                                                             const std::vector<IndexInfo>& indexes) {
+  std::set<std::string, std::less<>> columns;
+  for (const IndexInfo& index : indexes) {
+    if (!index.unique || index.partial) continue;
+    const std::string context = "could not read the collations of index '" + index.name + "'";
+    StmtHandle stmt = Prepare(
+        db, "SELECT name, coll FROM pragma_index_xinfo(?1, ?2) WHERE key AND cid >= 0 AND name IS NOT NULL", context);
+    BindText(stmt.get(), 1, index.name);
+    BindText(stmt.get(), 2, schema);
+    while (Step(db, stmt.get(), context) == SQLITE_ROW)
+      if (Text::EqualsIgnoreAsciiCase(ColumnText(stmt.get(), 1), "NOCASE")) columns.insert(ColumnText(stmt.get(), 0));
+  }
+  return columns;
+}
+
 }  // namespace
 
 Data::DataType MapDeclaredType(std::string_view declaredType) {
@@ -304,6 +323,8 @@ std::shared_ptr<Data::DataTable> ReadShape(sqlite3* db, const std::string& schem
   const auto pkCount =
       std::count_if(columns.begin(), columns.end(), [](const ColumnInfo& c) { return c.pkPosition > 0; });
 
+  const auto ignoreCase = CaseInsensitiveKeyColumns(db, schema, indexes);
+
   auto shape = Data::DataTable::Create(table);
   std::map<std::string, std::size_t, std::less<>> indexOf;
   std::vector<std::pair<int, std::size_t>> pk;  // (position in key, shape column)
@@ -318,6 +339,7 @@ std::shared_ptr<Data::DataTable> ReadShape(sqlite3* db, const std::string& schem
     column.Type = MapDeclaredType(info.declaredType);
     column.AllowDBNull = !info.notNull;
     column.DatabaseType = info.declaredType;
+    column.IgnoreCase = ignoreCase.count(info.name) != 0;
     const ParsedDefault parsed = ParseDefault(info.defaultSql, column.Type);
     if (parsed.kind == ParsedDefault::Kind::Computed) {
       column.Generated = true;

@@ -151,6 +151,31 @@ TEST_F(PgSchemaShape, LookupIsExactFirstThenTheOneCaseInsensitiveMatch) {
 
 // Names that would break or subvert SQL text if they were not passed as
 // parameters or quoted: schema, table and column names alike.
+// A unique column the server compares without regard to case must do so in
+// the model too, or the server refuses the whole table at the flush.
+TEST_F(PgSchemaShape, CaseInsensitiveCollationsIgnoreCaseInTheModel) {
+  raw().Exec("CREATE COLLATION ci (provider = icu, locale = 'und-u-ks-level2', deterministic = false);"
+             "CREATE TABLE tags (code text COLLATE ci UNIQUE, label text UNIQUE)");
+  auto component = NewComponent();
+  auto table = component->GetTable("tags");
+  ASSERT_NE(table, nullptr);
+  EXPECT_TRUE(table->Column(0).IgnoreCase);
+  EXPECT_FALSE(table->Column(1).IgnoreCase);
+
+  auto row = [&](const char* code, const char* label) {
+    Data::DataRow r = table->NewRow();
+    r.Set("code", code);
+    r.Set("label", label);
+    return r;
+  };
+  table->Rows().Add(row("a", "x"));
+  table->Rows().Add(row("b", "X"));
+  EXPECT_THROW(table->Rows().Add(row("A", "y")), ConstraintError);
+  std::int64_t elapsed = 0;
+  ASSERT_TRUE(component->BulkToTable(*table, elapsed)) << component->Message().value_or("");
+  EXPECT_EQ(raw().Query("SELECT string_agg(code, ',' ORDER BY code COLLATE \"C\") FROM tags"), "a,b");
+}
+
 TEST_F(PgSchemaShape, HostileNamesAreOnlyEverNames) {
   const std::string hostileSchema = "sch\"ema'; DROP SCHEMA x; -- " + schema().name();
   const std::string hostileTable = "ta\"ble'; DROP TABLE victim; --";

@@ -148,6 +148,38 @@ TEST_F(SqliteTest, ShapeCarriesTypesNullabilityDefaultsAndKeys) {
   EXPECT_EQ(ConstraintsOf(*table), (Constraints{{{0}, true}, {{1}, false}, {{12, 13}, false}}));
 }
 
+// A unique column whose collation ignores case (declared on the column or on
+// the index) must refuse "A" after "a" in the model too: otherwise the
+// database refuses the whole table at the flush.
+TEST_F(SqliteTest, NocaseKeysIgnoreCaseInTheModel) {
+  Raw().Exec(R"(
+    CREATE TABLE tags (
+      code TEXT UNIQUE COLLATE NOCASE,
+      label TEXT UNIQUE,
+      alias TEXT);
+    CREATE UNIQUE INDEX tags_alias ON tags (alias COLLATE NOCASE);)");
+  auto table = Component().GetTable("tags");
+  ASSERT_NE(table, nullptr);
+  EXPECT_TRUE(table->Column(0).IgnoreCase);
+  EXPECT_FALSE(table->Column(1).IgnoreCase);
+  EXPECT_TRUE(table->Column(2).IgnoreCase);
+
+  auto row = [&](const char* code, const char* label, const char* alias) {
+    Data::DataRow r = table->NewRow();
+    r.Set("code", code);
+    r.Set("label", label);
+    r.Set("alias", alias);
+    return r;
+  };
+  table->Rows().Add(row("a", "x", "p"));
+  table->Rows().Add(row("b", "X", "q"));  // label compares case-sensitively
+  EXPECT_THROW(table->Rows().Add(row("A", "y", "r")), ConstraintError);
+  EXPECT_THROW(table->Rows().Add(row("c", "z", "Q")), ConstraintError);
+  std::int64_t elapsed = 0;
+  ASSERT_TRUE(Component().BulkToTable(*table, elapsed)) << Component().Message().value_or("");
+  EXPECT_EQ(Raw().Query("SELECT group_concat(code, ',') FROM (SELECT code FROM tags ORDER BY code)"), "a,b");
+}
+
 TEST_F(SqliteTest, OnlyTheSingleIntegerKeyOfARowidTableIsGenerated) {
   Raw().Exec(R"(
     CREATE TABLE alias (k INTEGER PRIMARY KEY, v TEXT);

@@ -43,6 +43,13 @@ struct TESSELWRAPPER_API DataColumn {
   bool AllowDBNull = true;
   Value DefaultValue;  // what NewRow puts in the column; DBNull unless set
   bool Generated = false;
+  // Unique rules compare this column's text without regard to the case of
+  // ASCII letters, as the database's collation for it does (SQLite's NOCASE,
+  // PostgreSQL's citext or a case-insensitive collation); otherwise text is
+  // compared byte by byte. Only ASCII letters fold: a pair such as "É"/"é"
+  // stays distinct here, so the model never drops a row the database would
+  // take, and a database that folds more refuses such a pair itself.
+  bool IgnoreCase = false;
   std::string DatabaseType;  // the type as the database declares it, e.g. "VARCHAR(20)"
 };
 

@@ -30,7 +30,8 @@
 // one (ArgumentError); each column's AllowDBNull in
 // column order (NoNullAllowedError; Generated columns excepted); each unique
 // constraint (ConstraintError naming the columns and the value). DBNull never
-// collides in a unique constraint, and text is compared case-sensitively, as a
+// collides in a unique constraint, and text is compared case-sensitively
+// (without regard to ASCII case in a column marked IgnoreCase), as the
 // database compares it. A refused row stays detached with its values and can
 // be mended and added again.
 //

@@ -92,9 +92,11 @@ TEST(RowsTest, UniqueRulesFollowTheDatabase) {
   table->AddColumn({.ColumnName = "s", .Type = DataType::String});
   table->AddColumn({.ColumnName = "d", .Type = DataType::Double});
   table->AddColumn({.ColumnName = "m", .Type = DataType::Decimal});
+  table->AddColumn({.ColumnName = "ci", .Type = DataType::String, .IgnoreCase = true});
   table->AddUniqueConstraint({0});
   table->AddUniqueConstraint({1});
   table->AddUniqueConstraint({2});
+  table->AddUniqueConstraint({3});
   struct Case {
     const char* column;
     ValueView first;
@@ -111,6 +113,10 @@ TEST(RowsTest, UniqueRulesFollowTheDatabase) {
       {"m", "1.5", "1.50", true},    // decimals by value, whatever their scale
       {"m", "-0", "0.0", true},
       {"m", "10", "1", false},
+      {"ci", "abc", "ABC", true},    // a column whose collation ignores case
+      {"ci", "Straße", "STRASSE", false},  // only ASCII letters fold
+      {"ci", "É", "é", false},
+      {"ci", "abc", "abd", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.column) + ": '" + Value(c.first).ToString() + "' then '" + Value(c.second).ToString() + "'");
@@ -131,7 +137,7 @@ TEST(RowsTest, UniqueRulesFollowTheDatabase) {
 TEST(RowsTest, CompositeUniqueRuleTakesTheWholeKey) {
   auto table = DataTable::Create("pairs");
   table->AddColumn({.ColumnName = "a", .Type = DataType::Int32});
-  table->AddColumn({.ColumnName = "b", .Type = DataType::String});
+  table->AddColumn({.ColumnName = "b", .Type = DataType::String, .IgnoreCase = true});
   table->AddUniqueConstraint({0, 1});
   struct Case {
     ValueView a, b;
@@ -140,6 +146,7 @@ TEST(RowsTest, CompositeUniqueRuleTakesTheWholeKey) {
   const std::vector<Case> cases = {
       {1, "x", true}, {1, "y", true}, {2, "x", true}, {1, "x", false},
       {1, DBNull, true}, {1, DBNull, true},  // a null anywhere in the key collides with nothing
+      {2, "X", false},                        // b's collation ignores case
   };
   for (const Case& c : cases) {
     DataRow row = table->NewRow();
@@ -148,7 +155,9 @@ TEST(RowsTest, CompositeUniqueRuleTakesTheWholeKey) {
     const std::string error = ErrorText([&] { table->Rows().Add(row); });
     EXPECT_EQ(error.empty(), c.accepted) << error;
     if (!c.accepted) {
-      EXPECT_TRUE(Contains(error, "columns 'a, b' of table 'pairs'") && Contains(error, "'1, x'")) << error;
+      EXPECT_TRUE(Contains(error, "columns 'a, b' of table 'pairs'") &&
+                  Contains(error, "'" + Value(c.a).ToString() + ", " + Value(c.b).ToString() + "'"))
+          << error;
     }
   }
   EXPECT_EQ(table->Rows().Count(), 5u);
