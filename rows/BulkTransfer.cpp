@@ -120,7 +120,9 @@ class FieldMemo {
   FieldKind KindOf(const CStringA& typeName) {
     if (!hasKind_ || typeName_ != typeName.str()) {
       hasKind_ = false;
-      kind_ = ::KindOf(typeName.str());
+      // The name ends at its first NUL, as for every native text: a type name
+      // taken from a fixed-width, NUL-padded buffer is still that type.
+      kind_ = ::KindOf(std::string_view(typeName.GetString()));
       typeName_ = typeName.str();
       hasKind_ = true;
     }

@@ -90,7 +90,7 @@ TEST_F(BulkTransferTest, RecordsWithoutFieldsYieldNoRow) {
 
 TEST_F(BulkTransferTest, TypeNamesMatchInAnyCaseAndPickTheValue) {
   const struct {
-    const char* type;
+    CStringA type;
     const char* column;
     NUMERICDATA number;
     const char* text;
@@ -109,6 +109,9 @@ TEST_F(BulkTransferTest, TypeNamesMatchInAnyCaseAndPickTheValue) {
       {"memo", "name", {.doubleValue = 7}, "", Value("")},
       {"Integer", "s", {.longValue = 5}, "5", Value(Data::DBNull)},  // no such type: left at default
       {"", "s", {.longValue = 5}, "5", Value(Data::DBNull)},
+      // A type name ends at its first NUL, as when it comes from a padded buffer.
+      {CStringA("LongInteger\0\0\0\0\0", 16), "s", {.longValue = 6}, "", Value(std::int32_t{6})},
+      {CStringA("Memo\0Double", 11), "name", {.doubleValue = 7}, "padded", Value("padded")},
   };
   std::int32_t id = 0;
   for (const auto& c : cases) {
@@ -121,7 +124,7 @@ TEST_F(BulkTransferTest, TypeNamesMatchInAnyCaseAndPickTheValue) {
     const auto& c = cases[i];
     const auto& table = *component->BulkCalls()[0].table;
     const Value got = Written()[i][table.ColumnIndex(c.column)];
-    EXPECT_EQ(got, c.expected) << "type '" << c.type << "': got " << got.ToString();
+    EXPECT_EQ(got, c.expected) << "type '" << c.type.GetString() << "': got " << got.ToString();
   }
 }
 
