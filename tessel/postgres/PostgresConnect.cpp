@@ -70,6 +70,9 @@ bool PostgresConnect::Test() {
   } catch (const QueryError& e) {
     SetMessage(std::string(e.what()));
     return false;
+  } catch (const ArgumentError& e) {  // a connection string that is no PostgreSQL form
+    SetMessage(std::string(e.what()));
+    return false;
   }
   SetMessage("PostgreSQL server answers (schema " + Quoted(schema_) + ")");
   return true;

@@ -28,7 +28,9 @@
 // Errors: Test(), BulkToTable and ExecuteStoredProcedure report failures of
 // the server (an unreachable one included) in their result and Message();
 // GetTable, IsEnumTable, GetMaxSolnIdCaseId, BulkExample and ExecuteScript
-// throw DatabaseError (with the SQLSTATE) for them.
+// throw DatabaseError (with the SQLSTATE) for them. A connection string that
+// is no PostgreSQL form (set after creation) makes Test() answer false and
+// the other operations throw ArgumentError.
 //
 // Not thread-safe: one thread at a time (see DbConnect).
 #pragma once

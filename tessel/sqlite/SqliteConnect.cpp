@@ -104,7 +104,8 @@ bool SqliteConnect::Test() {
   } catch (const DatabaseError& e) {
     SetMessage(std::string(e.what()));
   } catch (const ArgumentError& e) {
-    if (!db_) throw;  // a connection string that is no SQLite form
+    // A connection string that is no SQLite form, or a table set the
+    // connection lacks: this database cannot be used, which is Test's answer.
     SetMessage(std::string(e.what()));
   }
   return false;

@@ -15,7 +15,7 @@
 // that need the table set throw ArgumentError, and Test() answer false.
 //
 // Errors: a connection string that is no SQLite form throws ArgumentError at
-// creation and when opening; a file that cannot be opened throws
+// creation and when opening (Test() answers false with the reason); a file that cannot be opened throws
 // DatabaseError from every operation that needs it except Test(), which
 // answers false. Failures of the database while reading shapes or the enum
 // catalogue throw DatabaseError; a write (BulkToTable) or routine

@@ -92,7 +92,9 @@ TEST_F(PgConnection, ConnectionStringThatIsNoPostgresFormIsAnArgumentError) {
   for (const std::string connect : {"", "sqlite::memory:", "tessel_test"}) {
     SCOPED_TRACE(connect);
     component->SetConnectionString(connect);
-    EXPECT_THROW(component->Test(), ArgumentError);
+    EXPECT_FALSE(component->Test());  // Test answers; the operations that need the server throw
+    EXPECT_NE(Message(*component).find("not a PostgreSQL connection string"), std::string::npos)
+        << Message(*component);
     EXPECT_THROW(component->GetTable("t"), ArgumentError);
   }
   component->SetConnectionString(schema().uri());
