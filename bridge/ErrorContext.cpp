@@ -6,13 +6,6 @@
 
 namespace Tessel {
 
-std::string Quoted(std::string_view text) {
-  std::string quoted;
-  quoted.reserve(text.size() + 2);
-  quoted.append(1, '\'').append(text).append(1, '\'');
-  return quoted;
-}
-
 void RethrowWithContext(const std::string& context) {
   const auto with = [&context](const std::exception& e) { return context + ": " + e.what(); };
   // Most derived classes first, so that each error keeps its own class.

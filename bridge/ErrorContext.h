@@ -9,14 +9,12 @@
 #pragma once
 
 #include <string>
-#include <string_view>
+
+#include "tessel/NameLookup.h"  // Quoted, for naming values and names in messages
 
 namespace Tessel {
 
 // Must be called while an exception is being handled.
 [[noreturn]] void RethrowWithContext(const std::string& context);
-
-// `text` in single quotes, for naming values and names in messages.
-std::string Quoted(std::string_view text);
 
 }  // namespace Tessel

@@ -15,21 +15,12 @@
 namespace Tessel::Data::detail {
 namespace {
 
-enum Kind : std::size_t { kNull, kBool, kInt32, kInt64, kDouble, kText, kDate, kBytes };
-
 // The largest decimal the databases behind the tables take: digits before
 // and after the point.
 constexpr std::size_t kMaxDecimalIntegerDigits = 131072;
 constexpr std::size_t kMaxDecimalScale = 16383;
 
-bool IsWhite(char c) noexcept { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-std::string_view Trim(std::string_view s) noexcept {
-  while (!s.empty() && IsWhite(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsWhite(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 ConvertFault FromParse(ParseOutcome outcome) noexcept {
   switch (outcome) {
@@ -82,7 +73,7 @@ ConvertFault ToBoolean(const ValueView& value, std::uint64_t& word) {
     case kInt64: word = std::get<std::int64_t>(value) != 0; return ConvertFault::None;
     case kDouble: word = std::get<double>(value) != 0.0; return ConvertFault::None;  // NaN too is not zero
     case kText: {
-      const std::string_view s = Trim(std::get<std::string_view>(value));
+      const std::string_view s = TrimSpace(std::get<std::string_view>(value));
       if (Text::EqualsIgnoreAsciiCase(s, "True")) { word = 1; return ConvertFault::None; }
       if (Text::EqualsIgnoreAsciiCase(s, "False")) { word = 0; return ConvertFault::None; }
       return ConvertFault::InvalidCast;
@@ -115,7 +106,8 @@ ConvertFault ToDateTime(const ValueView& value, std::uint64_t& word) {
       return ConvertFault::None;
     case kText:
       try {
-        word = static_cast<std::uint64_t>(DateTime::Parse(Trim(std::get<std::string_view>(value))).Ticks());
+        const DateTime parsed = DateTime::Parse(TrimSpace(std::get<std::string_view>(value)));
+        word = static_cast<std::uint64_t>(parsed.Ticks());
         return ConvertFault::None;
       } catch (const Tessel::Error&) {
         return ConvertFault::InvalidCast;
@@ -198,7 +190,7 @@ ConvertFault ToCell(DataType type, const ValueView& value, Cell& cell, std::stri
 }
 
 ConvertFault CanonicalDecimal(std::string_view text, std::string& out) {
-  const std::string_view s = Trim(text);
+  const std::string_view s = TrimSpace(text);
   std::size_t i = 0;
   bool negative = false;
   if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';

@@ -29,6 +29,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -38,6 +39,9 @@
 #include "data/ColumnStore.h"
 
 namespace Tessel::Data::detail {
+
+// ValueView::index() of each kind of value (the order of its alternatives).
+enum ValueKind : std::size_t { kNull, kBool, kInt32, kInt64, kDouble, kText, kDate, kBytes };
 
 enum class ConvertFault : std::uint8_t {
   None,
@@ -50,23 +54,23 @@ enum class ConvertFault : std::uint8_t {
 // case, kept inline for the per-field path. False when ToCell must decide.
 inline bool ExactCell(DataType type, const ValueView& value, Cell& cell) noexcept {
   switch (value.index()) {
-    case 2:  // int32
+    case kInt32:
       if (type != DataType::Int32 && type != DataType::Int64) return false;
       cell.word = static_cast<std::uint64_t>(std::int64_t{*std::get_if<std::int32_t>(&value)});
       break;
-    case 3:  // int64
+    case kInt64:
       if (type != DataType::Int64) return false;
       cell.word = static_cast<std::uint64_t>(*std::get_if<std::int64_t>(&value));
       break;
-    case 4:  // double
+    case kDouble:
       if (type != DataType::Double) return false;
       cell.word = std::bit_cast<std::uint64_t>(*std::get_if<double>(&value));
       break;
-    case 5:  // text
+    case kText:
       if (type != DataType::String) return false;
       cell.bytes = *std::get_if<std::string_view>(&value);
       break;
-    case 6:  // date
+    case kDate:
       if (type != DataType::DateTime) return false;
       cell.word = static_cast<std::uint64_t>(std::get_if<DateTime>(&value)->Ticks());
       break;

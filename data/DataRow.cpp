@@ -101,19 +101,17 @@ void DataTable::Impl::WriteAdded(RecordId record, std::size_t column, const deta
     return;
   }
   for (std::size_t k : involved) indexes[k].ReserveOneMore(stores);
-  std::vector<char> wasIndexed(involved.size());
   // Take the record out of the indexes under its old key, write, look for a
-  // clash under the new key; on a clash, undo all of it.
-  for (std::size_t i = 0; i < involved.size(); ++i) {
-    detail::UniqueIndex& index = indexes[involved[i]];
-    wasIndexed[i] = !index.HasNull(stores, record);
-    if (wasIndexed[i]) index.Erase(stores, record);
-  }
+  // clash under the new key; on a clash, undo all of it. A key with a null
+  // cell is not indexed, so once the old cell is restored, the same HasNull
+  // test tells which indexes to put the record back into.
+  for (std::size_t k : involved)
+    if (!indexes[k].HasNull(stores, record)) indexes[k].Erase(stores, record);
   const detail::ColumnStore::Saved saved = store.Save(record);
   auto putBack = [&]() noexcept {
     store.Restore(record, saved);
-    for (std::size_t i = 0; i < involved.size(); ++i)
-      if (wasIndexed[i]) indexes[involved[i]].Insert(stores, record);
+    for (std::size_t k : involved)
+      if (!indexes[k].HasNull(stores, record)) indexes[k].Insert(stores, record);
   };
   try {
     store.Store(record, cell, true);  // keeps the old bytes for putBack

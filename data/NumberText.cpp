@@ -11,16 +11,6 @@ namespace {
 
 using Text::EqualsIgnoreAsciiCase;
 
-constexpr bool IsSpace(char c) noexcept {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-std::string_view TrimSpace(std::string_view text) noexcept {
-  while (!text.empty() && IsSpace(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
-  return text;
-}
-
 constexpr bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 // The decimal exponent of a well-formed number's leading significant digit

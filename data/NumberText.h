@@ -23,6 +23,14 @@ std::string FormatDouble(double value);
 // FormatDouble appended to `out`, for loops that reuse one buffer.
 void AppendDouble(double value, std::string& out);
 
+// `text` without the ASCII white space (space, \t \n \v \f \r) around it.
+constexpr std::string_view TrimSpace(std::string_view text) noexcept {
+  constexpr auto isSpace = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  while (!text.empty() && isSpace(text.front())) text.remove_prefix(1);
+  while (!text.empty() && isSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 enum class ParseOutcome {
   Ok,
   Malformed,   // not a number in the accepted form; the target is untouched

@@ -3,13 +3,13 @@
 #include <chrono>
 #include <memory>
 #include <optional>
-#include <queue>
 #include <vector>
 
 #include "TesselWrapper/component/DbConnectFactory.h"
 #include "TesselWrapper/data/Text.h"
 #include "jobs/CsvReader.h"
 #include "jobs/CsvRecordBuilder.h"
+#include "jobs/OwnedRecordQueue.h"
 
 namespace Tessel::Jobs {
 namespace {
@@ -27,22 +27,6 @@ std::string DescribeLoadError(std::uint64_t line, const std::string& column, con
   if (!value.empty()) text += ", value '" + value + "'";
   return text + ": " + reason;
 }
-
-// The queue of the queued road owns its records until BulkToTable deletes
-// them; whatever is left when the load ends (early or after a refused record)
-// is deleted here.
-struct OwnedRecordQueue {
-  OwnedRecordQueue() = default;
-  OwnedRecordQueue(const OwnedRecordQueue&) = delete;
-  OwnedRecordQueue& operator=(const OwnedRecordQueue&) = delete;
-  ~OwnedRecordQueue() {
-    while (!records.empty()) {
-      delete records.front();
-      records.pop();
-    }
-  }
-  std::queue<SqlRow*> records;
-};
 
 // Receives the parsed records: the first is the header, every later one
 // becomes a queued SqlRow.

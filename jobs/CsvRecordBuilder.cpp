@@ -7,6 +7,7 @@
 #include "TesselWrapper/ConnectWrapper.h"
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/data/Text.h"
+#include "data/NumberText.h"
 
 namespace Tessel::Jobs {
 namespace {
@@ -28,18 +29,6 @@ bool ParsePlainDouble(std::string_view text, double& out) noexcept {
 bool FitsInt32(std::int64_t value) noexcept {
   return value >= std::numeric_limits<std::int32_t>::min() &&
          value <= std::numeric_limits<std::int32_t>::max();
-}
-
-std::string_view TrimBlanks(std::string_view text) noexcept {
-  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
-std::string DoubleText(double value) {
-  char buffer[32];
-  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  return ec == std::errc() ? std::string(buffer, end) : std::string();
 }
 
 bool NeedsValue(const Data::DataColumn& column) {
@@ -129,7 +118,6 @@ std::string CsvRecordBuilder::FieldLabel(std::size_t index) const {
 void CsvRecordBuilder::CheckKeys(std::uint64_t line, std::span<const CsvField> fields) {
   for (KeyRule& rule : keys_) {
     keyScratch_.clear();
-    std::string shown;
     bool hasNull = false;
     for (std::size_t f : rule.fields) {
       const ColumnPlan& plan = plans_[f];
@@ -137,18 +125,16 @@ void CsvRecordBuilder::CheckKeys(std::uint64_t line, std::span<const CsvField> f
         hasNull = true;
         break;
       }
-      // The same key may be spelt differently ("7" and "+7"); compare what
-      // the table would store, as far as it can be known here.
+      // The same key may be spelt differently ("7", "+7", " 7"); compare what
+      // the table would store, read with the table's own number parser.
       std::string_view text = fields[f].text;
       std::string canonical;
       if (plan.kind == Kind::Integer) {
-        std::string_view trimmed = TrimBlanks(text);
-        if (trimmed.size() > 1 && trimmed.front() == '+') trimmed.remove_prefix(1);
         std::int64_t value = 0;
-        if (ParsePlainInt64(trimmed, value)) canonical = std::to_string(value);
+        if (Data::ParseInt64(text, value)) canonical = std::to_string(value);
       } else if (plan.kind == Kind::Double) {
         double value = 0;
-        if (ParsePlainDouble(TrimBlanks(text), value)) canonical = DoubleText(value == 0 ? 0.0 : value);
+        if (Data::ParseDouble(text, value)) canonical = Data::FormatDouble(value == 0 ? 0.0 : value);
       } else if (plan.kind == Kind::Boolean) {
         if (text == "1" || Text::EqualsIgnoreAsciiCase(text, "true")) canonical = "1";
         if (text == "0" || Text::EqualsIgnoreAsciiCase(text, "false")) canonical = "0";
@@ -157,14 +143,16 @@ void CsvRecordBuilder::CheckKeys(std::uint64_t line, std::span<const CsvField> f
       keyScratch_ += std::to_string(text.size());
       keyScratch_ += ':';
       keyScratch_ += text;
-      shown += (shown.empty() ? "" : ", ") + std::string(fields[f].text);
     }
     if (hasNull) continue;
     const auto [it, inserted] = rule.firstLine.try_emplace(keyScratch_, line);
-    if (!inserted)
-      throw CsvLoadError(line, rule.description, shown,
-                         "repeats the key of line " + std::to_string(it->second) +
-                             "; the table keeps its key unique");
+    if (inserted) continue;
+    // The key's values as the file gave them, built only for the message.
+    std::string shown;
+    for (std::size_t f : rule.fields) shown += (shown.empty() ? "" : ", ") + std::string(fields[f].text);
+    throw CsvLoadError(line, rule.description, shown,
+                       "repeats the key of line " + std::to_string(it->second) +
+                           "; the table keeps its key unique");
   }
 }
 
@@ -236,7 +224,7 @@ std::optional<CsvLoadError> CsvRecordBuilder::Explain(const SqlRow& record, std:
       shown = std::to_string(record.numericValues[i].longValue);
     } else if (Text::EqualsIgnoreAsciiCase(type, ConnectWrapper::m_lpszDOUBLE)) {
       value = record.numericValues[i].doubleValue;
-      shown = DoubleText(record.numericValues[i].doubleValue);
+      shown = Data::FormatDouble(record.numericValues[i].doubleValue);
     } else {
       value = std::string_view(record.fieldValues[i].str());
       shown = record.fieldValues[i].str();

@@ -3,12 +3,12 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <queue>
 
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/component/DbConnectFactory.h"
 #include "TesselWrapper/jobs/RoutineText.h"
 #include "jobs/DemoSchema.h"
+#include "jobs/OwnedRecordQueue.h"
 
 namespace Tessel::Jobs {
 namespace {
@@ -207,13 +207,7 @@ DemoReport RunDemo(IConnectWrapper& db, const DemoOptions& options) {
   static const char* const kResultNames[] = {"objective", "gap", "seconds", "iterations", "nodes"};
   std::int64_t resultCount = 0;
   {
-    std::queue<SqlRow*> records;
-    struct Cleanup {  // records the bridge did not take are ours to delete
-      std::queue<SqlRow*>& q;
-      ~Cleanup() {
-        for (; !q.empty(); q.pop()) delete q.front();
-      }
-    } cleanup{records};
+    OwnedRecordQueue queue;  // records the bridge did not take are deleted with it
     for (std::int64_t id = firstSolution; id < firstSolution + solutionCount; ++id) {
       for (int r = 0; r < options.resultsPerSolution; ++r) {
         auto record = std::make_unique<SqlRow>();
@@ -221,14 +215,14 @@ DemoReport RunDemo(IConnectWrapper& db, const DemoOptions& options) {
         const std::string resultName = r < 5 ? kResultNames[r] : "result " + std::to_string(r + 1);
         record->AddTextField("Name", resultName);
         record->AddDoubleField("Value", static_cast<double>(id) * 0.5 + r);
-        records.push(record.get());
+        queue.records.push(record.get());
         record.release();
         ++resultCount;
       }
     }
     step("queued results", resultCount);
     long executionTime = 0;
-    if (!db.BulkToTable("results", &records, &executionTime))
+    if (!db.BulkToTable("results", &queue.records, &executionTime))
       throw DatabaseError("BulkToTable(\"results\") failed: " + db.GetMessage());
     step("wrote results (" + std::to_string(executionTime) + " ms in the component)", resultCount,
          db.GetMessage());

@@ -2,15 +2,10 @@
 
 #include "TesselWrapper/Errors.h"
 #include "tessel/ConnectionString.h"
+#include "tessel/NameLookup.h"
 
 namespace Tessel::Jobs {
 namespace {
-
-std::string QuoteIdentifier(const std::string& name) {
-  std::string quoted = "\"";
-  for (char c : name) quoted += (c == '"') ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
-}
 
 std::string QuoteLiteral(const std::string& text) {
   std::string quoted = "'";

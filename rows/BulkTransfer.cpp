@@ -156,7 +156,6 @@ class FieldMemo {
 // date is reported as such even when its column is unknown too.
 void StoreField(DataRow& row, const SqlRow& record, std::size_t i, FieldKind kind, FieldMemo& memo,
                 bool nativeIsUtf8, std::string& nameScratch, std::string& textScratch) {
-  if (kind == FieldKind::Unknown) return;
   const NUMERICDATA& number = record.numericValues[i];
   ValueView value;
   switch (kind) {

@@ -68,9 +68,6 @@ void Flush(DbConnect& component, std::int64_t& executionTime, int* rowsWrittenCo
   *rowsWrittenCount = static_cast<int>(flushed->Rows().Count());
 }
 
-// The text of any error, for the component's message.
-std::string ErrorText(const std::exception& e) { return e.what(); }
-
 // Stores one field into the open row. Errors from the row (an unknown column,
 // a value its column cannot hold) leave with the table, column and value
 // named.
@@ -136,7 +133,7 @@ bool ConnectWrapper::StartNewRow(const char* tablename, int* rowsStoredCount,
     component.SetDataRowCur(table->NewRow());
     *rowsStoredCount = static_cast<int>(table->Rows().Count());
   } catch (const std::exception& e) {
-    component.SetMessage(ErrorText(e));
+    component.SetMessage(e.what());
     return false;
   } catch (...) {
     component.SetMessage("StartNewRow: an unknown error while opening a row of table " +
@@ -162,7 +159,7 @@ bool ConnectWrapper::AddCurRow() {
     // mended.
     component.SetDataRowCur(std::nullopt);
   } catch (const std::exception& e) {
-    component.SetMessage(ErrorText(e));
+    component.SetMessage(e.what());
     return false;
   } catch (...) {
     component.SetMessage("AddCurRow: an unknown error while adding a row to table " +

@@ -1,5 +1,6 @@
 // Finding a table or routine by name the way callers expect: the name exactly
 // first; failing that, the one candidate that matches without regard to case.
+// Also the quoting of names, as SQL identifiers and in messages.
 #pragma once
 
 #include <optional>
@@ -17,5 +18,8 @@ std::optional<std::string> PickByName(std::string_view name, const std::vector<s
 // Quotes an identifier for SQL: wraps it in double quotes and doubles every
 // double quote inside, so that any text is only ever a name.
 std::string QuoteIdentifier(std::string_view identifier);
+
+// `text` in single quotes, for naming values and names in messages.
+std::string Quoted(std::string_view text);
 
 }  // namespace Tessel

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "TesselWrapper/data/DateTime.h"
+#include "tessel/CivilDate.h"
 #include "tessel/postgres/TypeMap.h"
 
 namespace Tessel::Postgres {
@@ -49,19 +50,6 @@ inline void AppendBinaryBytes(CopyBuffer& out, const void* bytes, std::size_t n)
   PutBig32(p, static_cast<std::uint32_t>(n));
   if (n != 0) std::memcpy(p + 4, bytes, n);
   out.Advance(4 + n);
-}
-
-// Days since 0001-01-01 to a civil date (proleptic Gregorian).
-void CivilFromDays(std::int64_t days, int& year, unsigned& month, unsigned& day) noexcept {
-  const std::int64_t z = days - 719162 + 719468;  // shift to days since 0000-03-01
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  day = doy - (153 * mp + 2) / 5 + 1;
-  month = mp < 10 ? mp + 3 : mp - 9;
-  year = static_cast<int>(yoe + era * 400 + (month <= 2));
 }
 
 inline char* TwoDigits(char* p, unsigned v) noexcept {
@@ -219,15 +207,13 @@ std::int64_t PostgresMicroseconds(std::int64_t ticks) noexcept {
 
 std::size_t FormatTimestamp(std::int64_t ticks, bool dateOnly, char* out) noexcept {
   const std::int64_t micros = dateOnly ? ticks / 10 : MicrosSinceYearOne(ticks);
-  int year = 0;
-  unsigned month = 0, day = 0;
-  CivilFromDays(micros / kMicrosPerDay, year, month, day);
-  char* p = TwoDigits(out, static_cast<unsigned>(year / 100));
-  p = TwoDigits(p, static_cast<unsigned>(year % 100));
+  const CivilDate date = CivilFromDays(micros / kMicrosPerDay);
+  char* p = TwoDigits(out, static_cast<unsigned>(date.year / 100));
+  p = TwoDigits(p, static_cast<unsigned>(date.year % 100));
   *p++ = '-';
-  p = TwoDigits(p, month);
+  p = TwoDigits(p, date.month);
   *p++ = '-';
-  p = TwoDigits(p, day);
+  p = TwoDigits(p, date.day);
   if (dateOnly) return static_cast<std::size_t>(p - out);
   std::int64_t timeOfDay = micros % kMicrosPerDay;
   const auto fraction = static_cast<unsigned>(timeOfDay % 1'000'000);

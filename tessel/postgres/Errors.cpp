@@ -87,15 +87,6 @@ bool IsSchemaChange(const Failure& failure) noexcept {
          IsOneOf(failure.sqlState, {"42P01", "42703", "42804", "22P03", "3F000", "42809"});
 }
 
-std::string Quoted(std::string_view name) {
-  std::string text;
-  text.reserve(name.size() + 2);
-  text.push_back('\'');
-  text += name;
-  text.push_back('\'');
-  return text;
-}
-
 std::string DescribeError(const Failure& failure) {
   std::string message = failure.text;
   if (!failure.sqlState.empty()) message += " (SQLSTATE " + failure.sqlState + ")";

@@ -48,9 +48,6 @@ bool IsRetryable(const Failure& failure) noexcept;
 // catalogue.
 bool IsSchemaChange(const Failure& failure) noexcept;
 
-// A name as messages show it: 'cases'.
-std::string Quoted(std::string_view name);
-
 // "<text> (SQLSTATE xxxxx)", or just the text when there is no SQLSTATE.
 std::string DescribeError(const Failure& failure);
 

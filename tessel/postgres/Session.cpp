@@ -17,8 +17,8 @@ PGconn* Session::Connection() {
   // (and "" as that server's default database): a connection string of
   // another backend set on this component must not reach some other database.
   if (ClassifyConnectionString(connect_) != ConnectionKind::Postgres)
-    throw ArgumentError("'" + connect_ +
-                        "' is not a PostgreSQL connection string (postgresql://..., "
+    throw ArgumentError(Quoted(connect_) +
+                        " is not a PostgreSQL connection string (postgresql://..., "
                         "postgres://... or key=value pairs)");
   // libpq reads the arrays in order, so a setting placed before the expanded
   // connection string is only a default (the string's own connect_timeout

@@ -4,30 +4,10 @@
 #include <string>
 #include <variant>
 
+#include "tessel/CivilDate.h"
+
 namespace Tessel::Sqlite {
 namespace {
-
-// Days from 0001-01-01 to 1970-01-01 in the proleptic Gregorian calendar.
-constexpr std::int64_t kDaysBeforeEpoch = 719'162;
-
-struct CivilDate {
-  std::int64_t year;
-  unsigned month;
-  unsigned day;
-};
-
-// Howard Hinnant's days-to-civil algorithm, for days counted from 1970-01-01.
-constexpr CivilDate CivilFromDays(std::int64_t z) noexcept {
-  z += 719'468;
-  const std::int64_t era = (z >= 0 ? z : z - 146'096) / 146'097;
-  const auto doe = static_cast<unsigned>(z - era * 146'097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36'524 - doe / 146'096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned day = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned month = mp < 10 ? mp + 3 : mp - 9;
-  return {static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2 ? 1 : 0), month, day};
-}
 
 // "00" to "99", two characters per value: a date is written two digits at a
 // time, with 32-bit arithmetic, since the writer formats one per date cell.
@@ -53,7 +33,7 @@ std::size_t FormatIsoDateTime(Data::DateTime value, char (&out)[kIsoDateTimeCapa
   const std::int64_t dayTicks = ticks % Data::DateTime::kTicksPerDay;
   const auto seconds = static_cast<unsigned>(dayTicks / Data::DateTime::kTicksPerSecond);
   auto fraction = static_cast<unsigned>(dayTicks % Data::DateTime::kTicksPerSecond);  // 7 digits
-  const CivilDate date = CivilFromDays(days - kDaysBeforeEpoch);
+  const CivilDate date = CivilFromDays(days);
   const auto year = static_cast<unsigned>(date.year);
 
   char* p = out;

@@ -12,8 +12,6 @@ namespace {
 
 constexpr const char* kCatalogue = "tessel_procedures";
 
-std::string Quoted(const std::string& name) { return "'" + name + "'"; }
-
 std::string_view WithoutPrefix(std::string_view name) {
   if (!name.empty() && (name.front() == '@' || name.front() == ':' || name.front() == '$'))
     name.remove_prefix(1);
@@ -183,21 +181,15 @@ class Runner {
 
 std::optional<Routine> FindRoutine(sqlite3* db, const std::string& schema, const std::string& name) {
   if (!RelationExists(db, schema, kCatalogue)) return std::nullopt;
-  const std::string table = QuoteIdentifier(schema) + "." + QuoteIdentifier(kCatalogue);
   const std::string context = "could not read the routines of " + Quoted(schema);
 
-  StmtHandle list = Prepare(db, "SELECT name FROM " + table + " WHERE name IS NOT NULL", context);
-  std::vector<std::string> names;
-  int rc;
-  while ((rc = sqlite3_step(list.get())) == SQLITE_ROW)
-    names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)));
-  if (rc != SQLITE_DONE) ThrowDatabaseError(db, rc, context);
-  std::optional<std::string> picked = PickByName(name, names);
+  std::optional<std::string> picked = PickByName(name, ListCatalogueNames(db, schema, kCatalogue, context));
   if (!picked) return std::nullopt;
 
+  const std::string table = QuoteIdentifier(schema) + "." + QuoteIdentifier(kCatalogue);
   StmtHandle body = Prepare(db, "SELECT body FROM " + table + " WHERE name = ?1", context);
   sqlite3_bind_text(body.get(), 1, picked->data(), static_cast<int>(picked->size()), SQLITE_TRANSIENT);
-  rc = sqlite3_step(body.get());
+  const int rc = sqlite3_step(body.get());
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) ThrowDatabaseError(db, rc, context);
   Routine routine{std::move(*picked), {}};
   if (rc == SQLITE_ROW && sqlite3_column_type(body.get(), 0) != SQLITE_NULL)

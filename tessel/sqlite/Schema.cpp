@@ -280,6 +280,17 @@ std::vector<std::string> ListTables(sqlite3* db, const std::string& schema) {
   return names;
 }
 
+std::vector<std::string> ListCatalogueNames(sqlite3* db, const std::string& schema,
+                                            std::string_view catalogue, const std::string& context) {
+  StmtHandle stmt = Prepare(db,
+                            "SELECT name FROM " + QuoteIdentifier(schema) + "." + QuoteIdentifier(catalogue) +
+                                " WHERE name IS NOT NULL",
+                            context);
+  std::vector<std::string> names;
+  while (Step(db, stmt.get(), context) == SQLITE_ROW) names.push_back(ColumnText(stmt.get(), 0));
+  return names;
+}
+
 bool RelationExists(sqlite3* db, const std::string& schema, std::string_view name) {
   const std::string context = "could not list the tables of '" + schema + "'";
   StmtHandle stmt = Prepare(db,

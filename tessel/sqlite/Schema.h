@@ -84,6 +84,12 @@ std::int64_t SchemaVersion(sqlite3* db, const std::string& schema);
 // The names of the schema's tables (not views, not SQLite's own tables).
 std::vector<std::string> ListTables(sqlite3* db, const std::string& schema);
 
+// The non-null values of the column `name` of the schema's table `catalogue`
+// (one of this library's own tables, such as the routines). Throws
+// DatabaseError with `context` when SQLite refuses the read.
+std::vector<std::string> ListCatalogueNames(sqlite3* db, const std::string& schema,
+                                            std::string_view catalogue, const std::string& context);
+
 // True when the schema has a table or view named `name` (without regard to
 // case, as SQLite resolves names in SQL).
 bool RelationExists(sqlite3* db, const std::string& schema, std::string_view name);

@@ -21,8 +21,6 @@ constexpr const char* kEnumCatalogue = "tessel_enum_tables";
 constexpr const char* kSolutionRoutine = "GetMaxSolnIdCaseId";
 constexpr const char* kExampleTable = "tessel_bulk_example";
 
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
 using Clock = std::chrono::steady_clock;
 
 Data::DataColumn MakeColumn(std::string name, Data::DataType type, bool allowNull = true) {
@@ -120,16 +118,7 @@ bool SqliteConnect::IsEnumTable(const std::string& name) {
   sqlite3* db = DbWithTableSet();
   if (!RelationExists(db, schema_, kEnumCatalogue)) return false;
   const std::string context = "could not read the enumeration tables of " + Quoted(schema_);
-  StmtHandle stmt = Prepare(db,
-                            "SELECT name FROM " + QuoteIdentifier(schema_) + "." + QuoteIdentifier(kEnumCatalogue) +
-                                " WHERE name IS NOT NULL",
-                            context);
-  std::vector<std::string> names;
-  int rc;
-  while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW)
-    names.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), 0)));
-  if (rc != SQLITE_DONE) ThrowDatabaseError(db, rc, context);
-  return PickByName(name, names).has_value();
+  return PickByName(name, ListCatalogueNames(db, schema_, kEnumCatalogue, context)).has_value();
 }
 
 bool SqliteConnect::BulkToTable(Data::DataTable& table, std::int64_t& executionTime) {

@@ -64,8 +64,6 @@ int Family(DataType type) noexcept {
   return 2;
 }
 
-std::string Quoted(std::string_view name) { return "'" + std::string(name) + "'"; }
-
 // What the checked table tells the insert: per column of the table handed in,
 // its quoted database name and how its cells are bound.
 struct Plan {
@@ -288,11 +286,11 @@ class RowWriter {
     return bindRc;
   }
 
-  // Runs a bound statement; SQLITE_DONE or the failure's code.
+  // Runs a bound statement; SQLITE_DONE or the failure's code (a failed
+  // bind's own, without running the statement).
   int Step(sqlite3_stmt* stmt, int bindRc) {
-    int rc = bindRc == SQLITE_OK ? sqlite3_step(stmt) : SQLITE_ERROR;
-    if (rc != SQLITE_DONE && bindRc != SQLITE_OK) rc = sqlite3_errcode(db_);
-    return rc;
+    if (bindRc != SQLITE_OK) return sqlite3_errcode(db_);
+    return sqlite3_step(stmt);
   }
 
   bool WriteSingle(Insert& insert, Data::RecordId record, std::size_t position, std::string& message) {

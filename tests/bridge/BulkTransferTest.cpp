@@ -243,18 +243,7 @@ TEST_F(BulkTransferTest, ARecordShorterThanItsCountIsRefusedWhole) {
 }
 
 TEST_F(BulkTransferTest, ExecutionTimeCrossesAsItsLow32Bits) {
-  const struct {
-    long in;
-    std::int64_t componentSees;
-    std::int64_t componentLeaves;
-    long out;
-  } cases[] = {
-      {-5, -5, -5, -5},
-      {0, 0, (std::int64_t{1} << 32) + 5, 5},
-      {7, 7, -1, -1},
-      {(1L << 32) + 7, 7, 8, 8},
-  };
-  for (const auto& c : cases) {
+  for (const ExecutionTimeCase& c : kExecutionTimeCases) {
     component->QueueBulkOutcome({.setExecutionTime = c.componentLeaves});
     time = c.in;
     ASSERT_TRUE(Transfer());

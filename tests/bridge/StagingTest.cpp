@@ -319,19 +319,7 @@ TEST_F(StagingTest, AFieldTheRowRefusesThrowsNamingTableColumnAndValue) {
 }
 
 TEST_F(StagingTest, ExecutionTimeCrossesAsItsLow32Bits) {
-  const struct {
-    long in;
-    std::int64_t componentSees;
-    std::int64_t componentLeaves;
-    long out;
-  } cases[] = {
-      {-5, -5, -5, -5},
-      {0, 0, (std::int64_t{1} << 32) + 5, 5},
-      {7, 7, -1, -1},
-      {(1L << 32) + 7, 7, 7, 7},
-      {0, 0, std::int64_t{1} << 31, -(1L << 31)},
-  };
-  for (const auto& c : cases) {
+  for (const ExecutionTimeCase& c : kExecutionTimeCases) {
     Stage("A", 1);
     component->QueueBulkOutcome({.setExecutionTime = c.componentLeaves});
     time = c.in;

@@ -1,18 +1,16 @@
 // End-to-end tests of the tessel tool on SQLite: each runs the installed-shape
 // executable in a temporary folder and looks at its exit status, its two
 // outputs and, with plain sqlite3, at what reached the database.
-#include <sqlite3.h>
-
-#include <algorithm>
-#include <fstream>
-#include <functional>
-#include <string>
-#include <vector>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
 #include "ToolRunner.h"
+#include "support/RawSqlite.h"
 
 namespace Tessel::Testing {
 namespace {
@@ -25,48 +23,7 @@ const std::string kTool = TESSEL_CLI_PATH;
 int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
 // Plain sqlite3, so that the checks do not lean on the library under test.
-class Sqlite {
- public:
-  explicit Sqlite(const std::filesystem::path& file) {
-    if (sqlite3_open(file.c_str(), &db_) != SQLITE_OK) ADD_FAILURE() << "cannot open " << file;
-  }
-  ~Sqlite() { sqlite3_close(db_); }
-  void Exec(const std::string& sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-      ADD_FAILURE() << sql << ": " << (error ? error : "?");
-      sqlite3_free(error);
-    }
-  }
-  // Rows as texts, "NULL" for a null.
-  std::vector<std::vector<std::string>> Query(const std::string& sql) {
-    std::vector<std::vector<std::string>> rows;
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db_);
-      return rows;
-    }
-    while (sqlite3_step(stmt) == SQLITE_ROW) {
-      std::vector<std::string> row;
-      for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-        const unsigned char* text = sqlite3_column_text(stmt, c);
-        row.push_back(text ? std::string(reinterpret_cast<const char*>(text),
-                                         static_cast<std::size_t>(sqlite3_column_bytes(stmt, c)))
-                           : "NULL");
-      }
-      rows.push_back(std::move(row));
-    }
-    sqlite3_finalize(stmt);
-    return rows;
-  }
-  std::string One(const std::string& sql) {
-    auto rows = Query(sql);
-    return rows.empty() || rows[0].empty() ? "<no row>" : rows[0][0];
-  }
-
- private:
-  sqlite3* db_ = nullptr;
-};
+using Sqlite = RawSqlite;
 
 class ToolTest : public ::testing::Test {
  protected:
@@ -171,7 +128,7 @@ TEST_F(ToolTest, DemoAddsToWhatEarlierRunsLeftAndIdsAndCallSeeIt) {
            "name=string:"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "result: 1\noutput: inserted=1;\n");
-  EXPECT_EQ(db.Query("SELECT ModelDir, Name FROM cases WHERE Caseid = 100"),
+  EXPECT_EQ(db.Rows("SELECT ModelDir, Name FROM cases WHERE Caseid = 100"),
             (std::vector<std::vector<std::string>>{{"other=dir:x", ""}}));
 }
 
@@ -266,7 +223,7 @@ TEST_F(ToolTest, LoadWritesEveryFieldAsTheCsvSaysIt) {
 
   Sqlite db(DbFile());
   using Rows = std::vector<std::vector<std::string>>;
-  EXPECT_EQ(db.Query("SELECT id, label, reading, taken, ok, big, note FROM measurements ORDER BY id"),
+  EXPECT_EQ(db.Rows("SELECT id, label, reading, taken, ok, big, note FROM measurements ORDER BY id"),
             (Rows{{"1", "plain", "1.5", "2024-03-01 12:30:00", "1", "5000000000", "none"},
                   {"2", "with, comma", "-2000.0", "2024-03-02 00:00:00", "0", "-7", "quoted \"inner\""},
                   {"3", "two\nlines", "NULL", "NULL", "NULL", "NULL", ""},
@@ -288,7 +245,7 @@ TEST_F(ToolTest, LoadReadsStandardInput) {
 TEST_F(ToolTest, LoadWithOneBadLineInTheMiddleWritesNothing) {
   struct Case {
     const char* name;
-    std::function<std::string(int id)> line5000;
+    std::string line5000;  // its id, 4999, follows the good lines before it
     std::vector<std::string> mentions;
   };
   auto good = [](int id) {
@@ -296,38 +253,21 @@ TEST_F(ToolTest, LoadWithOneBadLineInTheMiddleWritesNothing) {
            std::to_string(id) + ".25,2024-01-01 10:00:00,1," + std::to_string(id) + "00000,n";
   };
   const Case cases[] = {
-      {"text in a REAL column",
-       [](int id) { return std::to_string(id) + ",r,abc,1,2024-01-01,1,1,n"; },
-       {"line 5000", "reading", "'abc'"}},
-      {"fraction in an INTEGER column",
-       [](int id) { return std::to_string(id) + ",r,1,1,2024-01-01,1,12.5,n"; },
-       {"line 5000", "big", "'12.5'"}},
-      {"no such date",
-       [](int id) { return std::to_string(id) + ",r,1,1,2024-13-45,1,1,n"; },
-       {"line 5000", "taken", "'2024-13-45'"}},
-      {"not a decimal",
-       [](int id) { return std::to_string(id) + ",r,1,1.2.3,2024-01-01,1,1,n"; },
-       {"line 5000", "amount", "'1.2.3'"}},
-      {"stray quote",
-       [](int id) { return std::to_string(id) + ",r\"x,1,1,2024-01-01,1,1,n"; },
-       {"line 5000", "malformed"}},
-      {"a field short",
-       [](int id) { return std::to_string(id) + ",r,1,1,2024-01-01,1,1"; },
-       {"line 5000", "7 fields", "header has 8"}},
-      {"required value missing",
-       [](int id) { return std::to_string(id) + ",,1,1,2024-01-01,1,1,n"; },
-       {"line 5000", "label", "NOT NULL"}},
-      {"key repeated from line 2",
-       [](int) { return std::string("1,again,1,1,2024-01-01,1,1,n"); },
-       {"line 5000", "(id)", "'1'", "line 2"}},
+      {"text in a REAL column", "4999,r,abc,1,2024-01-01,1,1,n", {"line 5000", "reading", "'abc'"}},
+      {"fraction in an INTEGER column", "4999,r,1,1,2024-01-01,1,12.5,n", {"line 5000", "big", "'12.5'"}},
+      {"no such date", "4999,r,1,1,2024-13-45,1,1,n", {"line 5000", "taken", "'2024-13-45'"}},
+      {"not a decimal", "4999,r,1,1.2.3,2024-01-01,1,1,n", {"line 5000", "amount", "'1.2.3'"}},
+      {"stray quote", "4999,r\"x,1,1,2024-01-01,1,1,n", {"line 5000", "malformed"}},
+      {"a field short", "4999,r,1,1,2024-01-01,1,1", {"line 5000", "7 fields", "header has 8"}},
+      {"required value missing", "4999,,1,1,2024-01-01,1,1,n", {"line 5000", "label", "NOT NULL"}},
+      {"key repeated from line 2", "1,again,1,1,2024-01-01,1,1,n", {"line 5000", "(id)", "'1'", "line 2"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(DbFile());
     Sqlite(DbFile()).Exec(kMeasurements);
     std::string csv = "id,label,reading,amount,taken,ok,big,note\n";
-    for (int line = 2; line <= 10'000; ++line)
-      csv += (line == 5000 ? c.line5000(line - 1) : good(line - 1)) + "\n";
+    for (int line = 2; line <= 10'000; ++line) csv += (line == 5000 ? c.line5000 : good(line - 1)) + "\n";
     const ToolResult r = Run({"load", "--db", Db(), "--table", "measurements", WriteFile("bad.csv", csv)});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(Lines(r.err), 1) << r.err;

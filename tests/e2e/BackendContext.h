@@ -52,6 +52,27 @@ class LockHolder {
   virtual void Release() = 0;
 };
 
+// A LockHolder whose lock is a transaction that `begin` opened on a connection
+// of its own; Release, or the end of its life, rolls that transaction back.
+template <class Connection>
+class TransactionLock : public LockHolder {
+ public:
+  template <class... ConnectionArgs>
+  explicit TransactionLock(const std::string& begin, ConnectionArgs&&... args)
+      : connection_(std::forward<ConnectionArgs>(args)...) {
+    connection_.Exec(begin);
+  }
+  ~TransactionLock() override { Release(); }
+  void Release() override {
+    if (held_) connection_.Exec("ROLLBACK");
+    held_ = false;
+  }
+
+ private:
+  Connection connection_;
+  bool held_ = true;
+};
+
 class BackendContext {
  public:
   virtual ~BackendContext() = default;

@@ -48,23 +48,6 @@ std::string ColumnList(const std::vector<std::pair<std::string, std::string>>& c
   return list;
 }
 
-// EXCLUSIVE mode: writers wait, readers (the test's own checks) do not.
-class PgLockHolder : public LockHolder {
- public:
-  PgLockHolder(const PgSchema& schema, const std::string& table) : connection_(schema.uri(), schema.name()) {
-    connection_.Exec("BEGIN; LOCK TABLE " + table + " IN EXCLUSIVE MODE");
-  }
-  ~PgLockHolder() override { Release(); }
-  void Release() override {
-    if (held_) connection_.Exec("ROLLBACK");
-    held_ = false;
-  }
-
- private:
-  RawPg connection_;
-  bool held_ = true;
-};
-
 class PostgresContext : public BackendContext {
  public:
   explicit PostgresContext(const std::string& uri) : schema_(uri) {}
@@ -101,8 +84,10 @@ class PostgresContext : public BackendContext {
     }
   }
 
+  // EXCLUSIVE mode: writers wait, readers (the test's own checks) do not.
   std::unique_ptr<LockHolder> HoldWriteLock(const std::string& table) override {
-    return std::make_unique<PgLockHolder>(schema_, table);
+    return std::make_unique<TransactionLock<RawPg>>("BEGIN; LOCK TABLE " + table + " IN EXCLUSIVE MODE",
+                                                    schema_.uri(), schema_.name());
   }
 
   std::string UniqueViolationText() const override {

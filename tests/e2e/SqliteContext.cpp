@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "BackendContext.h"
+#include "support/RawSqlite.h"
 
 namespace Tessel::EndToEnd {
 namespace {
@@ -18,70 +19,7 @@ const std::vector<std::pair<std::string, std::string>> kTypes = {
     {"{int}", "INTEGER"},     {"{bigint}", "INTEGER"}, {"{real}", "REAL"},
     {"{numeric}", "NUMERIC"}, {"{text}", "TEXT"},      {"{datetime}", "DATETIME"}};
 
-// A plain connection of the test's own; failures are test failures.
-class Connection {
- public:
-  explicit Connection(const std::string& path) {
-    if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) ADD_FAILURE() << "cannot open " << path;
-    sqlite3_busy_timeout(db_, 5000);
-  }
-  ~Connection() { sqlite3_close_v2(db_); }
-  Connection(const Connection&) = delete;
-  Connection& operator=(const Connection&) = delete;
-
-  sqlite3* get() const { return db_; }
-
-  void Exec(const std::string& sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-      ADD_FAILURE() << sql << "\n" << (error ? error : sqlite3_errmsg(db_));
-    }
-    sqlite3_free(error);
-  }
-
-  std::string Query(const std::string& sql) {
-    sqlite3_stmt* stmt = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-      ADD_FAILURE() << sql << "\n" << sqlite3_errmsg(db_);
-      return {};
-    }
-    std::string out;
-    bool first = true;
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-      if (!first) out += '\n';
-      first = false;
-      for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-        if (c > 0) out += '|';
-        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, c));
-        out += text ? text : "NULL";
-      }
-    }
-    if (rc != SQLITE_DONE) ADD_FAILURE() << sql << "\n" << sqlite3_errmsg(db_);
-    sqlite3_finalize(stmt);
-    return out;
-  }
-
- private:
-  sqlite3* db_ = nullptr;
-};
-
-// BEGIN IMMEDIATE on a connection of its own: the write lock of the whole file.
-class SqliteLockHolder : public LockHolder {
- public:
-  explicit SqliteLockHolder(const std::string& path) : connection_(path) {
-    connection_.Exec("BEGIN IMMEDIATE");
-  }
-  ~SqliteLockHolder() override { Release(); }
-  void Release() override {
-    if (held_) connection_.Exec("ROLLBACK");
-    held_ = false;
-  }
-
- private:
-  Connection connection_;
-  bool held_ = true;
-};
+using Connection = Testing::RawSqlite;
 
 class SqliteContext : public BackendContext {
  public:
@@ -120,8 +58,9 @@ class SqliteContext : public BackendContext {
     sqlite3_finalize(stmt);
   }
 
+  // BEGIN IMMEDIATE on a connection of its own: the write lock of the whole file.
   std::unique_ptr<LockHolder> HoldWriteLock(const std::string&) override {
-    return std::make_unique<SqliteLockHolder>(path_);
+    return std::make_unique<TransactionLock<Connection>>("BEGIN IMMEDIATE", path_);
   }
 
   std::string UniqueViolationText() const override { return "UNIQUE constraint failed"; }
