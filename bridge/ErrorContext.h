@@ -2,10 +2,11 @@
 //
 // Deep in a transfer the table model knows the column and the value at fault
 // but not which record of the caller's queue it was working on; the bridge
-// knows that. RethrowWithContext, called from inside a catch handler, throws
-// the error being handled again as the same Tessel::Error class (so callers
-// can still tell a constraint from a cast failure), its text prefixed with
-// `context`. Errors that are not Tessel errors are rethrown unchanged.
+// knows that. RethrowWithContext, called from inside a catch handler, puts
+// `context` before the text of the Tessel::Error being handled and rethrows
+// that same object (so callers can still tell a constraint from a cast
+// failure, and a DatabaseError keeps its category). Errors that are not
+// Tessel errors are rethrown unchanged.
 #pragma once
 
 #include <string>

@@ -130,14 +130,15 @@ CsvLoadSummary LoadCsvFile(IConnectWrapper& db, const std::string& table, const 
   try {
     written = db.BulkToTable(table, &queue.records, &executionTime);
   } catch (const Error&) {
-    // The bridge stops at the first record it cannot convert and leaves it at
-    // the front of the queue; its position gives the line, and trying its
-    // fields on a fresh row of the same shape finds the column.
-    if (!queue.records.empty()) {
-      const std::size_t failed = static_cast<std::size_t>(records - queue.records.size());
+    // The bridge leaves the queue as it was when a record cannot be
+    // converted; trying each record's fields on a fresh row of the same shape
+    // finds the first that fails, and with it the line and the column. The
+    // load has failed anyway, so the records go as they are tried.
+    for (std::size_t position = 0; !queue.records.empty(); ++position) {
       if (std::optional<CsvLoadError> explained =
-              sink.Builder().Explain(*queue.records.front(), sink.LineOf(failed)))
+              sink.Builder().Explain(*queue.records.front(), sink.LineOf(position)))
         throw *explained;
+      queue.DropFront();
     }
     throw;
   }

@@ -1,7 +1,7 @@
 // A queue of heap row records for IConnectWrapper::BulkToTable that owns
-// them: BulkToTable deletes each record it takes, and whatever is left when
-// the owner goes (a job ended early, a record the bridge refused) is deleted
-// here.
+// them: BulkToTable deletes the records once their rows are written, and
+// whatever is left when the owner goes (a job ended early, a write that
+// failed) is deleted here.
 #pragma once
 
 #include <queue>
@@ -15,7 +15,11 @@ struct OwnedRecordQueue {
   OwnedRecordQueue(const OwnedRecordQueue&) = delete;
   OwnedRecordQueue& operator=(const OwnedRecordQueue&) = delete;
   ~OwnedRecordQueue() {
-    for (; !records.empty(); records.pop()) delete records.front();
+    while (!records.empty()) DropFront();
+  }
+  void DropFront() {
+    delete records.front();
+    records.pop();
   }
   std::queue<SqlRow*> records;
 };

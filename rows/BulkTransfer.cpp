@@ -1,11 +1,12 @@
 // The queued road: a queue of native row records becomes one table that the
 // component writes in a single call.
 //
-// Each record is deleted as soon as its row is built, so the native records
-// shrink while the table grows. A record is deleted only after its row was
-// built: when a field cannot be stored the call ends with that record still
-// at the front of the queue and nothing behind it touched, so the caller
-// loses no data it has not yet handed over.
+// The records are read where they are and leave the queue only once their
+// rows are in the database: a record that cannot be stored, a write the
+// database refuses or asks to rerun, or any error on the way leaves the
+// caller's queue exactly as it was, so that the caller can mend it or run the
+// same call again and every row is written once. The price is that the
+// records and the table coexist until the write.
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -203,6 +204,21 @@ void CheckShape(const SqlRow* record, std::size_t position, const std::string& t
   }
 }
 
+// The queue's records in order, read in place. std::queue offers only its
+// ends; its container is a protected member that a derived class may name.
+const std::queue<SqlRow*>::container_type& RecordsOf(const std::queue<SqlRow*>& queue) {
+  struct Access : std::queue<SqlRow*> {
+    static const container_type& Of(const std::queue<SqlRow*>& q) { return q.*&Access::c; }
+  };
+  return Access::Of(queue);
+}
+
+// Rows the table refused, counted for the message that follows the write.
+struct Refusals {
+  std::size_t count = 0;
+  std::string first;  // the first refusal's reason, with its record
+};
+
 }  // namespace
 
 bool ConnectWrapper::BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRowQueue,
@@ -228,66 +244,65 @@ bool ConnectWrapper::BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRo
   }
 
   const bool tracing = Tessel::Trace::Enabled();
-  const std::size_t queuedAtStart = m_sqlRowQueue->size();
+  const std::queue<SqlRow*>::container_type& records = RecordsOf(*m_sqlRowQueue);
   // The caller cannot change its locale while this call runs, so the
   // character set is read once rather than once per field.
   const bool nativeIsUtf8 = Tessel::Text::NativeIsUtf8();
   std::string nameScratch;
   std::string textScratch;
   std::vector<FieldMemo> memos;
-  for (std::size_t position = 0; !m_sqlRowQueue->empty(); ++position) {
-    SqlRow* record = m_sqlRowQueue->front();
+  Refusals refusals;
+  for (std::size_t position = 0; position < records.size(); ++position) {
+    const SqlRow* record = records[position];
     CheckShape(record, position, tableName);
+    if (record->fieldCount <= 0) continue;  // no fields: no row
 
-    std::optional<DataRow> row;
-    if (record->fieldCount > 0) {
-      row.emplace(target->NewRow());
-      const auto count = static_cast<std::size_t>(record->fieldCount);
-      if (memos.size() < count) memos.resize(count);
-      for (std::size_t i = 0; i < count; ++i) {
-        const FieldKind kind = memos[i].KindOf(record->fieldTypes[i]);
-        try {
-          StoreField(*row, *record, i, kind, memos[i], nativeIsUtf8, nameScratch, textScratch);
-        } catch (...) {
-          Tessel::RethrowWithContext("BulkToTable into table " + Tessel::Quoted(tableName) +
-                                     ": record " + std::to_string(position) +
-                                     " of this call, column " +
-                                     Tessel::Quoted(record->fieldNames[i].GetString()) +
-                                     ", value " + FieldValueText(*record, i, kind));
-        }
+    DataRow row = target->NewRow();
+    const auto count = static_cast<std::size_t>(record->fieldCount);
+    if (memos.size() < count) memos.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      const FieldKind kind = memos[i].KindOf(record->fieldTypes[i]);
+      try {
+        StoreField(row, *record, i, kind, memos[i], nativeIsUtf8, nameScratch, textScratch);
+      } catch (...) {
+        Tessel::RethrowWithContext("BulkToTable into table " + Tessel::Quoted(tableName) + ": record " +
+                                   std::to_string(position) + " of the queue, column " +
+                                   Tessel::Quoted(record->fieldNames[i].GetString()) + ", value " +
+                                   FieldValueText(*record, i, kind) +
+                                   "; nothing was written and the queue is as it was");
       }
     }
 
-    // What a refused row's trace line names has to be taken before the
-    // record goes.
-    std::string refusedContext;
-    if (tracing && row) {
-      refusedContext = "TABLE: " + tableName + ", Row: " + std::to_string(position) +
-                       ", Col: " + std::to_string(record->fieldCount) + "; " +
-                       record->fieldNames[static_cast<std::size_t>(record->fieldCount) - 1].str();
-    }
-    m_sqlRowQueue->pop();
-    delete record;
-
-    if (!row) continue;
     try {
-      target->Rows().Add(*row);
+      target->Rows().Add(row);
     } catch (const std::exception& e) {
-      // A row the table refuses (a duplicate key, a missing value) is dropped
-      // and the transfer goes on; only the trace hears of it.
+      // A row the table refuses (a duplicate key, a missing value) is left
+      // out of the write, as the table decides; the message says so.
+      if (refusals.count++ == 0) refusals.first = "record " + std::to_string(position) + ": " + e.what();
       if (tracing) {
-        Tessel::Trace::Line(std::string(e.what()) + "\n" + refusedContext + " " + e.what());
+        Tessel::Trace::Line("TABLE: " + tableName + ", Row: " + std::to_string(position) + ", Col: " +
+                            std::to_string(record->fieldCount) + "; " + record->fieldNames[count - 1].str() +
+                            " " + e.what());
       }
-    } catch (...) {
-      if (tracing) Tessel::Trace::Line("unknown failure\n" + refusedContext + " unknown failure");
     }
   }
   if (tracing) {
-    Tessel::Trace::Line(std::to_string(target->Rows().Count()) + " =? " +
-                        std::to_string(queuedAtStart));
+    Tessel::Trace::Line(std::to_string(target->Rows().Count()) + " =? " + std::to_string(records.size()));
   }
 
   const bool written = component.BulkToTable(*target, workingTime);
   *executionTime = Tessel::NarrowToLong32(workingTime);
-  return written;
+  if (refusals.count != 0) {
+    component.SetMessage(component.Message().value_or(std::string()) + "; " + std::to_string(refusals.count) +
+                         " of " + std::to_string(records.size()) + " records were refused by table " +
+                         Tessel::Quoted(tableName) + " and are not part of the write (first: " + refusals.first +
+                         ")");
+  }
+  if (!written) return false;
+  // Every row is in the database: now, and only now, the records go.
+  while (!m_sqlRowQueue->empty()) {
+    delete m_sqlRowQueue->front();
+    m_sqlRowQueue->pop();
+  }
+  return true;
 }

@@ -39,33 +39,65 @@ void RequirePointer(const void* pointer, const char* operation, const char* argu
   }
 }
 
-// A flush whose message asks the caller to try again keeps the table current,
-// so that the same rows are written again on the next change of table.
+// A failed write whose message asks the caller to try again: nothing was
+// written and the same rows may go through later. Only a write that returned
+// false is asked: a successful one may well name a table "schema change log".
 bool AsksForRerun(const Tessel::ManagedText& message) {
   if (!message) return false;
   return message->find(Tessel::kRerunTransaction) != std::string::npos ||
          message->find(Tessel::kSchemaChange) != std::string::npos;
 }
 
-// Makes `name` current: no table for an enumeration table, else whatever the
-// component gives for the name (possibly none).
-void SelectTable(DbConnect& component, const std::string& name) {
+// Makes `name` current: no table for an enumeration table, else the
+// component's table of that name. True when it is an enumeration table.
+// Throws ArgumentError for a name the database has no table of (rows staged
+// for it could never be written); the empty name selects no table.
+bool SelectTable(DbConnect& component, const std::string& name) {
   if (component.IsEnumTable(name)) {
     component.SetDataTableCur(nullptr);
-  } else {
-    component.SetDataTableCur(component.GetTable(name));
+    return true;
   }
+  std::shared_ptr<DataTable> table = component.GetTable(name);
+  if (!table && !name.empty()) {
+    const std::string tableSet = component.TableSetName();
+    throw Tessel::ArgumentError("StartNewRow: the database has no table " + Tessel::Quoted(name) +
+                                (tableSet.empty() ? std::string() : " in table set " + Tessel::Quoted(tableSet)) +
+                                " and it is no enumeration table; no row was opened");
+  }
+  component.SetDataTableCur(std::move(table));
+  return false;
 }
 
+enum class FlushOutcome {
+  Written,       // the table is in the database and no longer current
+  KeptForRerun,  // nothing written; the table and its rows stay current
+  Discarded,     // refused for good; the rows are dropped, no table current
+};
+
 // Writes the current table through the component and reports what the
-// caller's counters receive. The table is held here, since the component is
-// free to change its current table while it writes.
-void Flush(DbConnect& component, std::int64_t& executionTime, int* rowsWrittenCount,
-           long* callerExecutionTime) {
+// caller's counters receive: the rows written (0 when the write failed) and
+// the execution time. The table is held here, since the component is free to
+// change its current table while it writes.
+FlushOutcome Flush(DbConnect& component, std::int64_t& executionTime, int* rowsWrittenCount,
+                   long* callerExecutionTime) {
   const std::shared_ptr<DataTable> flushed = component.DataTableCur();
-  component.BulkToTable(*flushed, executionTime);
+  const bool written = component.BulkToTable(*flushed, executionTime);
   *callerExecutionTime = Tessel::NarrowToLong32(executionTime);
-  *rowsWrittenCount = static_cast<int>(flushed->Rows().Count());
+  const auto rows = static_cast<int>(flushed->Rows().Count());
+  *rowsWrittenCount = written ? rows : 0;
+  if (!written && AsksForRerun(component.Message())) return FlushOutcome::KeptForRerun;
+  // Released before anything else can fail (choosing the next table talks to
+  // the database too), so that no later call can write these rows again.
+  component.SetDataTableCur(nullptr);
+  if (written) return FlushOutcome::Written;
+  // The database refused the rows for good (a key already present, a check,
+  // a trigger): writing the same rows again cannot succeed, so they are
+  // dropped and the caller hears which and why.
+  component.SetMessage("StartNewRow: the " + std::to_string(rows) + " staged " + (rows == 1 ? "row" : "rows") +
+                       " of table " + Tessel::Quoted(flushed->TableName()) +
+                       " were not written and have been discarded, since the database refused them: " +
+                       component.Message().value_or("no reason given"));
+  return FlushOutcome::Discarded;
 }
 
 // Stores one field into the open row. Errors from the row (an unknown column,
@@ -102,33 +134,27 @@ bool ConnectWrapper::StartNewRow(const char* tablename, int* rowsStoredCount,
   std::string scratch;
   const std::string_view requestedView = Tessel::Text::NativeToManagedView(tablename, scratch);
 
+  bool result = true;
   if (!component.DataTableCur()) {
-    const std::string requested(requestedView);
-    if (component.IsEnumTable(requested)) {
-      component.SetDataTableCur(nullptr);
-      *rowsStoredCount = -1;
-    } else {
-      component.SetDataTableCur(component.GetTable(requested));
-      *rowsStoredCount = 0;
+    *rowsStoredCount = SelectTable(component, std::string(requestedView)) ? -1 : 0;
+  } else if (component.DataTableCur()->TableName() != requestedView || requestedView.empty()) {
+    // Another table, or the empty name again while the empty-named table is
+    // current (a caller that flushes with "" twice): the current table is
+    // written first.
+    if (requestedView.empty() && component.DataTableCur()->TableName().empty()) {
+      Tessel::Trace::Line(
+          "StartNewRow: the empty table name was requested while the current table's name is "
+          "empty too; flushing it and selecting the empty name again");
     }
-  } else if (component.DataTableCur()->TableName() != requestedView) {
-    // Another table: write the current one first.
-    Flush(component, workingTime, rowsWrittenCount, executionTime);
-    if (AsksForRerun(component.Message())) return false;
+    const FlushOutcome outcome = Flush(component, workingTime, rowsWrittenCount, executionTime);
+    if (outcome == FlushOutcome::KeptForRerun) return false;
+    result = outcome == FlushOutcome::Written;
     SelectTable(component, std::string(requestedView));
-  } else if (requestedView.empty()) {
-    // The empty name again, while the empty-named table is current: a caller
-    // that flushes with "" twice. It still gets its table written.
-    Tessel::Trace::Line(
-        "StartNewRow: the empty table name was requested while the current table's name is "
-        "empty too; flushing it and selecting the empty name again");
-    Flush(component, workingTime, rowsWrittenCount, executionTime);
-    SelectTable(component, std::string());
   }
   // Otherwise the same non-empty name: keep the table, open another row.
 
   const std::shared_ptr<DataTable>& table = component.DataTableCur();
-  if (!table) return true;
+  if (!table) return result;
   try {
     component.SetDataRowCur(table->NewRow());
     *rowsStoredCount = static_cast<int>(table->Rows().Count());
@@ -140,7 +166,7 @@ bool ConnectWrapper::StartNewRow(const char* tablename, int* rowsStoredCount,
                          Tessel::Quoted(table->TableName()));
     return false;
   }
-  return true;
+  return result;
 }
 
 bool ConnectWrapper::AddCurRow() {

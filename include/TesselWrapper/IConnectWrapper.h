@@ -69,14 +69,23 @@ class TESSELWRAPPER_API IConnectWrapper {
   // temporary table; returns the elapsed microseconds, cut to 32 bits.
   virtual long BulkExample(int iterations) = 0;
 
-  // Queued road: turns every record of the queue into a row of `table`,
-  // deleting each record as its row is built, and writes them in one call.
-  // Rows the table refuses (a duplicate key, a missing value) are dropped.
-  // Returns the component's verdict; *executionTime gains its milliseconds.
-  // Throws (naming the record's position, column and value) when a record
-  // cannot be converted: that record stays at the front of the queue,
-  // undeleted, and nothing is written. Throws before touching the queue when
-  // the database has no such table.
+  // Queued road: turns every record of the queue into a row of `table` and
+  // writes them in one call, in one transaction.
+  //   true   every row is written; the queue is empty and every record
+  //          deleted.
+  //   false  nothing is written (the reason in GetMessage(); it contains
+  //          "Rerun the transaction" or "schema change" when the same call
+  //          may succeed later); the queue holds every record it held, in
+  //          the same order, none deleted.
+  //   throws nothing is written and the queue is as it was: a record that
+  //          cannot be converted (the error names its position, column and
+  //          value), a null record, a table the database does not have, or
+  //          an error of the component.
+  // Rows the table refuses (a key repeated inside the queue, a missing
+  // required value) are left out of the write and deleted with the rest on
+  // success; GetMessage() then says how many of how many, and the first
+  // reason. *executionTime gains the write's milliseconds. The records and
+  // the table built from them are both in memory until the write ends.
   virtual bool BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRowQueue,
                            long* executionTime) = 0;
 
@@ -90,11 +99,28 @@ class TESSELWRAPPER_API IConnectWrapper {
   // routine gives for `modelDir`, in row order; empty when there are none.
   virtual std::string GetMaxSolnIdCaseId(std::string modelDir) = 0;
 
-  // Staging road. StartNewRow opens a row of `tablename`; when another table
-  // was current, that table's rows are written first (rowsWrittenCount,
-  // executionTime). It returns false and keeps the current table when the
-  // write asks for a retry ("Rerun the transaction", "schema change" in
-  // GetMessage()). All three pointers must be valid.
+  // Staging road. StartNewRow opens a row of `tablename`. When another table
+  // was current (or the empty name is requested again), that table's rows
+  // are written first, in one transaction, and:
+  //   written     *rowsWrittenCount = its rows; the table is let go at once,
+  //               and the requested table is selected; true.
+  //   rerun       nothing written ("Rerun the transaction" or "schema change"
+  //               in GetMessage()): false, *rowsWrittenCount = 0, and the
+  //               table with its rows (and the open row) stays current, so
+  //               the next change of table writes them once more.
+  //   refused     nothing written, and writing the same rows again cannot
+  //               succeed (a key already in the database, a check): false,
+  //               *rowsWrittenCount = 0, GetMessage() names the table, the
+  //               number of rows discarded and the database's reason; the
+  //               rows are dropped and the requested table is selected as
+  //               after a success, so a caller that goes on loses nothing
+  //               more.
+  // *executionTime receives the write's figure in every case. A non-empty
+  // name that is neither a table of the database nor an enumeration table
+  // throws Tessel::ArgumentError (the empty name selects no table). Errors
+  // while the next table is chosen (a busy database: its text says "Rerun
+  // the transaction") throw after the written table was let go, so calling
+  // again never writes it twice. All three pointers must be valid.
   virtual bool StartNewRow(const char* tablename, int* rowsStoredCount, int* rowsWrittenCount,
                            long* executionTime) = 0;
   // Adds the open row to the current table; false with the reason in

@@ -1,6 +1,5 @@
 #include "tessel/postgres/Errors.h"
 
-#include "TesselWrapper/component/DbConnect.h"
 
 namespace Tessel::Postgres {
 namespace {
@@ -32,16 +31,6 @@ std::string_view WithoutSeverity(std::string_view text) {
     }
   }
   return text;
-}
-
-// libpq ends some of its texts with a question ("Is the server running on
-// that host and accepting TCP/IP connections?"), which needs no full stop.
-void AppendSentence(std::string& message, std::string_view sentence) {
-  if (!message.empty()) {
-    const char last = message.back();
-    message += last == '.' || last == '?' || last == '!' ? " " : ". ";
-  }
-  message += sentence;
 }
 
 bool IsOneOf(std::string_view state, std::initializer_list<std::string_view> states) {
@@ -76,15 +65,18 @@ Failure ClientFailure(std::string text, bool shapeChanged) {
   return failure;
 }
 
-bool IsRetryable(const Failure& failure) noexcept {
+ErrorCategory CategoryOf(const Failure& failure) noexcept {
   const std::string_view state = failure.sqlState;
-  return failure.connectionLost || state.substr(0, 2) == "08" ||
-         IsOneOf(state, {"40P01", "40001", "55P03", "53300", "57P01", "57P02", "57P03"});
-}
-
-bool IsSchemaChange(const Failure& failure) noexcept {
-  return failure.shapeChanged ||
-         IsOneOf(failure.sqlState, {"42P01", "42703", "42804", "22P03", "3F000", "42809"});
+  const std::string_view stateClass = state.substr(0, 2);
+  if (failure.outcomeUnknown || state == "40003") return ErrorCategory::OutcomeUnknown;
+  if (failure.shapeChanged || IsOneOf(state, {"42P01", "42703", "42804", "22P03", "3F000", "42809"}))
+    return ErrorCategory::SchemaChange;
+  if (IsOneOf(state, {"40P01", "40001", "55P03", "57014", "57P01", "57P02", "57P03", "25006"}) ||
+      stateClass == "53")
+    return ErrorCategory::Rerun;
+  if (failure.connectionLost || stateClass == "08") return ErrorCategory::Connection;
+  if (stateClass == "23" || stateClass == "22" || state == "P0001") return ErrorCategory::Refused;
+  return ErrorCategory::Other;
 }
 
 std::string DescribeError(const Failure& failure) {
@@ -95,18 +87,12 @@ std::string DescribeError(const Failure& failure) {
 }
 
 std::string DescribeFailure(const Failure& failure) {
-  std::string message = DescribeError(failure);
-  if (IsRetryable(failure)) AppendSentence(message, kRerunTransaction);
-  if (IsSchemaChange(failure)) {
-    AppendSentence(message, "The table's shape changed in the database (");
-    message += kSchemaChange;
-    message += ")";
-  }
-  return message;
+  return WithCategorySentence(DescribeError(failure), CategoryOf(failure));
 }
 
 QueryError::QueryError(const Postgres::Failure& failure, std::string_view context)
-    : DatabaseError(std::string(context) + ": " + DescribeError(failure), 0, failure.sqlState),
+    : DatabaseError(std::string(context) + ": " + DescribeFailure(failure), CategoryOf(failure), 0,
+                    failure.sqlState),
       failure_(failure) {}
 
 void ThrowDatabaseError(const Failure& failure, std::string_view context) {

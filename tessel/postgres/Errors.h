@@ -5,10 +5,8 @@
 // Messages carry the server's own text (its primary message, then its detail)
 // followed by the SQLSTATE, e.g. `duplicate key value violates unique
 // constraint "cases_pkey" (SQLSTATE 23505). Key (id)=(1) already exists.`
-// A deadlock, serialization failure, lock time-out, busy server or lost
-// connection adds the retry text "Rerun the transaction"; a table, column or
-// type that no longer matches what the caller worked from adds "schema change"
-// (the two texts the bridge looks for after a flush).
+// The sentences that follow ("Rerun the transaction", "schema change") come
+// from the failure's category (CategoryOf, tessel/FailureText.h).
 #pragma once
 
 #include <libpq-fe.h>
@@ -17,6 +15,7 @@
 #include <string_view>
 
 #include "TesselWrapper/Errors.h"
+#include "tessel/FailureText.h"
 
 namespace Tessel::Postgres {
 
@@ -27,6 +26,7 @@ struct Failure {
   std::string sqlState;  // five characters; empty when no server answered
   bool connectionLost = false;
   bool shapeChanged = false;  // the catalogue no longer matches the caller's table
+  bool outcomeUnknown = false;  // a commit whose result nobody could learn
 };
 
 // The failure that `result` reports on `conn`; with a null result (libpq
@@ -36,27 +36,36 @@ Failure FailureOf(PGconn* conn, const PGresult* result);
 // A failure found on the client side, such as a catalogue mismatch.
 Failure ClientFailure(std::string text, bool shapeChanged = false);
 
-// Deadlock (40P01), serialization failure (40001), lock not available
-// (55P03), too many connections (53300), a shut-down or starting server
-// (57P01-57P03), any connection exception (class 08), or a lost connection:
-// running the same work again later may succeed.
-bool IsRetryable(const Failure& failure) noexcept;
-
-// Undefined table (42P01) or column (42703), a type mismatch (42804, and a
-// binary value the column no longer reads, 22P03), a missing schema (3F000),
-// an object that is no longer a table (42809), or a mismatch found in the
-// catalogue.
-bool IsSchemaChange(const Failure& failure) noexcept;
+// What a failure means for the caller's rows; the one place where SQLSTATEs
+// are sorted:
+//   SchemaChange  a mismatch found in the catalogue; undefined table (42P01)
+//                 or column (42703), a type mismatch (42804, and a binary
+//                 value the column no longer reads, 22P03), a missing schema
+//                 (3F000), an object that is no longer a table (42809)
+//   Rerun         deadlock (40P01), serialization failure (40001), lock not
+//                 available (55P03), a cancelled statement (57014, as a
+//                 statement time-out cancels), insufficient resources such as
+//                 a full disk or too many connections (class 53), a
+//                 shut-down or starting server (57P01-57P03), a read-only
+//                 transaction on a standby (25006): nothing was written and
+//                 the same work may succeed later
+//   Connection    the connection was lost, or could not be made (class 08):
+//                 before COMMIT that means nothing was written
+//   OutcomeUnknown  the server could not say whether a commit happened
+//                 (40003; the writer's own check after a lost COMMIT)
+//   Refused       integrity rules (class 23), values the column refuses
+//                 (class 22), an error raised by a trigger or routine (P0001)
+//   Other         everything else
+ErrorCategory CategoryOf(const Failure& failure) noexcept;
 
 // "<text> (SQLSTATE xxxxx)", or just the text when there is no SQLSTATE.
 std::string DescribeError(const Failure& failure);
 
-// DescribeError plus "Rerun the transaction" when IsRetryable and the
-// schema-change sentence when IsSchemaChange, each as its own sentence.
+// DescribeError with the category's sentence (tessel/FailureText.h).
 std::string DescribeFailure(const Failure& failure);
 
-// The DatabaseError this backend throws: "<context>: <DescribeError>" with the
-// SQLSTATE (native code 0). It keeps the Failure, so that the operations that
+// The DatabaseError this backend throws: "<context>: <DescribeFailure>" with
+// the failure's category and SQLSTATE (native code 0). It keeps the Failure, so that the operations that
 // report failures in Message() rather than throwing can classify it.
 class QueryError : public DatabaseError {
  public:

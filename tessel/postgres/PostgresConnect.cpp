@@ -5,6 +5,7 @@
 
 #include "TesselWrapper/Errors.h"
 #include "tessel/Backends.h"
+#include "tessel/FailureText.h"
 #include "tessel/NameLookup.h"
 #include "tessel/RoutineOutput.h"
 #include "tessel/postgres/Routines.h"
@@ -139,13 +140,12 @@ bool PostgresConnect::BulkToTable(Data::DataTable& table, std::int64_t& executio
   }
   executionTime += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
   if (failure) {
-    if (IsSchemaChange(*failure)) shapes_.erase(table.TableName());
-    std::string message = "could not write table " + Quoted(table.TableName()) + ": " + DescribeFailure(*failure);
-    message += message.back() == '.' ? " " : ". ";
-    SetMessage(message + "Nothing of the table was written.");
+    const ErrorCategory category = CategoryOf(*failure);
+    if (category == ErrorCategory::SchemaChange) shapes_.erase(table.TableName());
+    SetMessage(DescribeWriteFailure(table.TableName(), WriteFailure{category, DescribeError(*failure)}));
     return false;
   }
-  SetMessage(RowsText(rows) + " written to table " + Quoted(table.TableName()));
+  SetMessage(DescribeWrite(rows, table.TableName()));
   return true;
 }
 

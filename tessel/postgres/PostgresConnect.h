@@ -61,6 +61,7 @@ class PostgresConnect final : public DbConnect {
   std::int64_t BulkExample(std::int32_t iterations) override;
   std::shared_ptr<Data::DataTable> GetTable(const std::string& name) override;
   bool IsEnumTable(const std::string& name) override;
+  std::string TableSetName() const override { return schema_; }
   bool BulkToTable(Data::DataTable& table, std::int64_t& executionTime) override;
   std::shared_ptr<Data::DbParameter> NewDbParameter(const std::string& name, Data::DbType type,
                                                     std::int32_t size,

@@ -96,58 +96,69 @@ std::string ResultCodeName(int extendedCode) {
   return std::string(primary ? primary : "SQLITE_UNKNOWN") + " (code " + std::to_string(extendedCode) + ")";
 }
 
-bool IsRetryable(int code) noexcept {
-  const int primary = code & 0xff;
-  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
-}
-
-bool IsSchemaChange(int code, std::string_view errorText) noexcept {
-  if ((code & 0xff) == SQLITE_SCHEMA) return true;
+ErrorCategory CategoryOf(int code, std::string_view errorText) noexcept {
+  switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_FULL:
+    case SQLITE_READONLY:
+    case SQLITE_IOERR:
+    case SQLITE_NOMEM:
+      return ErrorCategory::Rerun;
+    case SQLITE_CANTOPEN:
+      return ErrorCategory::Connection;
+    case SQLITE_SCHEMA:
+      return ErrorCategory::SchemaChange;
+    case SQLITE_CONSTRAINT:
+    case SQLITE_MISMATCH:
+    case SQLITE_TOOBIG:
+    case SQLITE_RANGE:
+      return ErrorCategory::Refused;
+    default:
+      break;
+  }
   // A prepare against a table or column that is gone fails with plain
   // SQLITE_ERROR; only its text tells the cause.
-  return StartsWith(errorText, "no such table") || StartsWith(errorText, "no such column") ||
-         errorText.find("has no column named") != std::string_view::npos;
+  if (StartsWith(errorText, "no such table") || StartsWith(errorText, "no such column") ||
+      errorText.find("has no column named") != std::string_view::npos)
+    return ErrorCategory::SchemaChange;
+  return ErrorCategory::Other;
 }
 
+namespace {
+
+int ExtendedCode(sqlite3* db, int code) {
+  // The connection's extended code is only about this failure when its
+  // primary part is the code the failing call returned.
+  if (db != nullptr && (sqlite3_extended_errcode(db) & 0xff) == (code & 0xff)) return sqlite3_extended_errcode(db);
+  return code;
+}
+
+ErrorCategory CategoryOn(sqlite3* db, int code) {
+  return CategoryOf(code, db != nullptr ? sqlite3_errmsg(db) : "");
+}
+
+}  // namespace
+
 std::string DescribeError(sqlite3* db, int code) {
-  int extended = code;
-  std::string text;
-  if (db != nullptr) {
-    // The connection's extended code is only about this failure when its
-    // primary part is the code the failing call returned.
-    const int last = sqlite3_extended_errcode(db);
-    if ((last & 0xff) == (code & 0xff)) extended = last;
-    text = sqlite3_errmsg(db);
-  } else {
-    text = sqlite3_errstr(code);
-  }
-  return text + " (" + ResultCodeName(extended) + ")";
+  const std::string text = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+  return text + " (" + ResultCodeName(ExtendedCode(db, code)) + ")";
 }
 
 std::string DescribeWithRetry(sqlite3* db, int code) {
-  std::string message = DescribeError(db, code);
-  if (IsRetryable(code)) {
-    message += ". ";
-    message += kRerunTransaction;
-  }
-  return message;
+  const ErrorCategory category = CategoryOn(db, code);
+  return AsksForRerun(category) ? WithCategorySentence(DescribeError(db, code), category)
+                                : DescribeError(db, code);
 }
 
-std::string DescribeFailure(sqlite3* db, int code) {
-  std::string message = DescribeWithRetry(db, code);
-  if (IsSchemaChange(code, db ? sqlite3_errmsg(db) : "")) {
-    message += ". The table's shape changed in the database (";
-    message += kSchemaChange;
-    message += ")";
-  }
-  return message;
+WriteFailure WriteFailureOf(sqlite3* db, int code, std::string_view what) {
+  return WriteFailure{CategoryOn(db, code), std::string(what) + ": " + DescribeError(db, code)};
 }
 
 void ThrowDatabaseError(sqlite3* db, int code, std::string_view context) {
-  int extended = code;
-  if (db != nullptr && (sqlite3_extended_errcode(db) & 0xff) == (code & 0xff))
-    extended = sqlite3_extended_errcode(db);
-  throw DatabaseError(std::string(context) + ": " + DescribeError(db, code), extended);
+  const ErrorCategory category = CategoryOn(db, code);
+  throw DatabaseError(WithCategorySentence(std::string(context) + ": " + DescribeError(db, code), category),
+                      category, ExtendedCode(db, code));
 }
 
 }  // namespace Tessel::Sqlite

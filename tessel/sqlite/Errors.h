@@ -4,14 +4,16 @@
 //
 // Messages carry SQLite's own text (sqlite3_errmsg) followed by the extended
 // result code's name, e.g. "UNIQUE constraint failed: cases.id
-// (SQLITE_CONSTRAINT_PRIMARYKEY)". A busy or locked database adds the retry
-// text "Rerun the transaction"; a statement that found the schema changed
-// under it, or that names a table or column that is gone, adds "schema
-// change" (the two texts the bridge looks for after a flush).
+// (SQLITE_CONSTRAINT_PRIMARYKEY)". The sentences that follow ("Rerun the
+// transaction", "schema change") come from the failure's category
+// (tessel/FailureText.h).
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "TesselWrapper/Errors.h"
+#include "tessel/FailureText.h"
 
 struct sqlite3;
 
@@ -21,28 +23,37 @@ namespace Tessel::Sqlite {
 // here, the primary code's name with the number, e.g. "SQLITE_IOERR (code 5386)".
 std::string ResultCodeName(int extendedCode);
 
-// True for SQLITE_BUSY and SQLITE_LOCKED (any extended form): another
-// connection holds the lock, and running the same work again later may succeed.
-bool IsRetryable(int code) noexcept;
-
-// True for SQLITE_SCHEMA, and for errors whose text says a table or column
-// does not exist: the database no longer has the shape the caller worked from.
-bool IsSchemaChange(int code, std::string_view errorText) noexcept;
+// What a failure means for the caller's rows; the one place where SQLite's
+// codes are sorted:
+//   Rerun         SQLITE_BUSY, SQLITE_LOCKED (another connection holds the
+//                 lock), SQLITE_FULL (the disk, or the connection's page
+//                 limit), SQLITE_READONLY (a file or folder without write
+//                 permission), SQLITE_IOERR, SQLITE_NOMEM: nothing was
+//                 written, and the same work succeeds once the cause is gone,
+//                 which is often fixed outside the program
+//   Connection    SQLITE_CANTOPEN: the file cannot be opened now
+//   SchemaChange  SQLITE_SCHEMA, and an error whose text says a table or
+//                 column does not exist
+//   Refused       SQLITE_CONSTRAINT, SQLITE_MISMATCH, SQLITE_TOOBIG,
+//                 SQLITE_RANGE: the data itself is refused
+//   Other         everything else (a damaged file, a misuse)
+ErrorCategory CategoryOf(int code, std::string_view errorText) noexcept;
 
 // SQLite's text for the connection's last error with the code's name:
 // "database is locked (SQLITE_BUSY)". `code` is the result the failing call
 // returned; the connection's extended code is preferred when it agrees.
 std::string DescribeError(sqlite3* db, int code);
 
-// DescribeError plus the retry text when IsRetryable, as its own sentence.
+// DescribeError plus the retry sentence when the failure asks for a rerun.
 std::string DescribeWithRetry(sqlite3* db, int code);
 
-// DescribeWithRetry plus the schema-change text when IsSchemaChange: for
-// writes into a table whose shape was read earlier.
-std::string DescribeFailure(sqlite3* db, int code);
+// The failure of a write step: its category, and "<what>: <DescribeError>".
+WriteFailure WriteFailureOf(sqlite3* db, int code, std::string_view what);
 
-// Throws Tessel::DatabaseError whose text is "<context>: <DescribeError>" and
-// whose native code is the extended result code.
+// Throws Tessel::DatabaseError with the failure's category, the extended
+// result code as native code and the text "<context>: <DescribeError>" with
+// the category's sentence (so a busy database while a shape is read says
+// "Rerun the transaction" as a busy write does).
 [[noreturn]] void ThrowDatabaseError(sqlite3* db, int code, std::string_view context);
 
 }  // namespace Tessel::Sqlite

@@ -5,8 +5,10 @@
 #include <set>
 
 #include "TesselWrapper/Errors.h"
+#include "TesselWrapper/data/Text.h"
 #include "tessel/Backends.h"
 #include "tessel/ConnectionString.h"
+#include "tessel/FailureText.h"
 #include "tessel/NameLookup.h"
 #include "tessel/RoutineOutput.h"
 #include "tessel/sqlite/Errors.h"
@@ -64,8 +66,12 @@ void SqliteConnect::OnConnectionStringChanged() {
 sqlite3* SqliteConnect::Db() {
   if (db_) return db_.get();
   const SqliteTarget target = ParseSqliteConnectionString(ConnectionString().value_or(std::string()));
+  // The component holds the path as managed (UTF-8) text, but the file is the
+  // one the caller named in its own charset: SQLite hands the bytes to the
+  // file system as they are. Messages keep the managed form.
+  const std::string nativePath = Text::ManagedToNative(target.path);
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(target.path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  const int rc = sqlite3_open_v2(nativePath.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   DbHandle db(raw);  // closes a handle that failed to open, too
   if (rc != SQLITE_OK) ThrowDatabaseError(db.get(), rc, "could not open SQLite database " + Quoted(target.path));
   sqlite3_extended_result_codes(db.get(), 1);
@@ -123,10 +129,17 @@ bool SqliteConnect::IsEnumTable(const std::string& name) {
 
 bool SqliteConnect::BulkToTable(Data::DataTable& table, std::int64_t& executionTime) {
   const auto start = Clock::now();
-  sqlite3* db = DbWithTableSet();
-  const WriteResult result = WriteTable(db, schema_, table);
-  if (!result.ok && result.message.find(kSchemaChange) != std::string::npos) shapes_.Clear();
-  SetMessage(result.message);
+  WriteResult result;
+  try {
+    result = WriteTable(DbWithTableSet(), schema_, table);
+  } catch (const DatabaseError& e) {
+    // The file could not be opened: nothing was written, and the rows wait
+    // for the caller's rerun.
+    result.failure = {e.Category(), e.what()};
+  }
+  if (!result.ok && result.failure.category == ErrorCategory::SchemaChange) shapes_.Clear();
+  SetMessage(result.ok ? DescribeWrite(result.rows, table.TableName())
+                       : DescribeWriteFailure(table.TableName(), result.failure));
   executionTime += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
   return result.ok;
 }
@@ -157,8 +170,10 @@ std::int64_t SqliteConnect::BulkExample(std::int32_t iterations) {
   const WriteResult result = WriteTable(db, "temp", *table);
   const auto elapsed = Clock::now() - start;
   Execute(db, "DROP TABLE IF EXISTS temp.tessel_bulk_example", "could not clean up after the bulk example");
-  if (!result.ok) throw DatabaseError("bulk example failed: " + result.message);
-  SetMessage(result.message);
+  if (!result.ok)
+    throw DatabaseError("bulk example failed: " + DescribeWriteFailure(kExampleTable, result.failure),
+                        result.failure.category);
+  SetMessage(DescribeWrite(result.rows, kExampleTable));
   return std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
 }
 
@@ -206,7 +221,8 @@ std::shared_ptr<Data::DataTable> SqliteConnect::GetMaxSolnIdCaseId(const std::st
   if (!routine) return nullptr;
   const Data::Value directory(modelDir);
   const RoutineResult result = RunRoutine(db, *routine, RoutineArguments{nullptr, &directory}, true);
-  if (!result.ok) throw DatabaseError(result.message, result.errorCode);
+  if (!result.ok)
+    throw DatabaseError(result.message, CategoryOf(result.errorCode, ""), result.errorCode);
 
   auto table = Data::DataTable::Create(routine->name);
   std::set<std::string> used;

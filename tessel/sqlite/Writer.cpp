@@ -145,15 +145,6 @@ struct DateText {
   char text[kIsoDateTimeCapacity];
 };
 
-std::string Failure(std::string_view what, const std::string& reason) {
-  return std::string(what) + ": " + reason + ". Nothing of the table was written.";
-}
-
-std::string SchemaChangeFailure(const std::string& tableName, const std::string& reason) {
-  return "table " + Quoted(tableName) + " no longer matches the table handed in (" + kSchemaChange +
-         "): " + reason + ". Nothing of the table was written.";
-}
-
 // Sends the rows of one table through the prepared inserts, in order.
 class RowWriter {
  public:
@@ -172,14 +163,13 @@ class RowWriter {
     dateText_.resize(std::max<std::size_t>(datesPerRow_ * batchRows_, 1));
   }
 
-  // Writes every record; false with `message` set when one fails.
-  bool Write(std::span<const Data::RecordId> records, std::string& message) {
+  // Writes every record; false with `failure` set when one fails.
+  bool Write(std::span<const Data::RecordId> records, WriteFailure& failure) {
     std::size_t position = 0;
     while (position < records.size()) {
       Insert* insert = StatementFor(records[position]);
       if (insert == nullptr) {
-        message = Failure("could not prepare the insert into table " + Quoted(table_.TableName()),
-                          DescribeFailure(db_, rc_));
+        failure = WriteFailureOf(db_, rc_, "could not prepare the insert");
         return false;
       }
       // The rows from here that take the same statement, up to one batch.
@@ -191,10 +181,10 @@ class RowWriter {
       }
       const std::span<const Data::RecordId> rows = records.subspan(position, run);
       if (batchRows_ > 1 && run == batchRows_ && PrepareBatch(*insert)) {
-        if (!WriteBatch(*insert, rows, position, message)) return false;
+        if (!WriteBatch(*insert, rows, position, failure)) return false;
       } else {
         for (std::size_t k = 0; k < rows.size(); ++k)
-          if (!WriteSingle(*insert, rows[k], position + k, message)) return false;
+          if (!WriteSingle(*insert, rows[k], position + k, failure)) return false;
       }
       position += run;
     }
@@ -293,13 +283,11 @@ class RowWriter {
     return sqlite3_step(stmt);
   }
 
-  bool WriteSingle(Insert& insert, Data::RecordId record, std::size_t position, std::string& message) {
+  bool WriteSingle(Insert& insert, Data::RecordId record, std::size_t position, WriteFailure& failure) {
     sqlite3_stmt* stmt = insert.single.get();
     const int rc = Step(stmt, BindRow(stmt, 1, insert, record, 0));
     if (rc != SQLITE_DONE) {
-      message = Failure("could not write the row at position " + std::to_string(position) +
-                            " (0-based) of table " + Quoted(table_.TableName()),
-                        DescribeFailure(db_, rc));
+      failure = WriteFailureOf(db_, rc, "the row at position " + std::to_string(position) + " (0-based)");
       sqlite3_reset(stmt);
       return false;
     }
@@ -308,7 +296,7 @@ class RowWriter {
   }
 
   bool WriteBatch(Insert& insert, std::span<const Data::RecordId> rows, std::size_t position,
-                  std::string& message) {
+                  WriteFailure& failure) {
     sqlite3_stmt* stmt = insert.batch.get();
     const auto perRow = static_cast<int>(insert.columns.size());
     int bindRc = SQLITE_OK;
@@ -323,16 +311,14 @@ class RowWriter {
     // failure ended the transaction (or is the database's lock, which would
     // only be waited for again), the rows go once more one by one, so that
     // the message names the row at fault as a row-by-row write would.
-    const std::string reason = DescribeFailure(db_, rc);
+    failure = WriteFailureOf(db_, rc,
+                             "the rows at positions " + std::to_string(position) + " to " +
+                                 std::to_string(position + rows.size() - 1) + " (0-based)");
     sqlite3_reset(stmt);
-    if (sqlite3_get_autocommit(db_) == 0 && !IsRetryable(rc)) {
+    if (sqlite3_get_autocommit(db_) == 0 && !AsksForRerun(failure.category)) {
       for (std::size_t k = 0; k < rows.size(); ++k)
-        if (!WriteSingle(insert, rows[k], position + k, message)) return false;
+        if (!WriteSingle(insert, rows[k], position + k, failure)) return false;
     }
-    message = Failure("could not write the rows at positions " + std::to_string(position) + " to " +
-                          std::to_string(position + rows.size() - 1) + " (0-based) of table " +
-                          Quoted(table_.TableName()),
-                      reason);
     return false;
   }
 
@@ -353,47 +339,42 @@ class RowWriter {
 
 WriteResult WriteTable(sqlite3* db, const std::string& schema, const Data::DataTable& table) {
   WriteResult result;
-  const std::string& name = table.TableName();
   const std::span<const Data::RecordId> records = table.Rows().Records();
   if (records.empty()) {
     result.ok = true;
-    result.message = "0 rows written to table " + Quoted(name);
     return result;
   }
 
   Transaction transaction(db);
   int rc = transaction.Begin();
   if (rc != SQLITE_OK) {
-    result.message = Failure("could not start writing table " + Quoted(name), DescribeFailure(db, rc));
+    result.failure = WriteFailureOf(db, rc, "could not start the transaction");
     return result;
   }
 
   Plan plan;
   try {
     if (auto mismatch = CheckShape(db, schema, table, plan)) {
-      result.message = SchemaChangeFailure(name, *mismatch);
+      result.failure = {ErrorCategory::SchemaChange, "it no longer matches the table handed in: " + *mismatch};
       return result;
     }
   } catch (const DatabaseError& e) {
-    result.message = Failure("could not check table " + Quoted(name), e.what());
-    if (IsRetryable(e.NativeCode())) result.message += std::string(" ") + kRerunTransaction + ".";
+    result.failure = {e.Category(), std::string("could not check its shape: ") + e.what()};
     return result;
   }
 
   {
     // Its statements are finalized before the transaction ends.
     RowWriter writer(db, plan, table);
-    if (!writer.Write(records, result.message)) return result;
+    if (!writer.Write(records, result.failure)) return result;
   }
   rc = transaction.Commit();
   if (rc != SQLITE_OK) {
-    result.message = Failure("could not commit the rows of table " + Quoted(name), DescribeFailure(db, rc));
+    result.failure = WriteFailureOf(db, rc, "could not commit");
     return result;
   }
   result.ok = true;
   result.rows = records.size();
-  result.message = std::to_string(records.size()) + (records.size() == 1 ? " row" : " rows") +
-                   " written to table " + Quoted(name);
   return result;
 }
 

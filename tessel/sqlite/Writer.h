@@ -22,11 +22,11 @@
 //     with the same set share a step. Rows are inserted in table order
 //     either way.
 //  4. COMMIT.
-// Any failure rolls back, so no row of the table is written. The message then
-// names the table (and, for a row that fails, its 0-based position: a batch
-// that fails is written again row by row to find it) and
-// carries SQLite's own text and code name; a busy or locked database adds
-// "Rerun the transaction", a changed schema "schema change".
+// Any failure rolls back, so no row of the table is written. The failure
+// then names, for a row that fails, its 0-based position (a batch that fails
+// is written again row by row to find it) and carries SQLite's own text and
+// code name and the failure's category (Errors.h); the component makes the
+// message from it.
 //
 // A table without rows succeeds at once without touching the database.
 #pragma once
@@ -37,13 +37,14 @@
 #include <string>
 
 #include "TesselWrapper/data/DataTable.h"
+#include "tessel/FailureText.h"
 
 namespace Tessel::Sqlite {
 
 struct WriteResult {
   bool ok = false;
-  std::size_t rows = 0;  // rows written (0 on failure)
-  std::string message;   // "3 rows written to table 'cases'", or the reason for the failure
+  std::size_t rows = 0;   // rows written (0 on failure)
+  WriteFailure failure;   // why it failed, when !ok
 };
 
 // Writes the rows of `table` into the table of `schema` that its TableName()

@@ -32,7 +32,7 @@ class BridgeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     RegisterScriptedProvider();
-    bridge.LoadObject("script:bridge-test", "");
+    bridge.LoadObject("script:bridge-test", "tableset");
     component = ScriptedConnect::LastCreated();
     ASSERT_NE(component, nullptr);
   }

@@ -21,15 +21,16 @@ using Data::Value;
 // Owns whatever is left in a queue when a test ends, as the caller does.
 struct RecordQueue {
   std::queue<SqlRow*> queue;
-  ~RecordQueue() {
+  ~RecordQueue() { Clear(); }
+  SqlRow* Push(SqlRow* record) {
+    queue.push(record);
+    return record;
+  }
+  void Clear() {
     while (!queue.empty()) {
       delete queue.front();
       queue.pop();
     }
-  }
-  SqlRow* Push(SqlRow* record) {
-    queue.push(record);
-    return record;
   }
 };
 
@@ -163,7 +164,7 @@ TEST_F(BulkTransferTest, FieldsAreMatchedPerRecordWhateverTheirOrder) {
   EXPECT_EQ(Written(), expected);
 }
 
-TEST_F(BulkTransferTest, RefusedRowsAreDroppedAndTheRestWritten) {
+TEST_F(BulkTransferTest, RefusedRowsAreDroppedAndTheRestWrittenAndTheMessageSaysSo) {
   records.Push(Record(1));
   records.Push(Record(1));  // duplicate key
   records.Push(Record(2));
@@ -172,6 +173,9 @@ TEST_F(BulkTransferTest, RefusedRowsAreDroppedAndTheRestWritten) {
   EXPECT_TRUE(records.queue.empty());
   ASSERT_EQ(Written().size(), 2u);
   EXPECT_EQ(Written()[1][0], Value(std::int32_t{2}));
+  const std::string message = bridge.GetMessage();
+  for (const char* part : {"ok", "1 of 3 records", "record 1"})
+    EXPECT_NE(message.find(part), std::string::npos) << part << " not in: " << message;
 }
 
 TEST_F(BulkTransferTest, EveryRecordGoesIntoTheNamedTable) {
@@ -182,30 +186,58 @@ TEST_F(BulkTransferTest, EveryRecordGoesIntoTheNamedTable) {
   EXPECT_EQ(Written().size(), 1u);
 }
 
-TEST_F(BulkTransferTest, AFieldThatCannotBeStoredStopsAtItsRecord) {
-  records.Push(Record(1));
-  SqlRow* bad = records.Push(Record(2));
-  bad->AddTextField("nosuch", "lost?");
-  SqlRow* behind = records.Push(Record(3));
-  time = 77;
-
-  try {
-    Transfer();
-    FAIL() << "no error";
-  } catch (const ArgumentError& e) {
-    const std::string what = e.what();
-    for (const char* part : {"record 1", "'T'", "nosuch", "lost?"}) {
-      EXPECT_NE(what.find(part), std::string::npos) << part << " not in: " << what;
+// Whatever stops the call, the caller's queue is exactly as it was: the same
+// records in the same order, none deleted, so that it can be mended or run
+// again and every row is written once.
+TEST_F(BulkTransferTest, AnyFailureLeavesTheWholeQueueAsItWas) {
+  enum class Fault { FieldCannotBeStored, WriteAsksForRerun, WriteRefused, ComponentThrows };
+  for (const Fault fault : {Fault::FieldCannotBeStored, Fault::WriteAsksForRerun, Fault::WriteRefused,
+                            Fault::ComponentThrows}) {
+    SCOPED_TRACE(static_cast<int>(fault));
+    SetUp();
+    records.Clear();
+    SqlRow* first = records.Push(Record(1));
+    SqlRow* second = records.Push(Record(2));
+    SqlRow* third = records.Push(Record(3));
+    time = 77;
+    switch (fault) {
+      case Fault::FieldCannotBeStored:
+        second->AddTextField("nosuch", "lost?");
+        break;
+      case Fault::WriteAsksForRerun:
+        component->QueueBulkOutcome({.result = false, .message = "database is locked. Rerun the transaction."});
+        break;
+      case Fault::WriteRefused:
+        component->QueueBulkOutcome({.result = false, .message = "UNIQUE constraint failed"});
+        break;
+      case Fault::ComponentThrows:
+        component->FailNext(ScriptedConnect::Operation::BulkToTable, DatabaseError("connection reset"));
+        break;
     }
+
+    if (fault == Fault::FieldCannotBeStored) {
+      try {
+        Transfer();
+        ADD_FAILURE() << "no error";
+      } catch (const ArgumentError& e) {
+        const std::string what = e.what();
+        for (const char* part : {"record 1", "'T'", "nosuch", "lost?", "queue is as it was"}) {
+          EXPECT_NE(what.find(part), std::string::npos) << part << " not in: " << what;
+        }
+      }
+      EXPECT_TRUE(component->BulkCalls().empty());
+      EXPECT_EQ(time, 77);
+    } else if (fault == Fault::ComponentThrows) {
+      EXPECT_THROW(Transfer(), DatabaseError);
+    } else {
+      EXPECT_FALSE(Transfer());
+    }
+    ASSERT_EQ(records.queue.size(), 3u);
+    EXPECT_EQ(records.queue.front(), first);
+    EXPECT_EQ(records.queue.back(), third);
+    EXPECT_EQ(first->fieldCount, 1);  // not deleted: still readable, still whole
+    EXPECT_EQ(second->fieldNames[0], "id");
   }
-  ASSERT_EQ(records.queue.size(), 2u);
-  EXPECT_EQ(records.queue.front(), bad);
-  EXPECT_EQ(bad->fieldCount, 2);
-  EXPECT_EQ(bad->fieldNames[1], "nosuch");
-  EXPECT_EQ(records.queue.back(), behind);
-  EXPECT_EQ(behind->fieldCount, 1);
-  EXPECT_EQ(time, 77);
-  EXPECT_TRUE(component->BulkCalls().empty());
 }
 
 TEST_F(BulkTransferTest, AFailedFieldKeepsItsErrorClass) {

@@ -87,29 +87,31 @@ TEST_F(StagingTest, StartNewRowWritesTheCountersEachCaseCallsFor) {
   const Case cases[] = {
       {"first selection, enumeration table", {}, "E", nullptr, true, -1, kWritten, kTime, true,
        std::nullopt},
-      {"first selection, no such table", {}, "Missing", nullptr, true, 0, kWritten, kTime, true,
-       std::nullopt},
       {"first selection, a table", {}, "A", nullptr, true, 0, kWritten, kTime, true, "A"},
       {"same name", {{"A", 2}}, "A", nullptr, true, 2, kWritten, kTime, true, "A"},
       {"other name, rerun asked", {{"A", 2}}, "B", "deadlock detected. Rerun the transaction.",
-       false, kStored, 2, kFlushedTime, false, "A"},
+       false, kStored, 0, kFlushedTime, false, "A"},
       {"other name, schema change", {{"A", 2}}, "B", "table A: schema change since GetTable",
-       false, kStored, 2, kFlushedTime, false, "A"},
+       false, kStored, 0, kFlushedTime, false, "A"},
+      // Retry texts count only after a failed write.
+      {"a success that names a retry text", {{"A", 2}}, "B",
+       "2 rows written to table 'schema change log'. Rerun the transaction if you like", true, 0, 2,
+       kFlushedTime, true, "B"},
       {"other name, enumeration table next", {{"A", 2}}, "E", nullptr, true, kStored, 2,
        kFlushedTime, true, std::nullopt},
-      {"other name, no such table next", {{"A", 2}}, "Missing", nullptr, true, kStored, 2,
-       kFlushedTime, true, std::nullopt},
       {"other name, a table next", {{"A", 2}}, "B", nullptr, true, 0, 2, kFlushedTime, true, "B"},
+      // Refused for good: the rows are dropped, the next table is selected,
+      // and the caller hears of it.
       {"failed flush without a retry text", {{"A", 2}}, "B", "UNIQUE constraint failed", false, 0,
-       2, kFlushedTime, true, "B"},
+       0, kFlushedTime, false, "B"},
       {"names differing in case", {{"A", 1}}, "a", nullptr, true, 0, 1, kFlushedTime, true, "a"},
       {"empty name after a named table", {{"A", 2}}, "", nullptr, true, 0, 2, kFlushedTime, true,
        ""},
       {"absent name after a named table", {{"A", 2}}, nullptr, nullptr, true, 0, 2, kFlushedTime,
        true, ""},
       {"empty name twice", {{"", 1}}, "", nullptr, true, 0, 1, kFlushedTime, true, ""},
-      {"empty name twice, message not tested", {{"", 1}}, "", "Rerun the transaction", false, 0, 1,
-       kFlushedTime, true, ""},
+      {"empty name twice, rerun asked", {{"", 1}}, "", "Rerun the transaction", false, kStored, 0,
+       kFlushedTime, false, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -134,10 +136,71 @@ TEST_F(StagingTest, StartNewRowWritesTheCountersEachCaseCallsFor) {
     if (flushed) {
       const auto& flush = component->BulkCalls().back();
       EXPECT_EQ(flush.tableName, c.before.back().first);
-      EXPECT_EQ(flush.rows.size(), static_cast<std::size_t>(c.written));
+      EXPECT_EQ(flush.rows.size(), static_cast<std::size_t>(c.before.back().second));
       EXPECT_EQ(flush.executionTimeIn, kTime);
     }
   }
+}
+
+TEST_F(StagingTest, ARefusedTableIsDiscardedWithAMessageNamingItsRowsAndReason) {
+  Stage("A", 3);
+  component->QueueBulkOutcome({.result = false, .message = "UNIQUE constraint failed: A.id"});
+  EXPECT_FALSE(Start("B"));
+  EXPECT_EQ(written, 0);
+  const std::string message = bridge.GetMessage();
+  for (const char* part : {"3 staged rows", "'A'", "discarded", "UNIQUE constraint failed: A.id"})
+    EXPECT_NE(message.find(part), std::string::npos) << part << " not in: " << message;
+
+  // The caller goes on with B; A is never written again.
+  Stage("B", 1);
+  EXPECT_TRUE(Start(""));
+  ASSERT_EQ(component->BulkCalls().size(), 2u);
+  EXPECT_EQ(component->BulkCalls()[1].tableName, "B");
+}
+
+// A name the database lacks can never be written: it throws, naming the
+// table and the table set, whether a table was current or not; a table that
+// was written before is let go first, so calling again cannot write it twice.
+TEST_F(StagingTest, ANameTheDatabaseLacksThrowsAfterTheWrittenTableIsLetGo) {
+  for (const bool tableCurrent : {false, true}) {
+    SCOPED_TRACE(tableCurrent ? "after a table" : "first selection");
+    SetUp();
+    if (tableCurrent) Stage("A", 2);
+    stored = 111;
+    try {
+      Start("Missing");
+      ADD_FAILURE() << "no error";
+    } catch (const ArgumentError& e) {
+      const std::string what = e.what();
+      EXPECT_NE(what.find("'Missing'"), std::string::npos) << what;
+      EXPECT_NE(what.find("'tableset'"), std::string::npos) << what;
+    }
+    EXPECT_EQ(CurrentTable(), std::nullopt);
+    EXPECT_EQ(stored, 111);
+    EXPECT_FALSE(bridge.AddFieldData("id", 1));
+    ASSERT_TRUE(Start("B"));
+    ASSERT_TRUE(Start(""));
+    EXPECT_EQ(component->BulkCalls().size(), tableCurrent ? 2u : 1u);
+  }
+}
+
+// An error while the next table is chosen (here: the catalogue is busy)
+// comes after the written table was let go: the caller's retry selects the
+// table and writes nothing twice.
+TEST_F(StagingTest, AnErrorChoosingTheNextTableNeverWritesTheLastOneAgain) {
+  Stage("A", 2);
+  component->FailNext(ScriptedConnect::Operation::IsEnumTable,
+                      DatabaseError("database is locked. Rerun the transaction.", ErrorCategory::Rerun));
+  EXPECT_THROW(Start("B"), DatabaseError);
+  EXPECT_EQ(written, 2);
+  EXPECT_EQ(CurrentTable(), std::nullopt);
+  ASSERT_TRUE(Start("B"));
+  EXPECT_EQ(CurrentTable(), "B");
+  ASSERT_TRUE(bridge.AddCurRow());
+  ASSERT_TRUE(Start(""));
+  ASSERT_EQ(component->BulkCalls().size(), 2u);
+  EXPECT_EQ(component->BulkCalls()[0].tableName, "A");
+  EXPECT_EQ(component->BulkCalls()[1].tableName, "B");
 }
 
 TEST_F(StagingTest, SelectingATableAsksIsEnumTableThenGetTableOnce) {

@@ -162,7 +162,7 @@ TEST_F(PgFaults, DeadlockedLoaderIsToldToRerunAndItsRerunWritesEachRowOnce) {
   EXPECT_EQ(winner.Message(), "2 rows written to table 'readings'");
   EXPECT_TRUE(Contains(loser.Message(), kRerunTransaction)) << loser.Message();
   EXPECT_TRUE(Contains(loser.Message(), "40P01")) << loser.Message();
-  EXPECT_EQ(loser.written, 2);
+  EXPECT_EQ(loser.written, 0) << "nothing of the loser's table was written";
   EXPECT_EQ(raw().Query("SELECT loader, key FROM readings ORDER BY key"),
             winnerName + "|1\n" + winnerName + "|2");
   EXPECT_EQ(raw().Query("SELECT key, n FROM totals ORDER BY key"), "1|1\n2|1");
@@ -203,7 +203,7 @@ TEST_F(PgFaults, ColumnDroppedWhileTheWriteWaitsIsASchemaChange) {
   EXPECT_TRUE(Contains(loader.Message(), kSchemaChange)) << loader.Message();
   EXPECT_TRUE(Contains(loader.Message(), "42703")) << loader.Message();
   EXPECT_FALSE(Contains(loader.Message(), kRerunTransaction)) << loader.Message();
-  EXPECT_EQ(loader.written, 3);
+  EXPECT_EQ(loader.written, 0);
   EXPECT_EQ(raw().Query("SELECT count(*) FROM cases"), "0");
 
   raw().Exec("ALTER TABLE cases ADD COLUMN note text");
@@ -416,12 +416,12 @@ TEST(PgFaultsServer, ServerDownInTheMiddleOfAWriteKeepsTheRowsForTheRerun) {
   const std::string reason = message.substr(prefix.size(), message.find(kRerunTransaction) - prefix.size());
   EXPECT_GT(reason.size(), 3u) << "no reason given: " << message;
   EXPECT_FALSE(Contains(reason, "the server gave no reason")) << message;
-  EXPECT_EQ(loader.written, kRows);
+  EXPECT_EQ(loader.written, 0);
 
   // Still down: the rerun cannot connect, and says so the same way.
   EXPECT_FALSE(loader.Flush());
   EXPECT_TRUE(Contains(loader.Message(), kRerunTransaction)) << loader.Message();
-  EXPECT_EQ(loader.written, kRows);
+  EXPECT_EQ(loader.written, 0);
 
   ASSERT_TRUE(server.Recover());
   RawPg check(server.uri());

@@ -10,10 +10,16 @@
 // Failures: operations that talk to the database report an ordinary failure
 // (a refused write, a routine that fails) as a false or -1 result with the
 // reason in Message(); misuse and faults of the caller's data throw
-// Tessel::Error subclasses (Errors.h). After BulkToTable the message contains
-// "Rerun the transaction" when the failure was a deadlock, serialization
-// failure, lock time-out or busy database, and "schema change" when the
-// table's shape in the database no longer matches the table handed in.
+// Tessel::Error subclasses (Errors.h). After a BulkToTable that returned
+// false, the message contains "Rerun the transaction" when nothing was
+// written and the same write may succeed later (a deadlock, serialization
+// failure, lock time-out, busy database, full disk, read-only file, lost
+// connection), and "schema change" when the table's shape in the database no
+// longer matches the table handed in. The bridge looks for these texts only
+// after a write that returned false; a message without either means the
+// database refused the rows for good (or, said in so many words, that nobody
+// knows whether a commit happened). A thrown DatabaseError carries the same
+// decision as its Category().
 //
 // A component is not thread-safe: one thread at a time. Separate components
 // may be used from separate threads.
@@ -79,6 +85,10 @@ class TESSELWRAPPER_API DbConnect {
 
   // True for tables into which rows are not staged (enumeration tables).
   virtual bool IsEnumTable(const std::string& name) = 0;
+
+  // The name of the table set in which tables and routines are looked up
+  // ("main", "public", ...), for messages; empty when the component has none.
+  virtual std::string TableSetName() const { return {}; }
 
   // Writes every row of `table` in one transaction. Adds the elapsed
   // milliseconds to `executionTime`. On failure nothing of the table is

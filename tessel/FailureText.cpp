@@ -1,0 +1,59 @@
+#include "tessel/FailureText.h"
+
+#include "TesselWrapper/component/DbConnect.h"
+#include "tessel/NameLookup.h"
+
+namespace Tessel {
+
+void AppendSentence(std::string& message, std::string_view sentence) {
+  if (!message.empty()) {
+    const char last = message.back();
+    message += last == '.' || last == '?' || last == '!' ? " " : ". ";
+  }
+  message += sentence;
+}
+
+namespace {
+
+std::string CategorySentence(ErrorCategory category) {
+  switch (category) {
+    case ErrorCategory::Rerun:
+    case ErrorCategory::Connection:
+      return std::string(kRerunTransaction) + ".";
+    case ErrorCategory::SchemaChange:
+      return std::string("The table's shape changed in the database (") + kSchemaChange + ").";
+    case ErrorCategory::OutcomeUnknown:
+    case ErrorCategory::Refused:
+    case ErrorCategory::Other:
+      break;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string WithCategorySentence(std::string text, ErrorCategory category) {
+  const std::string sentence = CategorySentence(category);
+  // A reason that carries a thrown error's text may have said it already.
+  if (!sentence.empty() && text.find(sentence) == std::string::npos) AppendSentence(text, sentence);
+  return text;
+}
+
+std::string DescribeWriteFailure(std::string_view table, const WriteFailure& failure) {
+  std::string message = "could not write table " + Quoted(table) + ": " + failure.reason;
+  if (failure.category == ErrorCategory::OutcomeUnknown) {
+    AppendSentence(message,
+                   "Whether the rows of the table were written is unknown: look at the table before "
+                   "writing them again.");
+    return message;
+  }
+  message = WithCategorySentence(std::move(message), failure.category);
+  AppendSentence(message, "Nothing of the table was written.");
+  return message;
+}
+
+std::string DescribeWrite(std::size_t rows, std::string_view table) {
+  return std::to_string(rows) + (rows == 1 ? " row" : " rows") + " written to table " + Quoted(table);
+}
+
+}  // namespace Tessel

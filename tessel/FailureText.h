@@ -1,0 +1,47 @@
+// The sentences every backend puts into a failure's message, built in one
+// place from the failure's category (Errors.h): the retry texts the bridge
+// and callers look for ("Rerun the transaction", "schema change"), the word on
+// an outcome nobody knows, and "Nothing of the table was written".
+//
+// A backend maps its native codes to an ErrorCategory in its Errors.cpp and
+// hands the category here; nothing else in the library decides which failure
+// asks for a rerun.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "TesselWrapper/Errors.h"
+
+namespace Tessel {
+
+// A write that failed, as a backend's writer reports it; the component makes
+// the message from it with DescribeWriteFailure.
+struct WriteFailure {
+  ErrorCategory category = ErrorCategory::Other;
+  // What went wrong, naming the row or column at fault where one is, and the
+  // database's own text: "the row at position 3 (0-based): UNIQUE constraint
+  // failed: cases.id (SQLITE_CONSTRAINT_PRIMARYKEY)".
+  std::string reason;
+};
+
+// Appends `sentence` to `message` as a sentence of its own (". " between
+// them unless the message already ends a sentence).
+void AppendSentence(std::string& message, std::string_view sentence);
+
+// `text` followed by the category's sentence, if it has one:
+//   Rerun, Connection  "Rerun the transaction."
+//   SchemaChange       "The table's shape changed in the database (schema change)."
+// Used for errors that are thrown (a busy database while a shape is read)
+// as much as for failed writes.
+std::string WithCategorySentence(std::string text, ErrorCategory category);
+
+// "could not write table 'cases': <reason>. <category sentence> Nothing of
+// the table was written." An unknown outcome says instead that nobody knows
+// whether the rows were written, and contains neither retry text.
+std::string DescribeWriteFailure(std::string_view table, const WriteFailure& failure);
+
+// The one-line status of a successful write: "3 rows written to table 'cases'".
+std::string DescribeWrite(std::size_t rows, std::string_view table);
+
+}  // namespace Tessel
