@@ -25,6 +25,8 @@
 #include <utility>
 #include <vector>
 
+class IConnectWrapper;
+
 namespace Tessel::EndToEnd {
 
 enum class Backend { Sqlite, Postgres };
@@ -95,6 +97,18 @@ class BackendContext {
 
   // Another connection takes the write lock of `table` and keeps it.
   virtual std::unique_ptr<LockHolder> HoldWriteLock(const std::string& table) = 0;
+
+  // Another connection takes a lock under which even reading the catalogue
+  // table tessel_enum_tables waits, and keeps it. CatalogueLockSparesWrites
+  // tells whether other tables can still be written meanwhile (a lock on one
+  // table), or not (SQLite: the whole file).
+  virtual std::unique_ptr<LockHolder> HoldCatalogueLock() = 0;
+  virtual bool CatalogueLockSparesWrites() const = 0;
+
+  // Through `bridge`'s own connection, stops the database from growing
+  // (`full`) or lets it grow again, as a full disk and the space freed would.
+  // False when the backend cannot do that from a client.
+  virtual bool SetDiskFull(IConnectWrapper& bridge, bool full) = 0;
 
   // Words that the database's refusal of a duplicate key contains.
   virtual std::string UniqueViolationText() const = 0;

@@ -90,6 +90,15 @@ class PostgresContext : public BackendContext {
                                                     schema_.uri(), schema_.name());
   }
 
+  std::unique_ptr<LockHolder> HoldCatalogueLock() override {
+    return std::make_unique<TransactionLock<RawPg>>(
+        "BEGIN; LOCK TABLE tessel_enum_tables IN ACCESS EXCLUSIVE MODE", schema_.uri(), schema_.name());
+  }
+  bool CatalogueLockSparesWrites() const override { return true; }
+
+  // A full disk needs a file system of the server's; a client cannot cause one.
+  bool SetDiskFull(IConnectWrapper&, bool) override { return false; }
+
   std::string UniqueViolationText() const override {
     return "duplicate key value violates unique constraint";
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "EndToEndTest.h"
+#include "RecordQueue.h"
 #include "TesselWrapper/Errors.h"
 
 namespace Tessel::EndToEnd {
@@ -14,21 +15,6 @@ namespace {
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
-
-// Owns whatever the library leaves in the queue.
-struct RecordQueue {
-  ~RecordQueue() {
-    while (!records.empty()) {
-      delete records.front();
-      records.pop();
-    }
-  }
-  SqlRow* Add() {
-    records.push(new SqlRow);
-    return records.back();
-  }
-  std::queue<SqlRow*> records;
-};
 
 // One field with a type name of the caller's spelling.
 void AddNumber(SqlRow& record, const char* name, const char* type, NUMERICDATA number) {

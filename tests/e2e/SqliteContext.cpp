@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "BackendContext.h"
+#include "TesselWrapper/IConnectWrapper.h"
 #include "support/RawSqlite.h"
 
 namespace Tessel::EndToEnd {
@@ -63,12 +64,35 @@ class SqliteContext : public BackendContext {
     return std::make_unique<TransactionLock<Connection>>("BEGIN IMMEDIATE", path_);
   }
 
+  // BEGIN EXCLUSIVE: not even a reader gets in.
+  std::unique_ptr<LockHolder> HoldCatalogueLock() override {
+    return std::make_unique<TransactionLock<Connection>>("BEGIN EXCLUSIVE", path_);
+  }
+  bool CatalogueLockSparesWrites() const override { return false; }
+
+  // The connection's page limit, set by a routine so that it is the bridge's
+  // connection that stops growing; a limit below the file's size is taken
+  // as the file's size.
+  bool SetDiskFull(IConnectWrapper& bridge, bool full) override {
+    if (!diskRoutines_) {
+      DefineRoutine({"tessel_test_fill_disk", {}, "PRAGMA max_page_count = 1", {}});
+      DefineRoutine({"tessel_test_free_disk", {}, "PRAGMA max_page_count = 1073741823", {}});
+      diskRoutines_ = true;
+    }
+    std::string output;
+    const int result = bridge.ExecuteStoredProcedure(full ? "tessel_test_fill_disk" : "tessel_test_free_disk",
+                                                     {}, &output);
+    EXPECT_NE(result, -1) << bridge.GetMessage();
+    return true;
+  }
+
   std::string UniqueViolationText() const override { return "UNIQUE constraint failed"; }
 
  private:
   std::filesystem::path dir_;
   std::string path_;
   std::unique_ptr<Connection> raw_;
+  bool diskRoutines_ = false;
 };
 
 }  // namespace
