@@ -90,12 +90,14 @@ FlushOutcome Flush(DbConnect& component, std::int64_t& executionTime, int* rowsW
   // the database too), so that no later call can write these rows again.
   component.SetDataTableCur(nullptr);
   if (written) return FlushOutcome::Written;
-  // The database refused the rows for good (a key already present, a check,
-  // a trigger): writing the same rows again cannot succeed, so they are
-  // dropped and the caller hears which and why.
+  // The write failed without asking for a rerun: the database refused the
+  // rows for good (a key already present, a check, a trigger), or nobody can
+  // say whether they were committed. Writing the same rows again cannot
+  // succeed, or could write them twice, so they are dropped and the caller
+  // hears which and why.
   component.SetMessage("StartNewRow: the " + std::to_string(rows) + " staged " + (rows == 1 ? "row" : "rows") +
                        " of table " + Tessel::Quoted(flushed->TableName()) +
-                       " were not written and have been discarded, since the database refused them: " +
+                       " have been discarded, since the write failed without asking for a rerun: " +
                        component.Message().value_or("no reason given"));
   return FlushOutcome::Discarded;
 }
