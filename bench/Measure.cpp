@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 
 #include <fstream>
+#include <locale>
 #include <sstream>
 
 namespace Tessel::Bench {
@@ -39,6 +40,7 @@ std::optional<ResidentMemory> ReadResidentMemory() {
     auto kibAfter = [&](const char* key, std::uint64_t& bytes) {
       if (line.rfind(key, 0) != 0) return false;
       std::istringstream in(line.substr(std::char_traits<char>::length(key)));
+      in.imbue(std::locale::classic());  // no digit grouping, whatever the global locale
       std::uint64_t kib = 0;
       if (!(in >> kib)) return false;
       bytes = kib * 1024;

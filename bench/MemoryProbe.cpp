@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <locale>
 #include <sstream>
 #include <stdexcept>
 #include <vector>
@@ -94,6 +95,7 @@ MemoryFigures RunMemoryProbe(const std::string& self, std::size_t rows, std::uin
   std::istringstream in(output.substr(output.find(kLinePrefix) == std::string::npos
                                           ? output.size()
                                           : output.find(kLinePrefix)));
+  in.imbue(std::locale::classic());  // the child printed plain digits
   std::string prefix;
   MemoryFigures figures;
   int reset = 0;

@@ -3,9 +3,10 @@
 #include <libpq-fe.h>
 
 #include <charconv>
-#include <cstdlib>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 
 #include "bench/Verify.h"
 #include "tessel/postgres/Handles.h"
@@ -68,7 +69,21 @@ void AppendCopyLine(std::string& out, const Dataset& data, std::size_t r) {
   out.push_back('\n');
 }
 
-std::int64_t ToInt64(const char* text) { return std::strtoll(text, nullptr, 10); }
+// A number as the server printed it; empty for a NULL (the sum of no rows),
+// read as zero. from_chars, unlike strtod, takes no decimal point from the
+// locale.
+template <typename Number>
+Number CellNumber(const char* text) {
+  const std::string_view cell(text);
+  Number value{};
+  if (cell.empty()) return value;
+  const auto [end, ec] = std::from_chars(cell.data(), cell.data() + cell.size(), value);
+  if (ec != std::errc() || end != cell.data() + cell.size())
+    throw std::runtime_error("postgres: \"" + std::string(cell) + "\" is not the number expected");
+  return value;
+}
+
+std::int64_t ToInt64(const char* text) { return CellNumber<std::int64_t>(text); }
 
 }  // namespace
 
@@ -197,8 +212,8 @@ void Verify(const std::string& road, const std::string& uri, const Dataset& data
     StoredRow stored;
     stored.i2 = ToInt64(PQgetvalue(r.get(), 0, 0));
     stored.i3 = ToInt64(PQgetvalue(r.get(), 0, 1));
-    stored.d1 = std::strtod(PQgetvalue(r.get(), 0, 2), nullptr);
-    stored.d2 = std::strtod(PQgetvalue(r.get(), 0, 3), nullptr);
+    stored.d1 = CellNumber<double>(PQgetvalue(r.get(), 0, 2));
+    stored.d2 = CellNumber<double>(PQgetvalue(r.get(), 0, 3));
     stored.dtMillis = ToInt64(PQgetvalue(r.get(), 0, 4));
     stored.t1 = PQgetvalue(r.get(), 0, 5);
     stored.t2 = PQgetvalue(r.get(), 0, 6);

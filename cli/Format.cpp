@@ -1,5 +1,6 @@
 #include "Format.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -27,9 +28,12 @@ std::string Clock(double seconds) {
 }
 
 std::string Fixed(double value, int decimals) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-  return buffer;
+  // to_chars, unlike printf's %f, takes no decimal point from the locale. The
+  // buffer holds any double with up to 180 decimals.
+  char buffer[512];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  if (result.ec != std::errc()) return "?";
+  return std::string(buffer, result.ptr);
 }
 
 }  // namespace Tessel::Cli

@@ -5,6 +5,7 @@
 //   tessel_example [CONNECTION]      (default: sqlite:example.db)
 //
 // Exits 0 when everything it wrote reads back as expected, 1 otherwise.
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <queue>
@@ -42,9 +43,15 @@ Summary CaseSummary(IConnectWrapper& db) {
   if (cases == -1) Fail("CaseSummary", db);
   std::printf("CaseSummary -> %d, \"%s\"\n", cases, output.c_str());
   const auto columns = Tessel::Jobs::ParseRoutineOutput(output);
+  // The library writes numbers in the invariant form ("." as the decimal
+  // point) whatever the locale; from_chars reads them the same way.
   auto number = [&](const char* name) {
     const std::string* value = Tessel::Jobs::FindOutputColumn(columns, name);
-    return value ? std::atol(value->c_str()) : -1L;
+    long parsed = -1;
+    if (value == nullptr) return parsed;
+    const char* end = value->data() + value->size();
+    if (std::from_chars(value->data(), end, parsed).ptr != end) parsed = -1;
+    return parsed;
   };
   return {number("Cases"), number("Solutions"), number("Results"), number("NextCaseid"),
           number("NextSolutionId")};

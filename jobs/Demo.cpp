@@ -7,6 +7,7 @@
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/component/DbConnectFactory.h"
 #include "TesselWrapper/jobs/RoutineText.h"
+#include "data/NumberText.h"
 #include "jobs/DemoSchema.h"
 #include "jobs/OwnedRecordQueue.h"
 
@@ -56,11 +57,10 @@ std::int64_t OutputNumber(const std::vector<RoutineOutputColumn>& columns, const
   const std::string* text = FindOutputColumn(columns, name);
   if (text == nullptr || text->empty())
     throw Error("routine CaseSummary gave no " + std::string(name) + " in its output '" + output + "'");
-  try {
-    return std::stoll(*text);
-  } catch (const std::exception&) {
-    throw Error("routine CaseSummary gave " + std::string(name) + "='" + *text + "', not a number");
-  }
+  std::int64_t value = 0;
+  if (!Data::ParseInt64(*text, value))
+    throw Error("routine CaseSummary gave " + std::string(name) + "='" + *text + "', not a whole number");
+  return value;
 }
 
 CaseCounts CaseSummary(IConnectWrapper& db, const std::string& modelDir) {

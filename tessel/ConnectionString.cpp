@@ -1,9 +1,10 @@
 #include "tessel/ConnectionString.h"
 
-#include <cctype>
+#include <algorithm>
 #include <charconv>
 
 #include "TesselWrapper/Errors.h"
+#include "data/NumberText.h"
 #include "tessel/Backends.h"
 
 namespace Tessel {
@@ -13,15 +14,16 @@ bool StartsWith(const std::string& s, const char* prefix) {
   return s.rfind(prefix, 0) == 0;
 }
 
-// libpq keyword strings start with a keyword (letters and '_') and '='.
-bool LooksLikeKeywordValue(const std::string& s) {
-  std::size_t i = 0;
-  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-  const std::size_t start = i;
-  while (i < s.size() && (std::isalpha(static_cast<unsigned char>(s[i])) || s[i] == '_')) ++i;
-  if (i == start) return false;
-  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
-  return i < s.size() && s[i] == '=';
+// libpq keyword strings start with a keyword (ASCII letters and '_') and
+// '='. ASCII only: under a single-byte locale isalpha would also take bytes
+// of non-ASCII text, and the same string would change its kind.
+bool LooksLikeKeywordValue(std::string_view s) {
+  const std::size_t equals = s.find('=');
+  if (equals == std::string_view::npos) return false;
+  const std::string_view keyword = Data::TrimSpace(s.substr(0, equals));
+  return !keyword.empty() && std::all_of(keyword.begin(), keyword.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+  });
 }
 
 }  // namespace

@@ -6,15 +6,18 @@
 #include <limits>
 
 #include "TesselWrapper/data/Text.h"
+#include "data/NumberText.h"
 #include "tessel/postgres/TypeMap.h"
 
 namespace Tessel::Postgres {
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-  return s;
+using Data::TrimSpace;
+
+// ASCII only: under a single-byte locale isalnum would also take bytes of
+// non-ASCII type names, and whether a default is read would follow the locale.
+constexpr bool IsAsciiAlnum(char c) noexcept {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
 // Whether the parentheses at s.front() and s.back() enclose all of s.
@@ -41,8 +44,8 @@ bool IsCastTail(std::string_view s) {
     s.remove_prefix(2);
     std::size_t n = 0;
     while (n < s.size() && s.substr(n, 2) != "::") {
-      const unsigned char c = static_cast<unsigned char>(s[n]);
-      if (!(std::isalnum(c) || c == '_' || c == ' ' || c == '.' || c == '"' || c == '(' ||
+      const char c = s[n];
+      if (!(IsAsciiAlnum(c) || c == '_' || c == ' ' || c == '.' || c == '"' || c == '(' ||
             c == ')' || c == ',' || c == '[' || c == ']'))
         return false;
       if (c == '(') {  // type modifiers: numbers only
@@ -104,8 +107,8 @@ std::optional<bool> ToBool(std::string_view s) {
 }  // namespace
 
 ParsedDefault ParseDefaultExpression(std::string_view expression) {
-  std::string_view s = Trim(expression);
-  while (EnclosedInParentheses(s)) s = Trim(s.substr(1, s.size() - 2));
+  std::string_view s = TrimSpace(expression);
+  while (EnclosedInParentheses(s)) s = TrimSpace(s.substr(1, s.size() - 2));
 
   ParsedDefault parsed;
   if (!s.empty() && s.front() == '\'') {
@@ -131,9 +134,9 @@ ParsedDefault ParseDefaultExpression(std::string_view expression) {
 
   // An unquoted literal: a number, true/false or NULL, with optional casts.
   const std::size_t cast = s.find("::");
-  std::string_view head = Trim(s.substr(0, cast));
+  std::string_view head = TrimSpace(s.substr(0, cast));
   if (cast != std::string_view::npos && !IsCastTail(s.substr(cast))) return parsed;
-  while (EnclosedInParentheses(head)) head = Trim(head.substr(1, head.size() - 2));
+  while (EnclosedInParentheses(head)) head = TrimSpace(head.substr(1, head.size() - 2));
   if (head == "NULL") {
     parsed.kind = ParsedDefault::Kind::Null;
   } else if (head == "true" || head == "false" || IsNumber(head)) {
@@ -147,19 +150,19 @@ std::optional<Data::Value> LiteralValue(Data::DataType type, std::string_view te
   using Data::DataType;
   switch (type) {
     case DataType::Boolean:
-      if (auto v = ToBool(Trim(text))) return Data::Value(*v);
+      if (auto v = ToBool(TrimSpace(text))) return Data::Value(*v);
       return std::nullopt;
     case DataType::Int16:
-      if (auto v = ToInt<std::int16_t>(Trim(text))) return Data::Value(std::int32_t{*v});
+      if (auto v = ToInt<std::int16_t>(TrimSpace(text))) return Data::Value(std::int32_t{*v});
       return std::nullopt;
     case DataType::Int32:
-      if (auto v = ToInt<std::int32_t>(Trim(text))) return Data::Value(*v);
+      if (auto v = ToInt<std::int32_t>(TrimSpace(text))) return Data::Value(*v);
       return std::nullopt;
     case DataType::Int64:
-      if (auto v = ToInt<std::int64_t>(Trim(text))) return Data::Value(*v);
+      if (auto v = ToInt<std::int64_t>(TrimSpace(text))) return Data::Value(*v);
       return std::nullopt;
     case DataType::Double: {
-      const std::string_view t = Trim(text);
+      const std::string_view t = TrimSpace(text);
       if (t == "NaN") return Data::Value(std::numeric_limits<double>::quiet_NaN());
       if (t == "Infinity") return Data::Value(std::numeric_limits<double>::infinity());
       if (t == "-Infinity") return Data::Value(-std::numeric_limits<double>::infinity());
@@ -171,12 +174,12 @@ std::optional<Data::Value> LiteralValue(Data::DataType type, std::string_view te
       return Data::Value(v);
     }
     case DataType::Decimal:
-      if (!IsNumber(Trim(text))) return std::nullopt;
-      return Data::Value(std::string(Trim(text)));
+      if (!IsNumber(TrimSpace(text))) return std::nullopt;
+      return Data::Value(std::string(TrimSpace(text)));
     case DataType::DateTime: {
       // A timestamptz constant prints with the session's offset; like every
       // date read back, it keeps its local part.
-      Data::Value value = ValueFromText(TypeOid::kTimestampTz, Trim(text));
+      Data::Value value = ValueFromText(TypeOid::kTimestampTz, TrimSpace(text));
       if (std::holds_alternative<Data::DateTime>(value.Get())) return value;
       return std::nullopt;  // 'infinity', 'epoch', ...
     }

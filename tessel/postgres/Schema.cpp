@@ -1,7 +1,11 @@
 #include "tessel/postgres/Schema.h"
 
 #include <charconv>
+#include <cstdint>
+#include <limits>
 
+#include "TesselWrapper/Errors.h"
+#include "data/NumberText.h"
 #include "tessel/NameLookup.h"
 #include "tessel/postgres/DefaultLiteral.h"
 #include "tessel/postgres/TypeMap.h"
@@ -44,6 +48,17 @@ std::string_view Cell(const PGresult* result, int row, int column) {
 
 bool IsTrue(const PGresult* result, int row, int column) {
   return Cell(result, row, column) == "t";
+}
+
+// A number the server printed in a catalogue column (an oid, an attnum).
+// Anything else means that this reader and the catalogue disagree.
+template <typename Number>
+Number CatalogueNumber(std::string_view text, const char* what, const std::string& context) {
+  std::int64_t value = 0;
+  if (!Data::ParseInt64(text, value) || value < std::numeric_limits<Number>::min() ||
+      value > static_cast<std::int64_t>(std::numeric_limits<Number>::max()))
+    throw Error(context + ": the server gave " + what + " " + Quoted(text) + ", which is not a number in range");
+  return static_cast<Number>(value);
 }
 
 std::vector<int> ParseNumbers(std::string_view text) {  // int2vector: "1 3"
@@ -113,7 +128,7 @@ std::optional<TableShape> ReadTableShape(Session& session, const std::string& sc
       break;
     }
   }
-  shape.relation = static_cast<Oid>(std::stoul(relation));
+  shape.relation = CatalogueNumber<Oid>(relation, "the table oid", context);
 
   const std::string columnsContext = "reading the columns of table " + Quoted(shape.name);
   ResultHandle columns = session.ExecParams(kColumnsSql, {relation.c_str()}, columnsContext);
@@ -121,8 +136,8 @@ std::optional<TableShape> ReadTableShape(Session& session, const std::string& sc
   for (int i = 0; i < PQntuples(c); ++i) {
     ServerColumn column;
     column.name = Cell(c, i, 0);
-    column.number = std::stoi(PQgetvalue(c, i, 1));
-    column.type = static_cast<Oid>(std::stoul(PQgetvalue(c, i, 2)));
+    column.number = CatalogueNumber<int>(Cell(c, i, 1), "the column number", columnsContext);
+    column.type = CatalogueNumber<Oid>(Cell(c, i, 2), "the type oid", columnsContext);
     column.declaredType = Cell(c, i, 3);
     column.notNull = IsTrue(c, i, 4);
     column.identity = IsTrue(c, i, 5);

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <cstdlib>
+#include <limits>
 #include <set>
 
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/data/Text.h"
+#include "data/NumberText.h"
 #include "tessel/NameLookup.h"
 #include "tessel/sqlite/Errors.h"
 #include "tessel/sqlite/Handles.h"
@@ -17,19 +18,19 @@ namespace {
 
 using Data::DataType;
 
-std::string Upper(std::string_view text) {
+// ASCII letters only: the process locale must not decide what a declared
+// type means (toupper leaves "i" alone under a Turkish locale, and would
+// rewrite the bytes of non-ASCII names under a single-byte one).
+std::string AsciiUpper(std::string_view text) {
   std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : out)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   return out;
 }
 
 bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
 
-std::string_view Trim(std::string_view text) {
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
-  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
-  return text;
-}
+using Data::TrimSpace;
 
 // True when the '(' at the start of `text` is closed by its last character
 // (quotes respected), so "(1)" is wrapped and "(1)+(2)" is not.
@@ -122,10 +123,17 @@ Data::Value NumberValue(std::string_view text, DataType type) {
   }
   if (type != DataType::Double) {
     std::int64_t value = 0;
-    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec == std::errc() && end == text.data() + text.size()) return Data::Value(value);
+    if (Data::ParseInt64(text, value)) return Data::Value(value);
   }
-  return Data::Value(std::strtod(std::string(text).c_str(), nullptr));
+  double value = 0;
+  switch (Data::TryParseDouble(text, value)) {
+    case Data::ParseOutcome::Ok: return Data::Value(value);
+    case Data::ParseOutcome::OutOfRange:  // SQLite itself reads 1e999 as infinity
+      return Data::Value(negative ? -std::numeric_limits<double>::infinity()
+                                  : std::numeric_limits<double>::infinity());
+    case Data::ParseOutcome::Malformed: break;
+  }
+  return Data::Value(text);  // not reached for a checked literal; the column's conversion decides
 }
 
 // The literal as the column's own type, by the table model's conversion
@@ -219,7 +227,7 @@ std::set<std::string, std::less<>> CaseInsensitiveKeyColumns(sqlite3* db, const 
 }  // namespace
 
 Data::DataType MapDeclaredType(std::string_view declaredType) {
-  const std::string t = Upper(Trim(declaredType));
+  const std::string t = AsciiUpper(TrimSpace(declaredType));
   if (t.empty()) return DataType::String;
   if (Contains(t, "BOOL")) return DataType::Boolean;
   if (Contains(t, "DATE") || Contains(t, "TIME")) return DataType::DateTime;
@@ -233,8 +241,8 @@ Data::DataType MapDeclaredType(std::string_view declaredType) {
 
 ParsedDefault ParseDefault(std::optional<std::string_view> defaultSql, Data::DataType literalType) {
   if (!defaultSql) return {};
-  std::string_view text = Trim(*defaultSql);
-  while (WrappedInParentheses(text)) text = Trim(text.substr(1, text.size() - 2));
+  std::string_view text = TrimSpace(*defaultSql);
+  while (WrappedInParentheses(text)) text = TrimSpace(text.substr(1, text.size() - 2));
 
   ParsedDefault parsed{ParsedDefault::Kind::Literal, Data::Value()};
   if (Text::EqualsIgnoreAsciiCase(text, "NULL")) return parsed;

@@ -2,20 +2,13 @@
 // with explicit character sets, and the whole road under a real
 // single-byte locale when one can be built on this machine.
 #include <gtest/gtest.h>
-#include <locale.h>
-#include <unistd.h>
 
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
-
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <string>
 
 #include "TesselWrapper/data/Text.h"
 #include "data/TextCodec.h"
+#include "support/TestLocale.h"
 
 namespace Tessel::Text {
 namespace {
@@ -184,59 +177,13 @@ TEST(Codec, ManyCharsetsInTurnStayCorrect) {
   }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-struct LeakCheckPause {
-  LeakCheckPause() { __lsan_disable(); }
-  ~LeakCheckPause() { __lsan_enable(); }
-};
-#else
-struct LeakCheckPause {
-  LeakCheckPause() {}  // user-provided, so that an unused instance draws no warning
-};
-#endif
-
-// The whole road under a Windows-1252 locale, built into a temporary folder
-// with localedef (no network needed). Skipped when this machine lacks the
-// tools or locale sources.
+// The whole road under a Windows-1252 locale (support/TestLocale.h builds it
+// when the system has none).
 class Windows1252Locale : public testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    char pattern[] = "/tmp/tessel-locale-XXXXXX";
-    if (mkdtemp(pattern) == nullptr) return;
-    dir_ = pattern;
-    const std::string command =
-        "localedef -i en_US -f CP1252 '" + dir_ + "/en_US.CP1252' >/dev/null 2>&1";
-    if (std::system(command.c_str()) == -1) return;
-    const char* previous = std::getenv("LOCPATH");
-    const std::string saved = previous ? previous : "";
-    setenv("LOCPATH", dir_.c_str(), 1);
-    {
-      // glibc keeps (and never frees) a copy of the locale path it was given.
-      LeakCheckPause pause;
-      locale_ = newlocale(LC_ALL_MASK, "en_US.CP1252", static_cast<locale_t>(nullptr));
-    }
-    if (previous) {
-      setenv("LOCPATH", saved.c_str(), 1);
-    } else {
-      unsetenv("LOCPATH");
-    }
-  }
-  static void TearDownTestSuite() {
-    if (locale_ != static_cast<locale_t>(nullptr)) freelocale(locale_);
-    locale_ = static_cast<locale_t>(nullptr);
-    if (!dir_.empty()) {
-      std::error_code ignored;
-      std::filesystem::remove_all(dir_, ignored);
-    }
-  }
-  void SetUp() override {
-    if (locale_ == static_cast<locale_t>(nullptr)) GTEST_SKIP() << "no CP1252 locale could be built";
-    uselocale(locale_);
-  }
-  void TearDown() override { uselocale(LC_GLOBAL_LOCALE); }
+  void SetUp() override { TESSEL_REQUIRE_LOCALE(locale_); }
 
-  static inline std::string dir_;
-  static inline locale_t locale_ = static_cast<locale_t>(nullptr);
+  Testing::LocaleScope locale_{"en_US", "CP1252"};
 };
 
 TEST_F(Windows1252Locale, ConvertsThroughTheLocaleCharset) {
