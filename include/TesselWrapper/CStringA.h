@@ -14,7 +14,10 @@ class CStringA {
  public:
   CStringA() = default;
   CStringA(const char* text) : s_(text ? text : "") {}  // NOLINT: implicit by design
-  CStringA(const char* text, int length) : s_(text ? std::string(text, static_cast<std::size_t>(length)) : std::string()) {}
+  // The first `length` bytes of `text`; a null text or a length of 0 or
+  // less gives the empty text (never a read before or past the buffer).
+  CStringA(const char* text, int length)
+      : s_(text != nullptr && length > 0 ? std::string(text, static_cast<std::size_t>(length)) : std::string()) {}
   CStringA(std::string text) : s_(std::move(text)) {}  // NOLINT: implicit by design
   CStringA(std::string_view text) : s_(text) {}        // NOLINT: implicit by design
 

@@ -49,7 +49,10 @@ class TESSELWRAPPER_API Value {
   Value(double v) : v_(v) {}
   Value(std::string v) : v_(std::move(v)) {}
   Value(std::string_view v) : v_(std::string(v)) {}
-  Value(const char* v) : v_(std::string(v)) {}
+  // An absent text (a null pointer) is an absent value: DBNull.
+  Value(const char* v) {
+    if (v != nullptr) v_ = std::string(v);
+  }
   Value(DateTime v) : v_(v) {}
   Value(Bytes v) : v_(std::move(v)) {}
   explicit Value(ValueView view);
