@@ -12,22 +12,6 @@ namespace {
   throw std::runtime_error(what + ": " + bridge.GetMessage());
 }
 
-// Deletes whatever records are still queued when the queued road leaves
-// early (BulkToTable leaves the record it could not convert, and those behind
-// it, in the queue).
-struct OwnedQueue {
-  std::queue<SqlRow*> rows;
-  OwnedQueue() = default;
-  OwnedQueue(const OwnedQueue&) = delete;
-  OwnedQueue& operator=(const OwnedQueue&) = delete;
-  ~OwnedQueue() {
-    while (!rows.empty()) {
-      delete rows.front();
-      rows.pop();
-    }
-  }
-};
-
 }  // namespace
 
 BridgePtr LoadBridge(const std::string& connect) {
@@ -82,10 +66,14 @@ Timing RunStagingRoad(const std::string& connect, const Dataset& data) {
   return timing;
 }
 
-Timing RunQueuedRoad(const std::string& connect, const Dataset& data) {
-  BridgePtr bridge = LoadBridge(connect);
-  OwnedQueue queue;
-  Stopwatch clock;
+OwnedQueue::~OwnedQueue() {
+  while (!rows.empty()) {
+    delete rows.front();
+    rows.pop();
+  }
+}
+
+void BuildRecords(OwnedQueue& queue, const Dataset& data) {
   const auto n = data.Rows();
   for (std::size_t r = 0; r < n; ++r) {
     auto row = std::make_unique<SqlRow>();
@@ -99,15 +87,26 @@ Timing RunQueuedRoad(const std::string& connect, const Dataset& data) {
     row->AddTextField("t2", data.T2(r));
     queue.rows.push(row.release());
   }
-  const double built = clock.WallSeconds();
+}
+
+void WriteQueued(IConnectWrapper& bridge, OwnedQueue& queue) {
   long executionTime = 0;
-  if (!bridge->BulkToTable(kTableName, &queue.rows, &executionTime)) Fail(*bridge, "BulkToTable");
-  Timing timing{clock.WallSeconds(), clock.CpuSeconds(), {}};
-  timing.phases = {{"building the records", built}, {"BulkToTable", timing.wallSeconds - built}};
+  if (!bridge.BulkToTable(kTableName, &queue.rows, &executionTime)) Fail(bridge, "BulkToTable");
   if (!queue.rows.empty()) {
     throw std::runtime_error("BulkToTable left " + std::to_string(queue.rows.size()) +
                              " records in the queue");
   }
+}
+
+Timing RunQueuedRoad(const std::string& connect, const Dataset& data) {
+  BridgePtr bridge = LoadBridge(connect);
+  OwnedQueue queue;
+  Stopwatch clock;
+  BuildRecords(queue, data);
+  const double built = clock.WallSeconds();
+  WriteQueued(*bridge, queue);
+  Timing timing{clock.WallSeconds(), clock.CpuSeconds(), {}};
+  timing.phases = {{"building the records", built}, {"BulkToTable", timing.wallSeconds - built}};
   return timing;
 }
 

@@ -8,9 +8,11 @@
 #pragma once
 
 #include <memory>
+#include <queue>
 #include <string>
 
 #include "TesselWrapper/IConnectWrapper.h"
+#include "TesselWrapper/SqlRow.h"
 #include "bench/Dataset.h"
 #include "bench/Measure.h"
 
@@ -33,6 +35,22 @@ void FlushStaged(IConnectWrapper& bridge, const Dataset& data);
 
 // Staging road, timed from the first StartNewRow to the return of the flush.
 Timing RunStagingRoad(const std::string& connect, const Dataset& data);
+
+// The queue of the queued road, owning its records: whatever BulkToTable
+// leaves in it (everything, when the write fails) is deleted with it.
+struct OwnedQueue {
+  std::queue<SqlRow*> rows;
+  OwnedQueue() = default;
+  OwnedQueue(const OwnedQueue&) = delete;
+  OwnedQueue& operator=(const OwnedQueue&) = delete;
+  ~OwnedQueue();
+};
+
+// Queued road, split as the staging road is: BuildRecords makes one SqlRow
+// per dataset row, WriteQueued hands the queue to BulkToTable and checks that
+// it came back empty.
+void BuildRecords(OwnedQueue& queue, const Dataset& data);
+void WriteQueued(IConnectWrapper& bridge, OwnedQueue& queue);
 
 // Queued road, timed from building the first SqlRow to the return of
 // BulkToTable (building the records is part of what a caller pays).

@@ -28,7 +28,7 @@ std::uint64_t PeakResident(const char* when) {
 
 }  // namespace
 
-int RunMemoryChild(std::size_t rows, std::uint64_t seed, const std::string& path) {
+int RunMemoryChild(std::size_t rows, std::uint64_t seed, const std::string& path, MemoryRoad road) {
   try {
     const Dataset data(rows, seed);
     SqliteBench::CreateFreshTable(path);
@@ -42,10 +42,18 @@ int RunMemoryChild(std::size_t rows, std::uint64_t seed, const std::string& path
       // size after making the dataset; growth is then counted from that mark
       // (which can understate it), and the report says so.
       figures.rssBefore = figures.peakWasReset ? before->rss : before->peak;
-      StageRows(*bridge, data);
-      figures.peakStaged = PeakResident("after staging");
-      FlushStaged(*bridge, data);
-      figures.peakFlushed = PeakResident("after the flush");
+      if (road == MemoryRoad::Staging) {
+        StageRows(*bridge, data);
+        figures.peakStaged = PeakResident("after staging");
+        FlushStaged(*bridge, data);
+        figures.peakFlushed = PeakResident("after the flush");
+      } else {
+        OwnedQueue queue;
+        BuildRecords(queue, data);
+        figures.peakStaged = PeakResident("after building the records");
+        WriteQueued(*bridge, queue);
+        figures.peakFlushed = PeakResident("after BulkToTable");
+      }
     }
     SqliteBench::Verify("(d) memory probe", path, data);
     std::printf("%s %llu %llu %llu %d\n", kLinePrefix, static_cast<unsigned long long>(figures.rssBefore),
@@ -59,7 +67,7 @@ int RunMemoryChild(std::size_t rows, std::uint64_t seed, const std::string& path
 }
 
 MemoryFigures RunMemoryProbe(const std::string& self, std::size_t rows, std::uint64_t seed,
-                             const std::string& path) {
+                             const std::string& path, MemoryRoad road) {
   int pipeFds[2];
   if (pipe(pipeFds) != 0) throw std::runtime_error("memory probe: pipe failed");
   const std::string rowsText = std::to_string(rows), seedText = std::to_string(seed);
@@ -74,8 +82,9 @@ MemoryFigures RunMemoryProbe(const std::string& self, std::size_t rows, std::uin
     dup2(pipeFds[1], STDOUT_FILENO);
     close(pipeFds[0]);
     close(pipeFds[1]);
-    std::vector<const char*> argv = {self.c_str(), "--memory-child", "--rows", rowsText.c_str(),
-                                     "--seed",     seedText.c_str(), "--db",   path.c_str(),
+    std::vector<const char*> argv = {self.c_str(),    "--memory-child", "--rows", rowsText.c_str(),
+                                     "--seed",        seedText.c_str(), "--db",   path.c_str(),
+                                     "--memory-road", road == MemoryRoad::Queued ? "queued" : "staging",
                                      nullptr};
     execv(self.c_str(), const_cast<char* const*>(argv.data()));
     _exit(127);

@@ -4,13 +4,14 @@
 #include <cstdio>
 
 namespace Tessel::Bench {
-namespace {
 
 std::string Format(const char* format, double value) {
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, format, value);
   return buffer;
 }
+
+namespace {
 
 // 1234567.8 -> "1,234,568"
 std::string Grouped(double value) {
@@ -43,7 +44,7 @@ RoadLine& Section::AddRoad(std::string label, std::optional<double> minRatio) {
   return roads_.back();
 }
 
-MemoryLine& Section::AddMemory(std::string label, double maxBytesPerRow) {
+MemoryLine& Section::AddMemory(std::string label, std::optional<double> maxBytesPerRow) {
   memory_.push_back(MemoryLine{std::move(label), maxBytesPerRow, std::nullopt, {}, {}});
   return memory_.back();
 }
@@ -113,12 +114,12 @@ void Section::Print(std::ostream& out) const {
   }
   for (const auto& memory : memory_) {
     std::string verdict = memory.failure.empty() ? "-" : "FAILED";
-    if (memory.failure.empty() && memory.bytesPerRow) {
-      verdict = *memory.bytesPerRow <= memory.maxBytesPerRow ? "met" : "NOT MET";
+    if (memory.failure.empty() && memory.bytesPerRow && memory.maxBytesPerRow) {
+      verdict = *memory.bytesPerRow <= *memory.maxBytesPerRow ? "met" : "NOT MET";
     }
     out << "   " << Pad(memory.label, labelWidth) << "  "
         << Pad(memory.bytesPerRow ? Format("%.1f B/row", *memory.bytesPerRow) : "-", 12, true) << "  "
-        << Pad("", 12) << "  " << Pad(Format("<= %.0f B", memory.maxBytesPerRow), 8) << "  " << Pad(verdict, 7)
+        << Pad("", 12) << "  " << Pad(memory.maxBytesPerRow ? Format("<= %.0f B", *memory.maxBytesPerRow) : "report", 8) << "  " << Pad(verdict, 7)
         << "\n";
     if (!memory.detail.empty()) out << "      " << memory.detail << "\n";
     if (!memory.failure.empty()) out << "      failure: " << memory.failure << "\n";
@@ -138,8 +139,8 @@ Section::Tally Section::Count() const {
   for (const auto& memory : memory_) {
     if (!memory.failure.empty()) {
       ++tally.failed;
-    } else if (memory.bytesPerRow) {
-      if (*memory.bytesPerRow <= memory.maxBytesPerRow) ++tally.met; else ++tally.missed;
+    } else if (memory.bytesPerRow && memory.maxBytesPerRow) {
+      if (*memory.bytesPerRow <= *memory.maxBytesPerRow) ++tally.met; else ++tally.missed;
     }
   }
   return tally;

@@ -16,6 +16,10 @@
 
 namespace Tessel::Bench {
 
+// One number by a printf format ("%.1f"), for the report's figures. The
+// benchmark never sets a locale, so "." is the decimal point.
+std::string Format(const char* format, double value);
+
 struct RoadLine {
   std::string label;
   std::optional<double> minRatio;  // target: at least this share of the baseline's rows/s
@@ -29,7 +33,7 @@ struct RoadLine {
 
 struct MemoryLine {
   std::string label;
-  double maxBytesPerRow = 0;  // target
+  std::optional<double> maxBytesPerRow;  // target; none: reported only
   std::optional<double> bytesPerRow;
   std::string detail;   // how it was measured
   std::string failure;
@@ -42,7 +46,7 @@ class Section {
   void AddNote(std::string note) { notes_.push_back(std::move(note)); }
   // The first road added is the baseline.
   RoadLine& AddRoad(std::string label, std::optional<double> minRatio = std::nullopt);
-  MemoryLine& AddMemory(std::string label, double maxBytesPerRow);
+  MemoryLine& AddMemory(std::string label, std::optional<double> maxBytesPerRow);
 
   void Print(std::ostream& out) const;
 
