@@ -20,21 +20,6 @@ constexpr bool IsAsciiAlnum(char c) noexcept {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-// Whether the parentheses at s.front() and s.back() enclose all of s.
-bool EnclosedInParentheses(std::string_view s) {
-  if (s.size() < 2 || s.front() != '(' || s.back() != ')') return false;
-  int depth = 0;
-  bool quoted = false;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const char c = s[i];
-    if (c == '\'') quoted = !quoted;
-    if (quoted) continue;
-    if (c == '(') ++depth;
-    if (c == ')' && --depth == 0 && i + 1 != s.size()) return false;
-  }
-  return depth == 0;
-}
-
 // A tail of casts such as "::character varying(20)[]" or
 // "::timestamp(3) without time zone": only type-name characters, no
 // operators, quotes or calls with arguments other than numbers.
@@ -64,29 +49,6 @@ bool IsCastTail(std::string_view s) {
   return true;
 }
 
-bool IsNumber(std::string_view s) {
-  std::size_t i = 0;
-  if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
-  const std::size_t digitsStart = i;
-  while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
-  bool digits = i > digitsStart;
-  if (i < s.size() && s[i] == '.') {
-    ++i;
-    const std::size_t fractionStart = i;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
-    digits = digits || i > fractionStart;
-  }
-  if (!digits) return false;
-  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
-    ++i;
-    if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
-    const std::size_t expStart = i;
-    while (i < s.size() && std::isdigit(static_cast<unsigned char>(s[i]))) ++i;
-    if (i == expStart) return false;
-  }
-  return i == s.size();
-}
-
 template <typename Int>
 std::optional<Int> ToInt(std::string_view s) {
   if (!s.empty() && s.front() == '+') s.remove_prefix(1);
@@ -106,43 +68,41 @@ std::optional<bool> ToBool(std::string_view s) {
 
 }  // namespace
 
-ParsedDefault ParseDefaultExpression(std::string_view expression) {
-  std::string_view s = TrimSpace(expression);
-  while (EnclosedInParentheses(s)) s = TrimSpace(s.substr(1, s.size() - 2));
+namespace {
 
-  ParsedDefault parsed;
-  if (!s.empty() && s.front() == '\'') {
-    std::string text;
-    std::size_t i = 1;
-    for (;; ++i) {
-      if (i >= s.size()) return parsed;  // unterminated: not something we read
-      if (s[i] == '\'') {
-        if (i + 1 < s.size() && s[i + 1] == '\'') {
-          text.push_back('\'');
-          ++i;
-          continue;
-        }
-        break;
-      }
-      text.push_back(s[i]);
-    }
-    if (!IsCastTail(s.substr(i + 1))) return parsed;
-    parsed.kind = ParsedDefault::Kind::Literal;
-    parsed.text = std::move(text);
-    return parsed;
+// The literal's text, or nullopt when the expression is no literal.
+struct LiteralText {
+  bool null = false;
+  std::string text;
+};
+std::optional<LiteralText> ReadLiteral(std::string_view expression) {
+  const std::string_view s = WithoutEnclosingParentheses(expression);
+  if (const auto quoted = ReadLeadingString(s)) {
+    if (!IsCastTail(s.substr(quoted->length))) return std::nullopt;
+    return LiteralText{false, quoted->value};
   }
-
   // An unquoted literal: a number, true/false or NULL, with optional casts.
   const std::size_t cast = s.find("::");
-  std::string_view head = TrimSpace(s.substr(0, cast));
-  if (cast != std::string_view::npos && !IsCastTail(s.substr(cast))) return parsed;
-  while (EnclosedInParentheses(head)) head = TrimSpace(head.substr(1, head.size() - 2));
-  if (head == "NULL") {
+  if (cast != std::string_view::npos && !IsCastTail(s.substr(cast))) return std::nullopt;
+  const std::string_view head = WithoutEnclosingParentheses(s.substr(0, cast));
+  if (head == "NULL") return LiteralText{true, {}};
+  if (head == "true" || head == "false" || IsDecimalLiteral(head)) return LiteralText{false, std::string(head)};
+  return std::nullopt;
+}
+
+}  // namespace
+
+ParsedDefault ParseDefault(std::string_view expression, Data::DataType type) {
+  ParsedDefault parsed{ParsedDefault::Kind::Expression, Data::Value()};
+  const std::optional<LiteralText> literal = ReadLiteral(expression);
+  if (!literal) return parsed;
+  if (literal->null) {
     parsed.kind = ParsedDefault::Kind::Null;
-  } else if (head == "true" || head == "false" || IsNumber(head)) {
+  } else if (auto value = LiteralValue(type, literal->text)) {
     parsed.kind = ParsedDefault::Kind::Literal;
-    parsed.text = std::string(head);
+    parsed.literal = std::move(*value);
   }
+  // else: a literal the model cannot hold; the server applies it.
   return parsed;
 }
 
@@ -166,7 +126,7 @@ std::optional<Data::Value> LiteralValue(Data::DataType type, std::string_view te
       if (t == "NaN") return Data::Value(std::numeric_limits<double>::quiet_NaN());
       if (t == "Infinity") return Data::Value(std::numeric_limits<double>::infinity());
       if (t == "-Infinity") return Data::Value(-std::numeric_limits<double>::infinity());
-      if (!IsNumber(t)) return std::nullopt;
+      if (!IsDecimalLiteral(t)) return std::nullopt;
       double v = 0;
       std::string_view digits = t.front() == '+' ? t.substr(1) : t;
       auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
@@ -174,7 +134,7 @@ std::optional<Data::Value> LiteralValue(Data::DataType type, std::string_view te
       return Data::Value(v);
     }
     case DataType::Decimal:
-      if (!IsNumber(TrimSpace(text))) return std::nullopt;
+      if (!IsDecimalLiteral(TrimSpace(text))) return std::nullopt;
       return Data::Value(std::string(TrimSpace(text)));
     case DataType::DateTime: {
       // A timestamptz constant prints with the session's offset; like every

@@ -14,16 +14,14 @@
 
 #include "TesselWrapper/data/DataColumn.h"
 #include "TesselWrapper/data/Value.h"
+#include "tessel/DefaultLiteral.h"
 
 namespace Tessel::Postgres {
 
-struct ParsedDefault {
-  enum class Kind { Literal, Null, Expression };
-  Kind kind = Kind::Expression;
-  std::string text;  // a literal's text, quotes removed and '' undoubled
-};
-
-ParsedDefault ParseDefaultExpression(std::string_view expression);
+// The default as the shared ParsedDefault: a literal is read as a value of
+// a column of `type` (LiteralValue); one that is no such value, and every
+// expression, is an Expression.
+ParsedDefault ParseDefault(std::string_view expression, Data::DataType type);
 
 // The literal's text as a value of a column of `type` (booleans from
 // true/false/t/f, numbers in the invariant form, dates in ISO form, bytes from

@@ -87,18 +87,8 @@ Data::DataColumn MakeColumn(const ServerColumn& server) {
   column.DatabaseType = server.declaredType;
   column.IgnoreCase = server.ignoresCase;
   column.Generated = server.identity;
-  if (!server.identity && server.defaultExpression) {
-    const ParsedDefault parsed = ParseDefaultExpression(*server.defaultExpression);
-    if (parsed.kind == ParsedDefault::Kind::Literal) {
-      if (auto value = LiteralValue(column.Type, parsed.text)) {
-        column.DefaultValue = std::move(*value);
-      } else {
-        column.Generated = true;  // the server can fill it; the model cannot hold it
-      }
-    } else if (parsed.kind == ParsedDefault::Kind::Expression) {
-      column.Generated = true;
-    }
-  }
+  if (!server.identity && server.defaultExpression)
+    ApplyDefault(column, ParseDefault(*server.defaultExpression, column.Type));
   return column;
 }
 

@@ -5,28 +5,16 @@
 // QuoteIdentifier, and table names are passed to the pragma functions as
 // bound arguments, so any name is only ever a name.
 //
-// Declared type to DataType (SQLite keeps any declared type; the first rule
-// that matches the upper-cased declared type wins):
-//   ""                                   String (no type: anything goes)
-//   contains "BOOL"                      Boolean
-//   contains "DATE" or "TIME"            DateTime (DATE, DATETIME, TIMESTAMP, TIME)
-//   contains "INT"                       Int64 (SQLite integers are 64-bit)
-//   contains "DEC", "NUMERIC" or "MONEY" Decimal
-//   contains "CHAR", "CLOB" or "TEXT"    String
-//   contains "REAL", "FLOA" or "DOUB"    Double
-//   contains "BLOB" or "BINARY"          Binary
-//   anything else                        String
+// Declared types map to DataTypes as tessel/sqlite/TypeMap.h says.
 //
 // A column's shape:
 //   AllowDBNull   false for NOT NULL
-//   DefaultValue  a literal default (a number, 'text' with '' unescaped,
-//                 X'hex', NULL, TRUE/FALSE, optionally in parentheses),
+//   DefaultValue  a literal default (tessel/sqlite/DefaultLiteral.h),
 //                 converted to the column's type
 //   Generated     true for the rowid alias (the one INTEGER PRIMARY KEY column
-//                 of a rowid table), for a non-literal default such as
-//                 CURRENT_TIMESTAMP, and for a literal default that the
-//                 column's type cannot hold: a row that leaves such a column
-//                 DBNull lets the database fill it
+//                 of a rowid table), and for a default only the database can
+//                 apply (tessel/DefaultLiteral.h, ApplyDefault): a row that
+//                 leaves such a column DBNull lets the database fill it
 //   DatabaseType  the declared type as written
 // Columns computed by GENERATED ALWAYS AS, and the hidden columns of virtual
 // tables, are left out: they cannot be written. Constraints: the primary key
@@ -48,19 +36,6 @@
 #include "TesselWrapper/data/DataTable.h"
 
 namespace Tessel::Sqlite {
-
-Data::DataType MapDeclaredType(std::string_view declaredType);
-
-// What a column's default clause (as pragma_table_xinfo gives its text) means
-// for the model.
-struct ParsedDefault {
-  enum class Kind { None, Literal, Computed };
-  Kind kind = Kind::None;
-  Data::Value literal;  // Kind::Literal: the literal's value (DBNull for NULL)
-};
-// `literalType` guides how a number is read: as text for String and Decimal
-// columns (so "12.50" keeps its digits), as an integer or double otherwise.
-ParsedDefault ParseDefault(std::optional<std::string_view> defaultSql, Data::DataType literalType);
 
 // One column as pragma_table_xinfo describes it.
 struct ColumnInfo {

@@ -13,6 +13,7 @@
 #include "tessel/sqlite/Errors.h"
 #include "tessel/sqlite/Handles.h"
 #include "tessel/sqlite/Schema.h"
+#include "tessel/sqlite/TypeMap.h"
 
 namespace Tessel::Sqlite {
 namespace {

@@ -134,8 +134,8 @@ TEST_P(UnderLocale, NonAsciiTextIsNoKeywordOrTypeName) {
   EXPECT_EQ(ClassifyConnectionString("t\xC3\xAA=1"), ConnectionKind::Unknown);
   EXPECT_EQ(ClassifyConnectionString(" dbname = x"), ConnectionKind::Postgres);
 #ifdef TESSEL_WITH_POSTGRES
-  EXPECT_EQ(Postgres::ParseDefaultExpression("'5'::t\xC3\xAA").kind, Postgres::ParsedDefault::Kind::Expression);
-  EXPECT_EQ(Postgres::ParseDefaultExpression("'5'::integer").kind, Postgres::ParsedDefault::Kind::Literal);
+  EXPECT_EQ(Postgres::ParseDefault("'5'::t\xC3\xAA", DataType::Int32).kind, ParsedDefault::Kind::Expression);
+  EXPECT_EQ(Postgres::ParseDefault("'5'::integer", DataType::Int32).kind, ParsedDefault::Kind::Literal);
   EXPECT_EQ(Postgres::LiteralValue(DataType::Double, " 1.5 "), Value(1.5));
 #endif
 }

@@ -4,14 +4,16 @@
 
 #include "SqliteFixture.h"
 #include "TesselWrapper/Errors.h"
+#include "tessel/sqlite/DefaultLiteral.h"
 #include "tessel/sqlite/Schema.h"
+#include "tessel/sqlite/TypeMap.h"
 
 namespace Tessel::Testing {
 namespace {
 
 using Data::DataType;
 using Data::Value;
-using Sqlite::ParsedDefault;
+using Tessel::ParsedDefault;
 
 TEST(SqliteTypeMapping, DeclaredTypesMapToModelTypes) {
   const std::pair<const char*, DataType> cases[] = {
@@ -40,7 +42,7 @@ TEST(SqliteDefaults, LiteralsAreReadAndEverythingElseIsComputed) {
     Value value;
   } cases[] = {
       {std::nullopt, DataType::String, Kind::None, Value()},
-      {"NULL", DataType::Int64, Kind::Literal, Value()},
+      {"NULL", DataType::Int64, Kind::Null, Value()},
       {"'it''s'", DataType::String, Kind::Literal, Value("it's")},
       {"''", DataType::String, Kind::Literal, Value("")},
       {"-5", DataType::Int64, Kind::Literal, Value(std::int64_t{-5})},
@@ -54,12 +56,12 @@ TEST(SqliteDefaults, LiteralsAreReadAndEverythingElseIsComputed) {
       {"false", DataType::Int64, Kind::Literal, Value(false)},
       {"X'0aFF'", DataType::Binary, Kind::Literal, Value(Data::Bytes{0x0a, 0xff})},
       {"('(a)')", DataType::String, Kind::Literal, Value("(a)")},
-      {"CURRENT_TIMESTAMP", DataType::DateTime, Kind::Computed, Value()},
-      {"(datetime('now'))", DataType::DateTime, Kind::Computed, Value()},
-      {"(1)+(2)", DataType::Int64, Kind::Computed, Value()},
-      {"'a' || 'b'", DataType::String, Kind::Computed, Value()},
+      {"CURRENT_TIMESTAMP", DataType::DateTime, Kind::Expression, Value()},
+      {"(datetime('now'))", DataType::DateTime, Kind::Expression, Value()},
+      {"(1)+(2)", DataType::Int64, Kind::Expression, Value()},
+      {"'a' || 'b'", DataType::String, Kind::Expression, Value()},
       {"1.", DataType::Double, Kind::Literal, Value(1.0)},
-      {"1e", DataType::Double, Kind::Computed, Value()},
+      {"1e", DataType::Double, Kind::Expression, Value()},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sql.value_or("<none>"));
