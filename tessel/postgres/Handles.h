@@ -3,9 +3,10 @@
 // ConnHandle finishes its connection and ResultHandle clears its result when
 // they go; neither can be copied.
 //
-// Transaction brackets a unit of work on one connection: Begin, then Commit;
-// if Commit is never reached, or fails, the destructor rolls back. Nothing in
-// this header throws.
+// Transaction brackets a unit of work on one connection: Begin, then
+// SendCommit and AwaitCommit (two steps, so that the caller can still act
+// between sending COMMIT and reading its answer; Commit.h); if COMMIT is never
+// sent, the destructor rolls back. Nothing in this header throws.
 #pragma once
 
 #include <libpq-fe.h>
@@ -56,12 +57,35 @@ class Transaction {
     return result;
   }
 
-  // Commits; the result as for Begin. A failed COMMIT has ended the
-  // transaction on the server (it rolls back), so nothing is left to undo.
-  ResultHandle Commit() noexcept {
-    ResultHandle result(PQexec(conn_, "COMMIT"));
-    active_ = false;
-    return result;
+  // Sends COMMIT without waiting for its answer. Once it is sent the outcome
+  // is the server's, and the guard no longer rolls back (nor touches the
+  // connection at all): the connection may be closed before the guard goes.
+  // False when it could not be sent; if the connection is still good then,
+  // the COMMIT never left and the transaction is still the guard's to roll
+  // back; otherwise it may have left, and the outcome is the server's.
+  bool SendCommit() noexcept {
+    const bool sent = PQsendQuery(conn_, "COMMIT") == 1;
+    active_ = !sent && PQstatus(conn_) == CONNECTION_OK;
+    return sent;
+  }
+
+  // The answer to a COMMIT sent with SendCommit; check it as for Begin. A
+  // COMMIT that failed with an answer has ended the transaction on the server
+  // (it rolls back), so nothing is left to undo. A null result, or a
+  // connection no longer CONNECTION_OK, means the answer was lost: the server
+  // may have committed or not. An error is kept over anything that follows
+  // it (a lost connection adds its own).
+  ResultHandle AwaitCommit() noexcept {
+    ResultHandle answer;
+    while (PGresult* result = PQgetResult(conn_)) {
+      const bool failed = PQresultStatus(result) != PGRES_COMMAND_OK;
+      if (!answer || (failed && PQresultStatus(answer.get()) == PGRES_COMMAND_OK)) {
+        answer.reset(result);
+      } else {
+        PQclear(result);
+      }
+    }
+    return answer;
   }
 
   // Rolls back when the transaction is still open. A connection that is gone

@@ -8,6 +8,7 @@
 #include "tessel/FailureText.h"
 #include "tessel/NameLookup.h"
 #include "tessel/RoutineOutput.h"
+#include "tessel/postgres/Commit.h"
 #include "tessel/postgres/Routines.h"
 #include "tessel/postgres/Schema.h"
 #include "tessel/postgres/Writer.h"
@@ -122,8 +123,11 @@ std::optional<Failure> PostgresConnect::WriteInTransaction(const Data::DataTable
   CopyPlan plan;
   if (auto mismatch = PlanCopy(table, *shape, plan)) return mismatch;
   if (auto failure = CopyRows(conn, plan, table)) return failure;
-  if (ResultHandle commit = transaction.Commit(); !Succeeded(commit)) return ResultFailure(conn, commit);
-  return std::nullopt;
+  // Known before COMMIT, so that the server can be asked about this
+  // transaction should the answer to COMMIT be lost (Commit.h).
+  std::string transactionId;
+  if (auto failure = ReadTransactionId(conn, transactionId)) return failure;
+  return CommitWrite(session_, conn, transaction, transactionId);
 }
 
 bool PostgresConnect::BulkToTable(Data::DataTable& table, std::int64_t& executionTime) {

@@ -25,6 +25,16 @@
 // and "schema change" when the table no longer matches. A table without rows
 // succeeds without touching the database.
 //
+// A connection lost while COMMIT is in flight does not by itself mean that
+// nothing was written: the writer then asks the server, on a new connection,
+// what became of the transaction (Commit.h). Committed is a success like any
+// other; rolled back is a lost connection ("Rerun the transaction ...
+// Nothing of the table was written."); when nobody can tell (the server
+// unreachable, or still busy with the COMMIT after a few seconds) the write
+// fails with a message that names the transaction id and says the outcome is
+// unknown, with neither retry text, so that the caller looks before writing
+// the rows again.
+//
 // Errors: Test(), BulkToTable and ExecuteStoredProcedure report failures of
 // the server (an unreachable one included) in their result and Message();
 // GetTable, IsEnumTable, GetMaxSolnIdCaseId, BulkExample and ExecuteScript
@@ -78,7 +88,9 @@ class PostgresConnect final : public DbConnect {
 
  private:
   // Checks `table` against the catalogue of `schema` and copies its rows, in
-  // one transaction; the failure, if any, after rolling back.
+  // one transaction; the failure, if any, after rolling back. After a lost
+  // COMMIT answer the session holds a new connection (or none), and the
+  // failure, if any, is what the server said of the transaction (Commit.h).
   std::optional<Failure> WriteInTransaction(const Data::DataTable& table, const std::string& schema);
 
   // Runs `read`; when it fails because a connection that was already open

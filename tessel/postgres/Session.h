@@ -57,12 +57,16 @@ class Session {
   // SetConnectionString).
   PGconn* Connection();
 
+  // Close and DropIfBroken end the connection (PQfinish: its socket is
+  // closed and libpq's state freed). Call them only when nothing still works
+  // on the connection: no COPY stream, no Transaction that may still roll
+  // back (one whose COMMIT was sent never touches it again); typically at the
+  // end of an operation.
   bool IsOpen() const noexcept { return conn_ != nullptr; }
   void Close() noexcept { conn_.reset(); }
 
   // Closes the connection when libpq reports it broken, so that the next
-  // Connection() reconnects. Never fails. Call it only when no Transaction or
-  // COPY stream still refers to the connection (at the end of an operation).
+  // Connection() reconnects. Never fails.
   void DropIfBroken() noexcept;
 
   // Runs SQL without parameters (several statements may be given; they run

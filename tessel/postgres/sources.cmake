@@ -1,4 +1,5 @@
 list(APPEND TESSEL_COMPONENT_SOURCES
+  postgres/Commit.cpp
   postgres/CopyFormat.cpp
   postgres/DefaultLiteral.cpp
   postgres/Errors.cpp
