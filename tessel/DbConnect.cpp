@@ -11,6 +11,13 @@ void DbConnect::SetConnectionString(ManagedText connectionString) {
   OnConnectionStringChanged();
 }
 
+std::shared_ptr<Data::DbParameter> DbConnect::NewDbParameter(const std::string& name, Data::DbType type,
+                                                            std::int32_t size,
+                                                            Data::ParameterDirection direction,
+                                                            Data::Value value) {
+  return std::make_shared<Data::DbParameter>(name, type, size, direction, std::move(value));
+}
+
 void DbConnect::ExecuteScript(const std::string&) {
   throw ArgumentError("this component does not run SQL scripts");
 }

@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "TesselWrapper/data/DateTime.h"
+#include "tessel/Catalogue.h"
 #include "tessel/NameLookup.h"
 #include "tessel/postgres/Schema.h"
 #include "tessel/postgres/TypeMap.h"
@@ -103,12 +104,6 @@ std::optional<std::string> ArgumentText(const Data::DbParameter& parameter) {
       value.Get());
 }
 
-std::string_view WithoutPrefix(std::string_view name) {
-  if (!name.empty() && (name.front() == '@' || name.front() == ':' || name.front() == '$'))
-    name.remove_prefix(1);
-  return name;
-}
-
 bool IsPassed(const Data::DbParameter& parameter) {
   return parameter.Direction != ParameterDirection::ReturnValue;
 }
@@ -168,7 +163,7 @@ ResultHandle CallRoutine(Session& session, const Routine& routine,
   for (const auto& parameter : parameters) {
     if (!parameter || !IsPassed(*parameter)) continue;
     passed.push_back(parameter.get());
-    named = named && !WithoutPrefix(parameter->ParameterName).empty();
+    named = named && !Catalogue::ArgumentName(parameter->ParameterName).empty();
     inputCount += parameter->Direction != ParameterDirection::Output;
   }
   named = named && !passed.empty();
@@ -190,7 +185,7 @@ ResultHandle CallRoutine(Session& session, const Routine& routine,
     const char* cast = CastFor(parameter->Type);
     std::string argument;
     if (named) {
-      const std::string_view given = WithoutPrefix(parameter->ParameterName);
+      const std::string_view given = Catalogue::ArgumentName(parameter->ParameterName);
       const std::string spelled = PickByName(given, argumentNames).value_or(std::string(given));
       namesUsed.push_back(spelled);
       argument = QuoteIdentifier(spelled) + " => ";

@@ -1,6 +1,7 @@
 #include "tessel/sqlite/Routines.h"
 
 #include "TesselWrapper/Errors.h"
+#include "tessel/Catalogue.h"
 #include "tessel/NameLookup.h"
 #include "tessel/sqlite/Binding.h"
 #include "tessel/sqlite/Errors.h"
@@ -9,14 +10,6 @@
 
 namespace Tessel::Sqlite {
 namespace {
-
-constexpr const char* kCatalogue = "tessel_procedures";
-
-std::string_view WithoutPrefix(std::string_view name) {
-  if (!name.empty() && (name.front() == '@' || name.front() == ':' || name.front() == '$'))
-    name.remove_prefix(1);
-  return name;
-}
 
 // While a routine runs, turns any COMMIT but our own into a rollback, so that
 // a body cannot commit half of its work. SQLite reports the refused commit as
@@ -41,7 +34,7 @@ class Runner {
       : db_(db), routine_(routine), arguments_(arguments), allRows_(allRows) {
     if (arguments_.parameters != nullptr) {
       for (const auto& parameter : *arguments_.parameters)
-        strippedNames_.emplace_back(parameter ? WithoutPrefix(parameter->ParameterName) : std::string_view());
+        strippedNames_.emplace_back(parameter ? Catalogue::ArgumentName(parameter->ParameterName) : std::string_view());
     }
   }
 
@@ -180,13 +173,13 @@ class Runner {
 }  // namespace
 
 std::optional<Routine> FindRoutine(sqlite3* db, const std::string& schema, const std::string& name) {
-  if (!RelationExists(db, schema, kCatalogue)) return std::nullopt;
+  if (!RelationExists(db, schema, Catalogue::kProcedures)) return std::nullopt;
   const std::string context = "could not read the routines of " + Quoted(schema);
 
-  std::optional<std::string> picked = PickByName(name, ListCatalogueNames(db, schema, kCatalogue, context));
+  std::optional<std::string> picked = PickByName(name, ListCatalogueNames(db, schema, Catalogue::kProcedures, context));
   if (!picked) return std::nullopt;
 
-  const std::string table = QuoteIdentifier(schema) + "." + QuoteIdentifier(kCatalogue);
+  const std::string table = QuoteIdentifier(schema) + "." + QuoteIdentifier(Catalogue::kProcedures);
   StmtHandle body = Prepare(db, "SELECT body FROM " + table + " WHERE name = ?1", context);
   sqlite3_bind_text(body.get(), 1, picked->data(), static_cast<int>(picked->size()), SQLITE_TRANSIENT);
   const int rc = sqlite3_step(body.get());

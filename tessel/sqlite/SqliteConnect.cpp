@@ -7,6 +7,7 @@
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/data/Text.h"
 #include "tessel/Backends.h"
+#include "tessel/Catalogue.h"
 #include "tessel/ConnectionString.h"
 #include "tessel/FailureText.h"
 #include "tessel/NameLookup.h"
@@ -19,9 +20,7 @@ namespace Tessel::Sqlite {
 namespace {
 
 constexpr const char* kDefaultSchema = "main";
-constexpr const char* kEnumCatalogue = "tessel_enum_tables";
-constexpr const char* kSolutionRoutine = "GetMaxSolnIdCaseId";
-constexpr const char* kExampleTable = "tessel_bulk_example";
+using Catalogue::kBulkExampleTable;
 
 using Clock = std::chrono::steady_clock;
 
@@ -122,9 +121,9 @@ std::shared_ptr<Data::DataTable> SqliteConnect::GetTable(const std::string& name
 
 bool SqliteConnect::IsEnumTable(const std::string& name) {
   sqlite3* db = DbWithTableSet();
-  if (!RelationExists(db, schema_, kEnumCatalogue)) return false;
+  if (!RelationExists(db, schema_, Catalogue::kEnumTables)) return false;
   const std::string context = "could not read the enumeration tables of " + Quoted(schema_);
-  return PickByName(name, ListCatalogueNames(db, schema_, kEnumCatalogue, context)).has_value();
+  return PickByName(name, ListCatalogueNames(db, schema_, Catalogue::kEnumTables, context)).has_value();
 }
 
 bool SqliteConnect::BulkToTable(Data::DataTable& table, std::int64_t& executionTime) {
@@ -146,7 +145,7 @@ bool SqliteConnect::BulkToTable(Data::DataTable& table, std::int64_t& executionT
 
 std::int64_t SqliteConnect::BulkExample(std::int32_t iterations) {
   sqlite3* db = Db();
-  auto table = Data::DataTable::Create(kExampleTable);
+  auto table = Data::DataTable::Create(kBulkExampleTable);
   table->AddColumn(MakeColumn("id", Data::DataType::Int64, false));
   table->AddColumn(MakeColumn("value", Data::DataType::Double));
   table->AddColumn(MakeColumn("label", Data::DataType::String));
@@ -171,17 +170,10 @@ std::int64_t SqliteConnect::BulkExample(std::int32_t iterations) {
   const auto elapsed = Clock::now() - start;
   Execute(db, "DROP TABLE IF EXISTS temp.tessel_bulk_example", "could not clean up after the bulk example");
   if (!result.ok)
-    throw DatabaseError("bulk example failed: " + DescribeWriteFailure(kExampleTable, result.failure),
+    throw DatabaseError("bulk example failed: " + DescribeWriteFailure(kBulkExampleTable, result.failure),
                         result.failure.category);
-  SetMessage(DescribeWrite(result.rows, kExampleTable));
+  SetMessage(DescribeWrite(result.rows, kBulkExampleTable));
   return std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
-}
-
-std::shared_ptr<Data::DbParameter> SqliteConnect::NewDbParameter(const std::string& name, Data::DbType type,
-                                                                 std::int32_t size,
-                                                                 Data::ParameterDirection direction,
-                                                                 Data::Value value) {
-  return std::make_shared<Data::DbParameter>(name, type, size, direction, std::move(value));
 }
 
 std::int32_t SqliteConnect::ExecuteStoredProcedure(const std::string& procName,
@@ -217,7 +209,7 @@ std::int32_t SqliteConnect::ExecuteStoredProcedure(const std::string& procName,
 
 std::shared_ptr<Data::DataTable> SqliteConnect::GetMaxSolnIdCaseId(const std::string& modelDir) {
   sqlite3* db = DbWithTableSet();
-  const std::optional<Routine> routine = FindRoutine(db, schema_, kSolutionRoutine);
+  const std::optional<Routine> routine = FindRoutine(db, schema_, Catalogue::kSolutionRoutine);
   if (!routine) return nullptr;
   const Data::Value directory(modelDir);
   const RoutineResult result = RunRoutine(db, *routine, RoutineArguments{nullptr, &directory}, true);

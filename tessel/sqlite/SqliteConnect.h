@@ -60,8 +60,6 @@ class SqliteConnect final : public DbConnect {
   bool IsEnumTable(const std::string& name) override;
   std::string TableSetName() const override { return schema_; }
   bool BulkToTable(Data::DataTable& table, std::int64_t& executionTime) override;
-  std::shared_ptr<Data::DbParameter> NewDbParameter(const std::string& name, Data::DbType type, std::int32_t size,
-                                                    Data::ParameterDirection direction, Data::Value value) override;
   std::int32_t ExecuteStoredProcedure(const std::string& procName,
                                       std::vector<std::shared_ptr<Data::DbParameter>>& parameters,
                                       ManagedText& output) override;

@@ -95,11 +95,12 @@ class TESSELWRAPPER_API DbConnect {
   // written, the result is false and Message() holds the reason.
   virtual bool BulkToTable(Data::DataTable& table, std::int64_t& executionTime) = 0;
 
-  // A parameter holding exactly the given figures.
+  // A parameter holding exactly the given figures. The default makes a plain
+  // Data::DbParameter; a component overrides it only to keep more.
   virtual std::shared_ptr<Data::DbParameter> NewDbParameter(const std::string& name,
                                                             Data::DbType type, std::int32_t size,
                                                             Data::ParameterDirection direction,
-                                                            Data::Value value) = 0;
+                                                            Data::Value value);
 
   // Runs the named routine with the parameters. Leaves the routine's result
   // row in `output` as "name=value;" pieces; returns the first column when it
