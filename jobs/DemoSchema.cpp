@@ -1,7 +1,7 @@
 #include "jobs/DemoSchema.h"
 
 #include "TesselWrapper/Errors.h"
-#include "tessel/ConnectionString.h"
+#include "TesselWrapper/component/DbConnectFactory.h"
 #include "tessel/NameLookup.h"
 
 namespace Tessel::Jobs {
@@ -146,14 +146,9 @@ std::string PostgresScript(const std::string& tableSet) {
 }  // namespace
 
 DemoBackend DemoBackendFor(const std::string& connection) {
-  switch (ClassifyConnectionString(connection)) {
-    case ConnectionKind::Sqlite:
-      return DemoBackend::Sqlite;
-    case ConnectionKind::Postgres:
-      return DemoBackend::Postgres;
-    case ConnectionKind::Unknown:
-      break;
-  }
+  const std::string backend = DbConnectFactory::BackendName(connection);
+  if (backend == "sqlite") return DemoBackend::Sqlite;
+  if (backend == "postgres") return DemoBackend::Postgres;
   throw ArgumentError("the demo knows SQLite and PostgreSQL databases only, not '" + connection + "'");
 }
 

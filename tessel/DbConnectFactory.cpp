@@ -6,7 +6,7 @@
 
 #include "TesselWrapper/Errors.h"
 #include "tessel/Backends.h"
-#include "tessel/ConnectionString.h"
+#include "tessel/NameLookup.h"
 
 namespace Tessel {
 namespace {
@@ -41,35 +41,40 @@ std::string SchemeOf(const std::string& connect) {
 
 }  // namespace
 
+namespace {
+
+// The provider registered for the scheme of `connect`, if any.
+DbConnectFactory::Provider RegisteredProvider(const std::string& connect) {
+  const std::string scheme = SchemeOf(connect);
+  if (scheme.empty()) return {};
+  Registry& registry = TheRegistry();
+  std::lock_guard lock(registry.mutex);
+  auto it = registry.providers.find(scheme);
+  return it != registry.providers.end() ? it->second : DbConnectFactory::Provider();
+}
+
+const BuiltinBackend* BuiltinFor(const std::string& connect) {
+  for (const BuiltinBackend& backend : BuiltinBackends())
+    if (backend.accepts(connect)) return &backend;
+  return nullptr;
+}
+
+}  // namespace
+
 std::shared_ptr<DbConnect> DbConnectFactory::CreateDbConnect(const std::string& Connect,
                                                              const std::string& TypedTableSet) {
-  const std::string scheme = SchemeOf(Connect);
-  if (!scheme.empty()) {
-    Provider provider;
-    {
-      Registry& registry = TheRegistry();
-      std::lock_guard lock(registry.mutex);
-      auto it = registry.providers.find(scheme);
-      if (it != registry.providers.end()) provider = it->second;
-    }
-    if (provider) return provider(Connect, TypedTableSet);
-  }
-  switch (ClassifyConnectionString(Connect)) {
-    case ConnectionKind::Sqlite:
-      return Sqlite::CreateSqliteConnect(Connect, TypedTableSet);
-    case ConnectionKind::Postgres:
-#if defined(TESSEL_WITH_POSTGRES)
-      return Postgres::CreatePostgresConnect(Connect, TypedTableSet);
-#else
-      throw ArgumentError("connection string '" + Connect +
-                          "' names a PostgreSQL server, but this build has no PostgreSQL backend");
-#endif
-    case ConnectionKind::Unknown:
-      break;
-  }
-  throw ArgumentError("unknown connection string form '" + Connect +
-                      "': expected sqlite:PATH, sqlite::memory:, postgresql://..., "
-                      "key=value pairs, or a registered scheme");
+  if (Provider provider = RegisteredProvider(Connect)) return provider(Connect, TypedTableSet);
+  if (const BuiltinBackend* backend = BuiltinFor(Connect)) return backend->create(Connect, TypedTableSet);
+  std::string forms;
+  for (const BuiltinBackend& backend : BuiltinBackends()) forms += std::string(backend.forms) + "; ";
+  throw ArgumentError("unknown connection string form " + Quoted(Connect) + ": this build takes " + forms +
+                      "or a scheme registered with DbConnectFactory::RegisterProvider");
+}
+
+std::string DbConnectFactory::BackendName(const std::string& Connect) {
+  if (RegisteredProvider(Connect)) return SchemeOf(Connect);
+  const BuiltinBackend* backend = BuiltinFor(Connect);
+  return backend != nullptr ? backend->name : std::string();
 }
 
 void DbConnectFactory::RegisterProvider(const std::string& scheme, Provider provider) {

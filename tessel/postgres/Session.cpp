@@ -1,10 +1,32 @@
 #include "tessel/postgres/Session.h"
 
+#include <algorithm>
+
 #include "TesselWrapper/Errors.h"
-#include "tessel/ConnectionString.h"
+#include "data/NumberText.h"
 #include "tessel/NameLookup.h"
 
 namespace Tessel::Postgres {
+namespace {
+
+// libpq keyword strings start with a keyword (ASCII letters and '_') and
+// '='. ASCII only: under a single-byte locale isalpha would also take bytes
+// of non-ASCII text, and the same string would change its kind.
+bool LooksLikeKeywordValue(std::string_view s) {
+  const std::size_t equals = s.find('=');
+  if (equals == std::string_view::npos) return false;
+  const std::string_view keyword = Data::TrimSpace(s.substr(0, equals));
+  return !keyword.empty() && std::all_of(keyword.begin(), keyword.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+  });
+}
+
+}  // namespace
+
+bool IsPostgresConnectionString(const std::string& connect) noexcept {
+  return connect.rfind("postgresql://", 0) == 0 || connect.rfind("postgres://", 0) == 0 ||
+         LooksLikeKeywordValue(connect);
+}
 
 void Session::SetConnectionString(std::string connect) {
   Close();
@@ -16,7 +38,7 @@ PGconn* Session::Connection() {
   // libpq would take any other text as a database name on the default server
   // (and "" as that server's default database): a connection string of
   // another backend set on this component must not reach some other database.
-  if (ClassifyConnectionString(connect_) != ConnectionKind::Postgres)
+  if (!IsPostgresConnectionString(connect_))
     throw ArgumentError(Quoted(connect_) +
                         " is not a PostgreSQL connection string (postgresql://..., "
                         "postgres://... or key=value pairs)");

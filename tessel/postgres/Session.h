@@ -39,6 +39,10 @@
 
 namespace Tessel::Postgres {
 
+// True for the connection strings this backend takes: postgresql:// and
+// postgres:// URIs, and libpq "keyword=value" strings.
+bool IsPostgresConnectionString(const std::string& connect) noexcept;
+
 class Session {
  public:
   // `schema` goes first on the search path of every connection.

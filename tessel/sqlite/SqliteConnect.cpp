@@ -5,10 +5,8 @@
 #include <set>
 
 #include "TesselWrapper/Errors.h"
-#include "TesselWrapper/data/Text.h"
 #include "tessel/Backends.h"
 #include "tessel/Catalogue.h"
-#include "tessel/ConnectionString.h"
 #include "tessel/FailureText.h"
 #include "tessel/NameLookup.h"
 #include "tessel/RoutineOutput.h"
@@ -48,8 +46,7 @@ Data::DataType ResultColumnType(const std::vector<std::vector<Data::Value>>& row
 }  // namespace
 
 SqliteConnect::SqliteConnect(const std::string& connect, const std::string& tableSet)
-    : schema_(tableSet.empty() ? kDefaultSchema : tableSet) {
-  ParseSqliteConnectionString(connect);  // refuse a malformed string now, not at first use
+    : session_(connect), schema_(tableSet.empty() ? kDefaultSchema : tableSet) {
   SetConnectionString(connect);
 }
 
@@ -58,34 +55,17 @@ SqliteConnect::~SqliteConnect() = default;
 void SqliteConnect::OnConnectionStringChanged() {
   shapes_.Clear();
   tableSetChecked_ = false;
-  db_.reset();
-  path_.clear();
+  session_.SetConnectionString(ConnectionString().value_or(std::string()));
 }
 
-sqlite3* SqliteConnect::Db() {
-  if (db_) return db_.get();
-  const SqliteTarget target = ParseSqliteConnectionString(ConnectionString().value_or(std::string()));
-  // The component holds the path as managed (UTF-8) text, but the file is the
-  // one the caller named in its own charset: SQLite hands the bytes to the
-  // file system as they are. Messages keep the managed form.
-  const std::string nativePath = Text::ManagedToNative(target.path);
-  sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(nativePath.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  DbHandle db(raw);  // closes a handle that failed to open, too
-  if (rc != SQLITE_OK) ThrowDatabaseError(db.get(), rc, "could not open SQLite database " + Quoted(target.path));
-  sqlite3_extended_result_codes(db.get(), 1);
-  sqlite3_busy_timeout(db.get(), target.busyTimeoutMs);
-  db_ = std::move(db);
-  path_ = target.path;
-  return db_.get();
-}
+sqlite3* SqliteConnect::Db() { return session_.Connection(); }
 
 sqlite3* SqliteConnect::DbWithTableSet() {
   sqlite3* db = Db();
   if (!tableSetChecked_) {
     if (!SchemaExists(db, schema_))
       throw ArgumentError("table set " + Quoted(schema_) + " is not a database of SQLite connection " +
-                          Quoted(path_) + " (use main, temp or the name of an attached database)");
+                          Quoted(session_.Path()) + " (use main, temp or the name of an attached database)");
     tableSetChecked_ = true;
   }
   return db;
@@ -96,13 +76,13 @@ bool SqliteConnect::Test() {
     sqlite3* db = Db();
     // Reading the schema, unlike a bare SELECT 1, finds a file that is no
     // database (or is encrypted, or damaged in its first page).
-    const std::string context = "SQLite database " + Quoted(path_) + " does not answer";
+    const std::string context = "SQLite database " + Quoted(session_.Path()) + " does not answer";
     StmtHandle stmt = Prepare(db, "SELECT count(*) FROM sqlite_master", context);
     const int rc = sqlite3_step(stmt.get());
     if (rc != SQLITE_ROW) ThrowDatabaseError(db, rc, context);
     stmt.reset();
     DbWithTableSet();
-    SetMessage("SQLite database " + Quoted(path_) + " answers");
+    SetMessage("SQLite database " + Quoted(session_.Path()) + " answers");
     return true;
   } catch (const DatabaseError& e) {
     SetMessage(std::string(e.what()));

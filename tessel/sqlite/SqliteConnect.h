@@ -1,12 +1,10 @@
 // The SQLite backend of the data-access component.
 //
-// Connection: "sqlite:PATH[?busy_timeout=MS]" opens (and creates when
-// missing) the file PATH; "sqlite::memory:" a private in-memory database; ""
-// the default "sqlite:tessel.db" in the working directory. The file opens at
-// the first operation that needs it and stays open; setting the connection
-// string closes it (and forgets the cached table shapes), and the destructor
-// closes it. A lock held by another connection is waited for up to the busy
-// time-out (default 5000 ms) before an operation reports the database busy.
+// Connection: the forms of tessel/sqlite/Session.h. The file opens at the
+// first operation that needs it and stays open; setting the connection string
+// closes it (and forgets the cached table shapes), and the destructor closes
+// it. A lock held by another connection is waited for up to the busy time-out
+// (default 5000 ms) before an operation reports the database busy.
 //
 // Table set: the SQLite database name within the connection in which tables,
 // the catalogue tables (tessel_enum_tables, tessel_procedures) and routines
@@ -40,6 +38,7 @@
 #include "TesselWrapper/component/DbConnect.h"
 #include "tessel/sqlite/Handles.h"
 #include "tessel/sqlite/Schema.h"
+#include "tessel/sqlite/Session.h"
 
 namespace Tessel::Sqlite {
 
@@ -88,9 +87,8 @@ class SqliteConnect final : public DbConnect {
   // Db(), after checking once per connection that the table set exists.
   sqlite3* DbWithTableSet();
 
+  Session session_;
   std::string schema_;
-  std::string path_;           // of the open connection, for messages
-  DbHandle db_;
   bool tableSetChecked_ = false;
   ShapeCache shapes_;
 };

@@ -45,6 +45,11 @@ class TESSELWRAPPER_API DbConnectFactory {
   // null provider (ArgumentNullError).
   static void RegisterProvider(const std::string& scheme, Provider provider);
   static void UnregisterProvider(const std::string& scheme);
+
+  // Which backend CreateDbConnect would pick for `Connect`: "sqlite",
+  // "postgres", a registered scheme, or empty when none takes it. Opens
+  // nothing and throws nothing.
+  static std::string BackendName(const std::string& Connect);
 };
 
 }  // namespace Tessel
