@@ -56,4 +56,15 @@ std::string DescribeWrite(std::size_t rows, std::string_view table) {
   return std::to_string(rows) + (rows == 1 ? " row" : " rows") + " written to table " + Quoted(table);
 }
 
+bool ReportWrite(DbConnect& component, ShapeCache& shapes, const Data::DataTable& table,
+                 const std::optional<WriteFailure>& failure) {
+  if (!failure) {
+    component.SetMessage(DescribeWrite(table.Rows().Count(), table.TableName()));
+    return true;
+  }
+  if (failure->category == ErrorCategory::SchemaChange) shapes.Forget(table.TableName());
+  component.SetMessage(DescribeWriteFailure(table.TableName(), *failure));
+  return false;
+}
+
 }  // namespace Tessel

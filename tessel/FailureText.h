@@ -8,10 +8,13 @@
 // asks for a rerun.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "TesselWrapper/Errors.h"
+#include "TesselWrapper/component/DbConnect.h"
+#include "tessel/ShapeCache.h"
 
 namespace Tessel {
 
@@ -43,5 +46,11 @@ std::string DescribeWriteFailure(std::string_view table, const WriteFailure& fai
 
 // The one-line status of a successful write: "3 rows written to table 'cases'".
 std::string DescribeWrite(std::size_t rows, std::string_view table);
+
+// How every component ends BulkToTable: sets the component's message to the
+// status or the failure of writing `table`, forgets the table's cached shape
+// when the failure is a schema change, and returns whether it was written.
+bool ReportWrite(DbConnect& component, ShapeCache& shapes, const Data::DataTable& table,
+                 const std::optional<WriteFailure>& failure);
 
 }  // namespace Tessel

@@ -90,6 +90,10 @@ std::string DescribeFailure(const Failure& failure) {
   return WithCategorySentence(DescribeError(failure), CategoryOf(failure));
 }
 
+WriteFailure WriteFailureOf(const Failure& failure) {
+  return WriteFailure{CategoryOf(failure), DescribeError(failure)};
+}
+
 QueryError::QueryError(const Postgres::Failure& failure, std::string_view context)
     : DatabaseError(std::string(context) + ": " + DescribeFailure(failure), CategoryOf(failure), 0,
                     failure.sqlState),

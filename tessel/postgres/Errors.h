@@ -64,6 +64,10 @@ std::string DescribeError(const Failure& failure);
 // DescribeError with the category's sentence (tessel/FailureText.h).
 std::string DescribeFailure(const Failure& failure);
 
+// The failure of a write, as every backend reports one: its category and
+// DescribeError.
+WriteFailure WriteFailureOf(const Failure& failure);
+
 // The DatabaseError this backend throws: "<context>: <DescribeFailure>" with
 // the failure's category and SQLSTATE (native code 0). It keeps the Failure, so that the operations that
 // report failures in Message() rather than throwing can classify it.

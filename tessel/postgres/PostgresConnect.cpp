@@ -5,6 +5,7 @@
 
 #include "TesselWrapper/Errors.h"
 #include "tessel/Backends.h"
+#include "tessel/Catalogue.h"
 #include "tessel/FailureText.h"
 #include "tessel/NameLookup.h"
 #include "tessel/RoutineOutput.h"
@@ -16,15 +17,8 @@
 namespace Tessel::Postgres {
 namespace {
 
-constexpr const char* kEnumCatalogue = "tessel_enum_tables";
-constexpr const char* kSolutionRoutine = "GetMaxSolnIdCaseId";
-constexpr const char* kExampleTable = "tessel_bulk_example";
 
 using Clock = std::chrono::steady_clock;
-
-std::string RowsText(std::size_t rows) {
-  return std::to_string(rows) + (rows == 1 ? " row" : " rows");
-}
 
 Failure ResultFailure(PGconn* conn, const ResultHandle& result) {
   return FailureOf(conn, result.get());
@@ -62,7 +56,7 @@ PostgresConnect::PostgresConnect(const std::string& connect, const std::string& 
 PostgresConnect::~PostgresConnect() = default;
 
 void PostgresConnect::OnConnectionStringChanged() {
-  shapes_.clear();
+  shapes_.Clear();
   session_.SetConnectionString(ConnectionString().value_or(std::string()));
 }
 
@@ -81,13 +75,11 @@ bool PostgresConnect::Test() {
 }
 
 std::shared_ptr<Data::DataTable> PostgresConnect::GetTable(const std::string& name) {
-  if (auto it = shapes_.find(name); it != shapes_.end()) return it->second->CloneShape();
-  const std::optional<TableShape> shape =
-      ReadWithReconnect([&] { return ReadTableShape(session_, schema_, name); });
-  if (!shape) return nullptr;
-  auto table = MakeDataTable(*shape, name);
-  shapes_.emplace(name, table);
-  return table->CloneShape();
+  return shapes_.Get(name, [&]() -> std::shared_ptr<Data::DataTable> {
+    const std::optional<TableShape> shape =
+        ReadWithReconnect([&] { return ReadTableShape(session_, schema_, name); });
+    return shape ? MakeDataTable(*shape, name) : nullptr;
+  });
 }
 
 bool PostgresConnect::IsEnumTable(const std::string& name) {
@@ -96,9 +88,9 @@ bool PostgresConnect::IsEnumTable(const std::string& name) {
     ResultHandle exists = session_.ExecParams(
         "SELECT 1 FROM pg_catalog.pg_class c JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
         "WHERE n.nspname = $1 AND c.relname = $2 AND c.relkind IN ('r', 'p', 'v', 'm', 'f')",
-        {schema_.c_str(), kEnumCatalogue}, context);
+        {schema_.c_str(), Catalogue::kEnumTables}, context);
     if (PQntuples(exists.get()) == 0) return false;
-    ResultHandle rows = session_.Exec(("SELECT name FROM " + QualifiedName(schema_, kEnumCatalogue) +
+    ResultHandle rows = session_.Exec(("SELECT name FROM " + QualifiedName(schema_, Catalogue::kEnumTables) +
                                        " WHERE name IS NOT NULL")
                                           .c_str(),
                                       context);
@@ -143,14 +135,8 @@ bool PostgresConnect::BulkToTable(Data::DataTable& table, std::int64_t& executio
     session_.DropIfBroken();  // a lost connection is reopened at the next use
   }
   executionTime += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-  if (failure) {
-    const ErrorCategory category = CategoryOf(*failure);
-    if (category == ErrorCategory::SchemaChange) shapes_.erase(table.TableName());
-    SetMessage(DescribeWriteFailure(table.TableName(), WriteFailure{category, DescribeError(*failure)}));
-    return false;
-  }
-  SetMessage(DescribeWrite(rows, table.TableName()));
-  return true;
+  return ReportWrite(*this, shapes_, table,
+                     failure ? std::optional<WriteFailure>(WriteFailureOf(*failure)) : std::nullopt);
 }
 
 std::int64_t PostgresConnect::BulkExample(std::int32_t iterations) {
@@ -165,9 +151,9 @@ std::int64_t PostgresConnect::BulkExample(std::int32_t iterations) {
         "SELECT nspname FROM pg_catalog.pg_namespace WHERE oid = pg_catalog.pg_my_temp_schema()",
         "preparing the bulk example");
     const std::string tempSchema = PQgetvalue(temp.get(), 0, 0);
-    const std::optional<TableShape> shape = ReadTableShape(session_, tempSchema, kExampleTable);
+    const std::optional<TableShape> shape = ReadTableShape(session_, tempSchema, Catalogue::kBulkExampleTable);
     if (!shape) throw DatabaseError("the bulk example's temporary table vanished");
-    auto table = MakeDataTable(*shape, kExampleTable);
+    auto table = MakeDataTable(*shape, Catalogue::kBulkExampleTable);
 
     const Data::DateTime base(2000, 1, 1);
     char text[32];
@@ -192,19 +178,12 @@ std::int64_t PostgresConnect::BulkExample(std::int32_t iterations) {
     session_.DropIfBroken();
     if (failure) ThrowDatabaseError(*failure, "bulk example");
     session_.Exec("DROP TABLE IF EXISTS pg_temp.tessel_bulk_example", "cleaning up after the bulk example");
-    SetMessage(RowsText(table->Rows().Count()) + " written to the bulk example's temporary table");
+    SetMessage(DescribeWrite(table->Rows().Count(), Catalogue::kBulkExampleTable));
     return std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
   } catch (const QueryError&) {
     session_.DropIfBroken();
     throw;
   }
-}
-
-std::shared_ptr<Data::DbParameter> PostgresConnect::NewDbParameter(const std::string& name,
-                                                                   Data::DbType type, std::int32_t size,
-                                                                   Data::ParameterDirection direction,
-                                                                   Data::Value value) {
-  return std::make_shared<Data::DbParameter>(name, type, size, direction, std::move(value));
 }
 
 std::int32_t PostgresConnect::ExecuteStoredProcedure(
@@ -233,7 +212,7 @@ std::int32_t PostgresConnect::ExecuteStoredProcedure(
 
 std::shared_ptr<Data::DataTable> PostgresConnect::GetMaxSolnIdCaseId(const std::string& modelDir) {
   return ReadWithReconnect([&]() -> std::shared_ptr<Data::DataTable> {
-    const std::optional<Routine> routine = FindRoutine(session_, schema_, kSolutionRoutine);
+    const std::optional<Routine> routine = FindRoutine(session_, schema_, Catalogue::kSolutionRoutine);
     if (!routine) return nullptr;
     std::vector<std::shared_ptr<Data::DbParameter>> arguments{std::make_shared<Data::DbParameter>(
         std::string(), Data::DbType::String, static_cast<std::int32_t>(modelDir.size()),
@@ -244,7 +223,7 @@ std::shared_ptr<Data::DataTable> PostgresConnect::GetMaxSolnIdCaseId(const std::
 }
 
 void PostgresConnect::ExecuteScript(const std::string& sql) {
-  shapes_.clear();  // a script may change any table
+  shapes_.Clear();  // a script may change any table
   try {
     session_.Exec(sql.c_str(), "script");
   } catch (const QueryError&) {

@@ -53,6 +53,7 @@
 
 #include "TesselWrapper/component/DbConnect.h"
 #include "tessel/postgres/Errors.h"
+#include "tessel/ShapeCache.h"
 #include "tessel/postgres/Session.h"
 
 namespace Tessel::Postgres {
@@ -73,10 +74,6 @@ class PostgresConnect final : public DbConnect {
   bool IsEnumTable(const std::string& name) override;
   std::string TableSetName() const override { return schema_; }
   bool BulkToTable(Data::DataTable& table, std::int64_t& executionTime) override;
-  std::shared_ptr<Data::DbParameter> NewDbParameter(const std::string& name, Data::DbType type,
-                                                    std::int32_t size,
-                                                    Data::ParameterDirection direction,
-                                                    Data::Value value) override;
   std::int32_t ExecuteStoredProcedure(const std::string& procName,
                                       std::vector<std::shared_ptr<Data::DbParameter>>& parameters,
                                       ManagedText& output) override;
@@ -101,7 +98,7 @@ class PostgresConnect final : public DbConnect {
 
   Session session_;
   std::string schema_;
-  std::map<std::string, std::shared_ptr<Data::DataTable>, std::less<>> shapes_;
+  ShapeCache shapes_;
 };
 
 }  // namespace Tessel::Postgres

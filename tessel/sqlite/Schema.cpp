@@ -224,26 +224,4 @@ std::shared_ptr<Data::DataTable> ReadShape(sqlite3* db, const std::string& schem
   return shape;
 }
 
-std::shared_ptr<Data::DataTable> ShapeCache::Get(sqlite3* db, const std::string& schema, const std::string& name) {
-  const std::int64_t version = SchemaVersion(db, schema);
-  if (!version_ || *version_ != version) {
-    Clear();
-    tables_ = ListTables(db, schema);
-    version_ = version;
-  }
-  const std::optional<std::string> picked = PickByName(name, tables_);
-  if (!picked) return nullptr;
-  auto it = shapes_.find(*picked);
-  if (it == shapes_.end()) it = shapes_.emplace(*picked, ReadShape(db, schema, *picked)).first;
-  auto table = it->second->CloneShape();
-  table->SetTableName(name);
-  return table;
-}
-
-void ShapeCache::Clear() noexcept {
-  version_.reset();
-  tables_.clear();
-  shapes_.clear();
-}
-
 }  // namespace Tessel::Sqlite

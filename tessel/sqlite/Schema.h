@@ -25,7 +25,6 @@
 #include <sqlite3.h>
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -75,21 +74,5 @@ std::vector<ColumnInfo> ReadColumns(sqlite3* db, const std::string& schema, cons
 // The shape of an existing table, named `table`. Throws DatabaseError when
 // SQLite refuses the reads.
 std::shared_ptr<Data::DataTable> ReadShape(sqlite3* db, const std::string& schema, const std::string& table);
-
-// The shapes read so far for one schema, with the table list they were
-// resolved against; emptied whenever the schema's version moves.
-class ShapeCache {
- public:
-  // A fresh empty table shaped like the table `name` picks (exact name, then
-  // the one table matching without regard to case), named exactly `name`;
-  // nullptr when none. Throws DatabaseError when SQLite refuses the reads.
-  std::shared_ptr<Data::DataTable> Get(sqlite3* db, const std::string& schema, const std::string& name);
-  void Clear() noexcept;
-
- private:
-  std::optional<std::int64_t> version_;
-  std::vector<std::string> tables_;
-  std::map<std::string, std::shared_ptr<Data::DataTable>, std::less<>> shapes_;
-};
 
 }  // namespace Tessel::Sqlite

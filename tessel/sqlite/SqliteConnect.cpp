@@ -96,7 +96,11 @@ bool SqliteConnect::Test() {
 
 std::shared_ptr<Data::DataTable> SqliteConnect::GetTable(const std::string& name) {
   sqlite3* db = DbWithTableSet();
-  return shapes_.Get(db, schema_, name);
+  shapes_.Revalidate(SchemaVersion(db, schema_));
+  return shapes_.Get(name, [&]() -> std::shared_ptr<Data::DataTable> {
+    const std::optional<std::string> picked = PickByName(name, ListTables(db, schema_));
+    return picked ? ReadShape(db, schema_, *picked) : nullptr;
+  });
 }
 
 bool SqliteConnect::IsEnumTable(const std::string& name) {
@@ -108,19 +112,16 @@ bool SqliteConnect::IsEnumTable(const std::string& name) {
 
 bool SqliteConnect::BulkToTable(Data::DataTable& table, std::int64_t& executionTime) {
   const auto start = Clock::now();
-  WriteResult result;
+  std::optional<WriteFailure> failure;
   try {
-    result = WriteTable(DbWithTableSet(), schema_, table);
+    failure = WriteTable(DbWithTableSet(), schema_, table);
   } catch (const DatabaseError& e) {
     // The file could not be opened: nothing was written, and the rows wait
     // for the caller's rerun.
-    result.failure = {e.Category(), e.what()};
+    failure = WriteFailure{e.Category(), e.what()};
   }
-  if (!result.ok && result.failure.category == ErrorCategory::SchemaChange) shapes_.Clear();
-  SetMessage(result.ok ? DescribeWrite(result.rows, table.TableName())
-                       : DescribeWriteFailure(table.TableName(), result.failure));
   executionTime += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-  return result.ok;
+  return ReportWrite(*this, shapes_, table, failure);
 }
 
 std::int64_t SqliteConnect::BulkExample(std::int32_t iterations) {
@@ -146,13 +147,13 @@ std::int64_t SqliteConnect::BulkExample(std::int32_t iterations) {
   Execute(db, "CREATE TEMP TABLE tessel_bulk_example (id INTEGER NOT NULL, value REAL, label TEXT, stamp DATETIME)",
           "could not prepare the bulk example");
   const auto start = Clock::now();
-  const WriteResult result = WriteTable(db, "temp", *table);
+  const std::optional<WriteFailure> failure = WriteTable(db, "temp", *table);
   const auto elapsed = Clock::now() - start;
   Execute(db, "DROP TABLE IF EXISTS temp.tessel_bulk_example", "could not clean up after the bulk example");
-  if (!result.ok)
-    throw DatabaseError("bulk example failed: " + DescribeWriteFailure(kBulkExampleTable, result.failure),
-                        result.failure.category);
-  SetMessage(DescribeWrite(result.rows, kBulkExampleTable));
+  if (failure)
+    throw DatabaseError("bulk example failed: " + DescribeWriteFailure(kBulkExampleTable, *failure),
+                        failure->category);
+  SetMessage(DescribeWrite(table->Rows().Count(), kBulkExampleTable));
   return std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
 }
 

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "TesselWrapper/component/DbConnect.h"
+#include "tessel/ShapeCache.h"
 #include "tessel/sqlite/Handles.h"
 #include "tessel/sqlite/Schema.h"
 #include "tessel/sqlite/Session.h"

@@ -338,45 +338,31 @@ class RowWriter {
 
 }  // namespace
 
-WriteResult WriteTable(sqlite3* db, const std::string& schema, const Data::DataTable& table) {
-  WriteResult result;
+std::optional<WriteFailure> WriteTable(sqlite3* db, const std::string& schema, const Data::DataTable& table) {
   const std::span<const Data::RecordId> records = table.Rows().Records();
-  if (records.empty()) {
-    result.ok = true;
-    return result;
-  }
+  if (records.empty()) return std::nullopt;
 
   Transaction transaction(db);
   int rc = transaction.Begin();
-  if (rc != SQLITE_OK) {
-    result.failure = WriteFailureOf(db, rc, "could not start the transaction");
-    return result;
-  }
+  if (rc != SQLITE_OK) return WriteFailureOf(db, rc, "could not start the transaction");
 
   Plan plan;
   try {
-    if (auto mismatch = CheckShape(db, schema, table, plan)) {
-      result.failure = {ErrorCategory::SchemaChange, "it no longer matches the table handed in: " + *mismatch};
-      return result;
-    }
+    if (auto mismatch = CheckShape(db, schema, table, plan))
+      return WriteFailure{ErrorCategory::SchemaChange, "it no longer matches the table handed in: " + *mismatch};
   } catch (const DatabaseError& e) {
-    result.failure = {e.Category(), std::string("could not check its shape: ") + e.what()};
-    return result;
+    return WriteFailure{e.Category(), std::string("could not check its shape: ") + e.what()};
   }
 
   {
     // Its statements are finalized before the transaction ends.
+    WriteFailure failure;
     RowWriter writer(db, plan, table);
-    if (!writer.Write(records, result.failure)) return result;
+    if (!writer.Write(records, failure)) return failure;
   }
   rc = transaction.Commit();
-  if (rc != SQLITE_OK) {
-    result.failure = WriteFailureOf(db, rc, "could not commit");
-    return result;
-  }
-  result.ok = true;
-  result.rows = records.size();
-  return result;
+  if (rc != SQLITE_OK) return WriteFailureOf(db, rc, "could not commit");
+  return std::nullopt;
 }
 
 }  // namespace Tessel::Sqlite

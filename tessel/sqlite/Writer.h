@@ -34,6 +34,7 @@
 #include <sqlite3.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 #include "TesselWrapper/data/DataTable.h"
@@ -41,15 +42,10 @@
 
 namespace Tessel::Sqlite {
 
-struct WriteResult {
-  bool ok = false;
-  std::size_t rows = 0;   // rows written (0 on failure)
-  WriteFailure failure;   // why it failed, when !ok
-};
-
 // Writes the rows of `table` into the table of `schema` that its TableName()
 // names. Never throws for a failure of the database; throws std::bad_alloc
 // only. `db` must be open and not inside a transaction.
-WriteResult WriteTable(sqlite3* db, const std::string& schema, const Data::DataTable& table);
+// Returns nothing when every row was written, else why nothing was.
+std::optional<WriteFailure> WriteTable(sqlite3* db, const std::string& schema, const Data::DataTable& table);
 
 }  // namespace Tessel::Sqlite

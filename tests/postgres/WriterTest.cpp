@@ -251,7 +251,7 @@ TEST_F(PgWriter, BulkExampleWritesThroughTheSamePath) {
   auto component = NewComponent();
   const std::int64_t micros = component->BulkExample(2000);
   EXPECT_GT(micros, 0);
-  EXPECT_EQ(Message(*component), "2000 rows written to the bulk example's temporary table");
+  EXPECT_EQ(Message(*component), "2000 rows written to table 'tessel_bulk_example'");
   EXPECT_GE(component->BulkExample(0), 0);
 }
 
