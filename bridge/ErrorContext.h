@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "tessel/NameLookup.h"  // Quoted, for naming values and names in messages
+#include "data/Quoted.h"  // Quoted, for naming values and names in messages
 
 namespace Tessel {
 

@@ -4,23 +4,15 @@
 #include <string_view>
 
 #include "TesselWrapper/Errors.h"
+#include "data/Utf8.h"
 
 namespace Tessel {
 namespace {
 
-// The byte length of the UTF-8 sequence that `text` starts with (1 for a
-// stray continuation byte, never more than the text holds).
+// The byte length of the UTF-8 character that `text` starts with (of its
+// maximal subpart when it is ill-formed; never more than the text holds).
 std::size_t FirstCharacterLength(std::string_view text) noexcept {
-  const auto lead = static_cast<unsigned char>(text.front());
-  std::size_t length = 1;
-  if (lead >= 0xC0 && lead < 0xE0) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead < 0xF0) {
-    length = 3;
-  } else if (lead >= 0xF0 && lead < 0xF8) {
-    length = 4;
-  }
-  return length <= text.size() ? length : text.size();
+  return Text::detail::DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()), text.size()).length;
 }
 
 const std::string& Required(const ManagedText& text, const char* argument) {

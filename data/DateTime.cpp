@@ -5,6 +5,7 @@
 
 #include "TesselWrapper/Errors.h"
 #include "data/NumberText.h"
+#include "data/Quoted.h"
 
 namespace Tessel::Data {
 namespace {
@@ -71,16 +72,6 @@ void AppendDigits(std::string& out, std::int64_t value, int width) {
     value /= 10;
   }
   out.append(digits, static_cast<std::size_t>(width));
-}
-
-// Texts that cannot be read are quoted in errors, but not without bound.
-std::string QuoteForError(std::string_view text) {
-  constexpr std::size_t kMaxShown = 64;
-  std::string quoted = "'";
-  quoted += text.substr(0, kMaxShown);
-  if (text.size() > kMaxShown) quoted += "...";
-  quoted += "'";
-  return quoted;
 }
 
 // A cursor over the text being parsed.
@@ -177,7 +168,7 @@ DateTime DateTime::Parse(std::string_view text) {
   }
   ok = ok && in.AtEnd() && IsValidDate(year, month, day) && IsValidTime(hour, minute, second);
   if (!ok) {
-    throw InvalidCastError(QuoteForError(text) +
+    throw InvalidCastError(QuotedExcerpt(text) +
                            " is not a date and time of the form YYYY-MM-DD[ HH:MM[:SS[.fffffff]]]");
   }
   const std::int64_t seconds = DaysFromCivil(year, month, day) * 86'400 + hour * 3600 + minute * 60 + second;

@@ -116,8 +116,8 @@ std::string FormatDouble(double value) {
   return out;
 }
 
-ParseOutcome TryParseInt64(std::string_view text, std::int64_t& value) noexcept {
-  text = TrimSpace(text);
+ParseOutcome TryParseInt64(std::string_view text, std::int64_t& value, NumberSyntax syntax) noexcept {
+  if (syntax.spaceAround) text = TrimSpace(text);
   // from_chars takes a "-" but not a "+"; either sign must be followed by a digit.
   std::size_t firstDigit = 0;
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) firstDigit = 1;
@@ -134,8 +134,8 @@ ParseOutcome TryParseInt64(std::string_view text, std::int64_t& value) noexcept 
   return ParseOutcome::Ok;
 }
 
-ParseOutcome TryParseDouble(std::string_view text, double& value) noexcept {
-  text = TrimSpace(text);
+ParseOutcome TryParseDouble(std::string_view text, double& value, NumberSyntax syntax) noexcept {
+  if (syntax.spaceAround) text = TrimSpace(text);
   bool negative = false;
   if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
     negative = text.front() == '-';

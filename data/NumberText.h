@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
+#include <type_traits>
 #include <string>
 #include <string_view>
 
@@ -37,10 +39,32 @@ enum class ParseOutcome {
   OutOfRange,  // a well-formed number the type cannot hold; target untouched
 };
 
+// What a number's text may hold besides the number. The default is the
+// table model's form, which a person types: white space around it is fine.
+// Text a machine wrote (a server's output, a field of a file) is read with
+// kExact: the number and nothing else.
+struct NumberSyntax {
+  bool spaceAround = true;  // ASCII white space before and after the number
+};
+inline constexpr NumberSyntax kExact{false};
+
 // Reads a decimal integer: optional ASCII white space around it, an optional
 // leading "+" or "-", then digits only ("12", " -7 ", "+3"; not "12.0",
 // "1,000", "0x10", "" or "- 1").
-ParseOutcome TryParseInt64(std::string_view text, std::int64_t& value) noexcept;
+ParseOutcome TryParseInt64(std::string_view text, std::int64_t& value, NumberSyntax syntax = {}) noexcept;
+
+// The same for a narrower integer type: OutOfRange beyond its range.
+template <typename Int>
+ParseOutcome TryParseInteger(std::string_view text, Int& value, NumberSyntax syntax = {}) noexcept {
+  static_assert(std::is_integral_v<Int> && std::is_signed_v<Int> && sizeof(Int) <= sizeof(std::int64_t));
+  std::int64_t wide = 0;
+  const ParseOutcome outcome = TryParseInt64(text, wide, syntax);
+  if (outcome != ParseOutcome::Ok) return outcome;
+  if (wide < std::numeric_limits<Int>::min() || wide > std::numeric_limits<Int>::max())
+    return ParseOutcome::OutOfRange;
+  value = static_cast<Int>(wide);
+  return ParseOutcome::Ok;
+}
 
 // Reads a decimal floating point number: optional ASCII white space around
 // it, an optional sign, digits with at most one ".", an optional exponent
@@ -48,14 +72,18 @@ ParseOutcome TryParseInt64(std::string_view text, std::int64_t& value) noexcept;
 // any case. Rounds to the nearest double. A magnitude too
 // small for a double reads as zero of that sign; one too large is OutOfRange
 // rather than a silent infinity.
-ParseOutcome TryParseDouble(std::string_view text, double& value) noexcept;
+ParseOutcome TryParseDouble(std::string_view text, double& value, NumberSyntax syntax = {}) noexcept;
 
 // The same, for callers that only need to know whether the text was taken.
-inline bool ParseInt64(std::string_view text, std::int64_t& value) noexcept {
-  return TryParseInt64(text, value) == ParseOutcome::Ok;
+inline bool ParseInt64(std::string_view text, std::int64_t& value, NumberSyntax syntax = {}) noexcept {
+  return TryParseInt64(text, value, syntax) == ParseOutcome::Ok;
 }
-inline bool ParseDouble(std::string_view text, double& value) noexcept {
-  return TryParseDouble(text, value) == ParseOutcome::Ok;
+template <typename Int>
+bool ParseInteger(std::string_view text, Int& value, NumberSyntax syntax = {}) noexcept {
+  return TryParseInteger(text, value, syntax) == ParseOutcome::Ok;
+}
+inline bool ParseDouble(std::string_view text, double& value, NumberSyntax syntax = {}) noexcept {
+  return TryParseDouble(text, value, syntax) == ParseOutcome::Ok;
 }
 
 }  // namespace Tessel::Data

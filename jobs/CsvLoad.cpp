@@ -7,6 +7,7 @@
 
 #include "TesselWrapper/component/DbConnectFactory.h"
 #include "TesselWrapper/data/Text.h"
+#include "data/Quoted.h"
 #include "jobs/CsvReader.h"
 #include "jobs/CsvRecordBuilder.h"
 #include "jobs/OwnedRecordQueue.h"
@@ -23,8 +24,8 @@ double SecondsSince(Clock::time_point start) {
 std::string DescribeLoadError(std::uint64_t line, const std::string& column, const std::string& value,
                               const std::string& reason) {
   std::string text = "line " + std::to_string(line);
-  if (!column.empty()) text += ", column '" + column + "'";
-  if (!value.empty()) text += ", value '" + value + "'";
+  if (!column.empty()) text += ", column " + Quoted(column);
+  if (!value.empty()) text += ", value " + Quoted(value);
   return text + ": " + reason;
 }
 
@@ -72,8 +73,8 @@ std::shared_ptr<const Data::DataTable> ReadShape(IConnectWrapper& db, const std:
   if (!shape) {
     if (!component->Test())
       throw DatabaseError("cannot reach the database: " + Text::ManagedToNative(component->Message()));
-    throw ArgumentError("table '" + table + "' does not exist" +
-                        (tableSet.empty() ? std::string() : " in table set '" + tableSet + "'"));
+    throw ArgumentError("table " + Quoted(table) + " does not exist" +
+                        (tableSet.empty() ? std::string() : " in table set " + Quoted(tableSet)));
   }
   return shape;
 }
@@ -113,7 +114,7 @@ CsvLoadSummary LoadCsvFile(IConnectWrapper& db, const std::string& table, const 
   }
   ReadCsv(path, sink, readOptions);
   if (!sink.SawHeader())
-    throw ArgumentError("CSV file '" + path + "' is empty: it needs a header row of column names");
+    throw ArgumentError("CSV file " + Quoted(path) + " is empty: it needs a header row of column names");
 
   const std::uint64_t records = sink.Records();
   if (options.progress) {
@@ -143,7 +144,7 @@ CsvLoadSummary LoadCsvFile(IConnectWrapper& db, const std::string& table, const 
     throw;
   }
   if (!written)
-    throw DatabaseError("table '" + table + "' was not written: " + db.GetMessage());
+    throw DatabaseError("table " + Quoted(table) + " was not written: " + db.GetMessage());
 
   CsvLoadSummary summary;
   summary.table = table;

@@ -13,6 +13,7 @@
 
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/jobs/CsvLoad.h"
+#include "data/Quoted.h"
 
 namespace Tessel::Jobs {
 namespace {
@@ -32,7 +33,7 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 FileHandle OpenInput(const std::string& path) {
   if (path == "-") return FileHandle(stdin);
   FileHandle file(std::fopen(path.c_str(), "rb"));
-  if (!file) throw ArgumentError("cannot open CSV file '" + path + "': " + std::strerror(errno));
+  if (!file) throw ArgumentError("cannot open CSV file " + Quoted(path) + ": " + std::strerror(errno));
   return file;
 }
 
@@ -169,7 +170,7 @@ void ReadCsv(const std::string& path, CsvRecordSink& sink, const CsvReadOptions&
     if (options.onBlock) options.onBlock(bytesRead);
   }
   if (std::ferror(file.get()))
-    throw ArgumentError("cannot read CSV file '" + path + "': " + std::strerror(errno));
+    throw ArgumentError("cannot read CSV file " + Quoted(path) + ": " + std::strerror(errno));
 
   const std::uint64_t lastLine = assembler.Line();
   const std::size_t fieldsSoFar = assembler.FieldsSoFar();

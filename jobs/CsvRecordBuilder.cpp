@@ -1,13 +1,13 @@
 #include "jobs/CsvRecordBuilder.h"
 
 #include <algorithm>
-#include <charconv>
 #include <limits>
 
 #include "TesselWrapper/ConnectWrapper.h"
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/data/Text.h"
 #include "data/NumberText.h"
+#include "data/Quoted.h"
 
 namespace Tessel::Jobs {
 namespace {
@@ -15,16 +15,6 @@ namespace {
 using Data::DataType;
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
-bool ParsePlainInt64(std::string_view text, std::int64_t& out) noexcept {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
-}
-
-bool ParsePlainDouble(std::string_view text, double& out) noexcept {
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
-}
 
 bool FitsInt32(std::int64_t value) noexcept {
   return value >= std::numeric_limits<std::int32_t>::min() &&
@@ -55,7 +45,7 @@ CsvRecordBuilder::CsvRecordBuilder(std::shared_ptr<const Data::DataTable> shape,
       throw CsvLoadError(headerLine, std::string(name), "", e.what());
     }
     if (!column)
-      throw CsvLoadError(headerLine, std::string(name), "", "table '" + table + "' has no such column");
+      throw CsvLoadError(headerLine, std::string(name), "", "table " + Quoted(table) + " has no such column");
     if (fieldOfColumn[*column] != SIZE_MAX)
       throw CsvLoadError(headerLine, std::string(name), "",
                          "the header names column '" + shape_->Column(*column).ColumnName + "' twice");
@@ -86,7 +76,7 @@ CsvRecordBuilder::CsvRecordBuilder(std::shared_ptr<const Data::DataTable> shape,
     if (!NeedsValue(shape_->Column(c))) continue;
     if (fieldOfColumn[c] == SIZE_MAX)
       throw CsvLoadError(headerLine, shape_->Column(c).ColumnName, "",
-                         "table '" + table + "' needs a value in this column (NOT NULL, no default) "
+                         "table " + Quoted(table) + " needs a value in this column (NOT NULL, no default) "
                          "and the file has no such column");
     required_.push_back(fieldOfColumn[c]);
   }
@@ -179,7 +169,7 @@ std::unique_ptr<SqlRow> CsvRecordBuilder::Build(std::uint64_t line, std::span<co
     switch (plan.kind) {
       case Kind::Integer: {
         std::int64_t value = 0;
-        if (ParsePlainInt64(field.text, value) && FitsInt32(value)) {
+        if (Data::ParseInt64(field.text, value, Data::kExact) && FitsInt32(value)) {
           row->AddLongField(plan.name, static_cast<std::int32_t>(value));
           continue;
         }
@@ -193,7 +183,7 @@ std::unique_ptr<SqlRow> CsvRecordBuilder::Build(std::uint64_t line, std::span<co
         break;
       case Kind::Double: {
         double value = 0;
-        if (ParsePlainDouble(field.text, value)) {
+        if (Data::ParseDouble(field.text, value, Data::kExact)) {
           row->AddDoubleField(plan.name, value);
           continue;
         }

@@ -8,6 +8,7 @@
 #include "TesselWrapper/component/DbConnectFactory.h"
 #include "TesselWrapper/jobs/RoutineText.h"
 #include "data/NumberText.h"
+#include "data/Quoted.h"
 #include "jobs/DemoSchema.h"
 #include "jobs/OwnedRecordQueue.h"
 
@@ -56,7 +57,7 @@ std::int64_t OutputNumber(const std::vector<RoutineOutputColumn>& columns, const
                           const std::string& output) {
   const std::string* text = FindOutputColumn(columns, name);
   if (text == nullptr || text->empty())
-    throw Error("routine CaseSummary gave no " + std::string(name) + " in its output '" + output + "'");
+    throw Error("routine CaseSummary gave no " + std::string(name) + " in its output " + Quoted(output));
   std::int64_t value = 0;
   if (!Data::ParseInt64(*text, value))
     throw Error("routine CaseSummary gave " + std::string(name) + "='" + *text + "', not a whole number");
@@ -145,7 +146,7 @@ DemoReport RunDemo(IConnectWrapper& db, const DemoOptions& options) {
   db.LoadObject(options.connection, options.tableSet);
   if (!db.Test())
     throw DatabaseError("cannot reach " + (options.connection.empty() ? std::string("the default database")
-                                                                     : "'" + options.connection + "'") +
+                                                                     : Quoted(options.connection)) +
                         ": " + db.GetMessage());
   step("connection test", 0, db.GetMessage());
 

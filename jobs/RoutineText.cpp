@@ -8,6 +8,8 @@
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/data/DateTime.h"
 #include "TesselWrapper/data/Text.h"
+#include "data/NumberText.h"
+#include "data/Quoted.h"
 
 namespace Tessel::Jobs {
 namespace {
@@ -24,27 +26,8 @@ constexpr TypeWord kTypeWords[] = {
     {"binary", SimpleDbType::Binary},
 };
 
-// from_chars takes no '+'; the command line may well carry one.
-std::string_view WithoutPlus(std::string_view text) {
-  if (text.size() > 1 && text.front() == '+' && text[1] != '-' && text[1] != '+')
-    text.remove_prefix(1);
-  return text;
-}
-
-bool ParseInt32(std::string_view text, std::int32_t& out) {
-  text = WithoutPlus(text);
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
-}
-
-bool ParseDouble(std::string_view text, double& out) {
-  text = WithoutPlus(text);
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return !text.empty() && ec == std::errc() && end == text.data() + text.size();
-}
-
 [[noreturn]] void Refuse(std::string_view argument, const std::string& why) {
-  throw ArgumentError("routine argument '" + std::string(argument) + "': " + why);
+  throw ArgumentError("routine argument " + Quoted(argument) + ": " + why);
 }
 
 }  // namespace
@@ -86,7 +69,7 @@ SimpleDbParameter ParseRoutineArgument(std::string_view text) {
   for (const TypeWord& candidate : kTypeWords)
     if (Text::EqualsIgnoreAsciiCase(candidate.word, word)) found = &candidate;
   if (found == nullptr)
-    Refuse(text, "unknown type '" + std::string(word) + "' (types: " +
+    Refuse(text, "unknown type " + Quoted(word) + " (types: " +
                      std::string(RoutineArgumentTypeWords()) + ")");
 
   ParamValue paramValue;
@@ -98,18 +81,18 @@ SimpleDbParameter ParseRoutineArgument(std::string_view text) {
       break;
     case SimpleDbType::Int32:
     case SimpleDbType::Binary:
-      if (!ParseInt32(value, paramValue.numericValue.intValue))
-        Refuse(text, "'" + std::string(value) + "' is not an integer from -2147483648 to 2147483647");
+      if (!Data::ParseInteger<std::int32_t>(value, paramValue.numericValue.intValue))
+        Refuse(text, Quoted(value) + " is not an integer from -2147483648 to 2147483647");
       break;
     case SimpleDbType::Double:
     case SimpleDbType::Decimal:
     case SimpleDbType::Currency:
-      if (!ParseDouble(value, paramValue.numericValue.doubleValue))
-        Refuse(text, "'" + std::string(value) + "' is not a number");
+      if (!Data::ParseDouble(value, paramValue.numericValue.doubleValue))
+        Refuse(text, Quoted(value) + " is not a number");
       break;
     case SimpleDbType::DateTime: {
       double day = 0;
-      if (ParseDouble(value, day)) {
+      if (Data::ParseDouble(value, day)) {
         paramValue.numericValue.doubleValue = day;
       } else {
         try {

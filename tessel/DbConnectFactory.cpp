@@ -87,7 +87,7 @@ void DbConnectFactory::RegisterProvider(const std::string& scheme, Provider prov
                           "' may hold only letters, digits, '+', '-' and '.' (no ':')");
     }
   }
-  if (!provider) throw ArgumentNullError("no provider given for scheme '" + scheme + "'");
+  if (!provider) throw ArgumentNullError("no provider given for scheme " + Quoted(scheme));
   Registry& registry = TheRegistry();
   std::lock_guard lock(registry.mutex);
   registry.providers[scheme] = std::move(provider);

@@ -30,11 +30,4 @@ std::string QuoteIdentifier(std::string_view identifier) {
   return quoted;
 }
 
-std::string Quoted(std::string_view text) {
-  std::string quoted;
-  quoted.reserve(text.size() + 2);
-  quoted.append(1, '\'').append(text).append(1, '\'');
-  return quoted;
-}
-
 }  // namespace Tessel

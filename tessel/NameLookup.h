@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "data/Quoted.h"  // Quoted, for naming names in messages
+
 namespace Tessel {
 
 // The candidate that `name` picks, or nullopt when none matches exactly and
@@ -18,8 +20,5 @@ std::optional<std::string> PickByName(std::string_view name, const std::vector<s
 // Quotes an identifier for SQL: wraps it in double quotes and doubles every
 // double quote inside, so that any text is only ever a name.
 std::string QuoteIdentifier(std::string_view identifier);
-
-// `text` in single quotes, for naming values and names in messages.
-std::string Quoted(std::string_view text);
 
 }  // namespace Tessel

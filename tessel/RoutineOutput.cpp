@@ -4,6 +4,8 @@
 #include <limits>
 #include <variant>
 
+#include "data/NumberText.h"
+
 namespace Tessel {
 
 std::string FormatRoutineOutput(const RoutineRow& row) {
@@ -26,8 +28,7 @@ std::int32_t RoutineResultCode(const RoutineRow& row) {
   } else if (const auto* i64 = std::get_if<std::int64_t>(&first)) {
     value = *i64;
   } else if (const auto* text = std::get_if<std::string>(&first)) {
-    auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), value);
-    if (ec != std::errc() || end != text->data() + text->size() || text->empty()) return 0;
+    if (!Data::ParseInt64(*text, value, Data::kExact)) return 0;
   } else {
     return 0;
   }

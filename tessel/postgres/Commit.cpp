@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "TesselWrapper/Errors.h"
+#include "data/Quoted.h"
 
 namespace Tessel::Postgres {
 namespace {
@@ -40,7 +41,7 @@ Check AskStatus(Session& session, const std::string& transactionId) {
     if (std::strcmp(status, "committed") == 0) return {Status::Committed, {}};
     if (std::strcmp(status, "aborted") == 0) return {Status::Aborted, {}};
     if (std::strcmp(status, "in progress") == 0) return {Status::InProgress, {}};
-    return {Status::Unknown, std::string("the server gave the status '") + status + "'"};
+    return {Status::Unknown, "the server gave the status " + Quoted(status)};
   } catch (const QueryError& e) {
     // Its own text only: what() would add the retry sentence of a lost
     // connection, which an unknown outcome must never carry.

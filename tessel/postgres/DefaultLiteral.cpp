@@ -1,7 +1,6 @@
 #include "tessel/postgres/DefaultLiteral.h"
 
 #include <cctype>
-#include <charconv>
 #include <cstdint>
 #include <limits>
 
@@ -51,10 +50,8 @@ bool IsCastTail(std::string_view s) {
 
 template <typename Int>
 std::optional<Int> ToInt(std::string_view s) {
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
   Int value{};
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
+  if (!Data::ParseInteger(s, value)) return std::nullopt;
   return value;
 }
 
@@ -113,24 +110,17 @@ std::optional<Data::Value> LiteralValue(Data::DataType type, std::string_view te
       if (auto v = ToBool(TrimSpace(text))) return Data::Value(*v);
       return std::nullopt;
     case DataType::Int16:
-      if (auto v = ToInt<std::int16_t>(TrimSpace(text))) return Data::Value(std::int32_t{*v});
+      if (auto v = ToInt<std::int16_t>(text)) return Data::Value(std::int32_t{*v});
       return std::nullopt;
     case DataType::Int32:
-      if (auto v = ToInt<std::int32_t>(TrimSpace(text))) return Data::Value(*v);
+      if (auto v = ToInt<std::int32_t>(text)) return Data::Value(*v);
       return std::nullopt;
     case DataType::Int64:
-      if (auto v = ToInt<std::int64_t>(TrimSpace(text))) return Data::Value(*v);
+      if (auto v = ToInt<std::int64_t>(text)) return Data::Value(*v);
       return std::nullopt;
     case DataType::Double: {
-      const std::string_view t = TrimSpace(text);
-      if (t == "NaN") return Data::Value(std::numeric_limits<double>::quiet_NaN());
-      if (t == "Infinity") return Data::Value(std::numeric_limits<double>::infinity());
-      if (t == "-Infinity") return Data::Value(-std::numeric_limits<double>::infinity());
-      if (!IsDecimalLiteral(t)) return std::nullopt;
       double v = 0;
-      std::string_view digits = t.front() == '+' ? t.substr(1) : t;
-      auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), v);
-      if (ec != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+      if (!Data::ParseDouble(text, v)) return std::nullopt;
       return Data::Value(v);
     }
     case DataType::Decimal:

@@ -7,6 +7,7 @@
 
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/data/DateTime.h"
+#include "data/NumberText.h"
 
 namespace Tessel::Postgres {
 namespace {
@@ -32,20 +33,6 @@ bool ParseByteaHex(std::string_view text, Data::Bytes& out) {
     out.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
   }
   return true;
-}
-
-bool ParseDouble(std::string_view text, double& out) {
-  if (text == "NaN") return out = std::numeric_limits<double>::quiet_NaN(), true;
-  if (text == "Infinity") return out = std::numeric_limits<double>::infinity(), true;
-  if (text == "-Infinity") return out = -std::numeric_limits<double>::infinity(), true;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return ec == std::errc() && end == text.data() + text.size();
-}
-
-template <typename Int>
-bool ParseInt(std::string_view text, Int& out) {
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
-  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
 }
 
 // "2024-01-02 03:04:05.123456+01" (timestamptz) keeps its local part.
@@ -88,18 +75,18 @@ Data::Value ValueFromText(Oid type, std::string_view text) {
     case TypeOid::kInt2:
     case TypeOid::kInt4: {
       std::int32_t v = 0;
-      if (ParseInt(text, v)) return v;
+      if (Data::ParseInteger(text, v, Data::kExact)) return v;
       break;
     }
     case TypeOid::kInt8: {
       std::int64_t v = 0;
-      if (ParseInt(text, v)) return v;
+      if (Data::ParseInteger(text, v, Data::kExact)) return v;
       break;
     }
     case TypeOid::kFloat4:
     case TypeOid::kFloat8: {
       double v = 0;
-      if (ParseDouble(text, v)) return v;
+      if (Data::ParseDouble(text, v, Data::kExact)) return v;
       break;
     }
     case TypeOid::kBytea: {

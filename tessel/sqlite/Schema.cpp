@@ -38,7 +38,7 @@ struct IndexInfo {
 };
 
 std::vector<IndexInfo> ReadIndexes(sqlite3* db, const std::string& schema, const std::string& table) {
-  const std::string context = "could not read the indexes of table '" + table + "'";
+  const std::string context = "could not read the indexes of table " + Quoted(table);
   StmtHandle stmt = Prepare(
       db, "SELECT name, \"unique\", origin, partial FROM pragma_index_list(?1, ?2) ORDER BY seq", context);
   BindText(stmt.get(), 1, table);
@@ -55,7 +55,7 @@ std::vector<IndexInfo> ReadIndexes(sqlite3* db, const std::string& schema, const
 // or the rowid, which the model cannot check.
 std::optional<std::vector<std::string>> ReadIndexColumns(sqlite3* db, const std::string& schema,
                                                          const std::string& index) {
-  const std::string context = "could not read the columns of index '" + index + "'";
+  const std::string context = "could not read the columns of index " + Quoted(index);
   StmtHandle stmt = Prepare(db, "SELECT cid, name FROM pragma_index_info(?1, ?2) ORDER BY seqno", context);
   BindText(stmt.get(), 1, index);
   BindText(stmt.get(), 2, schema);
@@ -75,7 +75,7 @@ std::set<std::string, std::less<>> CaseInsensitiveKeyColumns(sqlite3* db, const 
   std::set<std::string, std::less<>> columns;
   for (const IndexInfo& index : indexes) {
     if (!index.unique || index.partial) continue;
-    const std::string context = "could not read the collations of index '" + index.name + "'";
+    const std::string context = "could not read the collations of index " + Quoted(index.name);
     StmtHandle stmt = Prepare(
         db, "SELECT name, coll FROM pragma_index_xinfo(?1, ?2) WHERE key AND cid >= 0 AND name IS NOT NULL", context);
     BindText(stmt.get(), 1, index.name);
@@ -99,14 +99,14 @@ bool SchemaExists(sqlite3* db, const std::string& schema) {
 }
 
 std::int64_t SchemaVersion(sqlite3* db, const std::string& schema) {
-  const std::string context = "could not read the schema version of '" + schema + "'";
+  const std::string context = "could not read the schema version of " + Quoted(schema);
   StmtHandle stmt = Prepare(db, "PRAGMA " + QuoteIdentifier(schema) + ".schema_version", context);
   if (Step(db, stmt.get(), context) != SQLITE_ROW) return 0;
   return sqlite3_column_int64(stmt.get(), 0);
 }
 
 std::vector<std::string> ListTables(sqlite3* db, const std::string& schema) {
-  const std::string context = "could not list the tables of '" + schema + "'";
+  const std::string context = "could not list the tables of " + Quoted(schema);
   StmtHandle stmt = Prepare(db,
                             "SELECT name FROM " + QuoteIdentifier(schema) +
                                 ".sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'",
@@ -128,7 +128,7 @@ std::vector<std::string> ListCatalogueNames(sqlite3* db, const std::string& sche
 }
 
 bool RelationExists(sqlite3* db, const std::string& schema, std::string_view name) {
-  const std::string context = "could not list the tables of '" + schema + "'";
+  const std::string context = "could not list the tables of " + Quoted(schema);
   StmtHandle stmt = Prepare(db,
                             "SELECT 1 FROM " + QuoteIdentifier(schema) +
                                 ".sqlite_master WHERE type IN ('table', 'view') AND name = ?1 COLLATE NOCASE",
@@ -138,7 +138,7 @@ bool RelationExists(sqlite3* db, const std::string& schema, std::string_view nam
 }
 
 std::vector<ColumnInfo> ReadColumns(sqlite3* db, const std::string& schema, const std::string& table) {
-  const std::string context = "could not read the columns of table '" + table + "'";
+  const std::string context = "could not read the columns of table " + Quoted(table);
   StmtHandle stmt = Prepare(
       db, "SELECT name, type, \"notnull\", dflt_value, pk, hidden FROM pragma_table_xinfo(?1, ?2) ORDER BY cid",
       context);

@@ -161,3 +161,33 @@ TEST(ParseDouble, AcceptsInvariantDecimalText) {
 
 }  // namespace
 }  // namespace Tessel::Data
+
+namespace Tessel::Data {
+namespace {
+
+// Text a machine wrote is read exactly; narrower integer types refuse what
+// they cannot hold instead of wrapping.
+TEST(NumberSyntax, ExactRefusesSpaceAndNarrowTypesRefuseOverflow) {
+  std::int64_t wide = 0;
+  double real = 0;
+  EXPECT_TRUE(ParseInt64(" 12 ", wide));
+  EXPECT_FALSE(ParseInt64(" 12", wide, kExact));
+  EXPECT_FALSE(ParseDouble("1.5 ", real, kExact));
+  EXPECT_TRUE(ParseDouble("-Infinity", real, kExact));
+  EXPECT_EQ(real, -std::numeric_limits<double>::infinity());
+
+  std::int16_t small = 7;
+  EXPECT_EQ(TryParseInteger<std::int16_t>("32767", small), ParseOutcome::Ok);
+  EXPECT_EQ(small, 32767);
+  EXPECT_EQ(TryParseInteger<std::int16_t>("32768", small), ParseOutcome::OutOfRange);
+  EXPECT_EQ(TryParseInteger<std::int16_t>("-32769", small), ParseOutcome::OutOfRange);
+  EXPECT_EQ(small, 32767) << "a refused text leaves the target alone";
+  std::int32_t medium = 0;
+  EXPECT_EQ(TryParseInteger<std::int32_t>("-2147483648", medium), ParseOutcome::Ok);
+  EXPECT_EQ(medium, INT32_MIN);
+  EXPECT_EQ(TryParseInteger<std::int32_t>("2147483648", medium), ParseOutcome::OutOfRange);
+  EXPECT_EQ(TryParseInteger<std::int32_t>("1e3", medium), ParseOutcome::Malformed);
+}
+
+}  // namespace
+}  // namespace Tessel::Data
