@@ -19,4 +19,16 @@ std::string QuotedExcerpt(std::string_view text, std::size_t maxBytes) {
   return quoted;
 }
 
+std::string QuoteIdentifier(std::string_view identifier) {
+  std::string quoted;
+  quoted.reserve(identifier.size() + 2);
+  quoted.push_back('"');
+  for (char c : identifier) {
+    if (c == '"') quoted.push_back('"');
+    quoted.push_back(c);
+  }
+  quoted.push_back('"');
+  return quoted;
+}
+
 }  // namespace Tessel

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "data/Utf8.h"  // ValidUtf8Length
+
 namespace Tessel::Text::detail {
 
 // The character set of the calling thread's current LC_CTYPE locale, as
@@ -21,9 +23,6 @@ const char* NativeCharset() noexcept;
 // regard to case, '-' or '_'). ASCII counts as UTF-8 because the "C" locale
 // reports it and UTF-8 is its only sensible reading for bytes above 0x7F.
 bool IsUtf8Charset(const char* charset) noexcept;
-
-// The length of the longest prefix of `bytes` that is well-formed UTF-8.
-std::size_t ValidUtf8Length(std::string_view bytes) noexcept;
 
 // Appends `bytes` to `out` with every ill-formed sequence (each maximal
 // subpart) replaced by U+FFFD.

@@ -1,5 +1,6 @@
-// Decoding of one UTF-8 sequence, shared by the text conversions and the
-// case-insensitive comparison. Private to tessel_data.
+// Decoding of UTF-8, shared by the text conversions, the case-insensitive
+// comparison and whatever else of the library walks UTF-8 text. Private to
+// the library.
 //
 // Well-formedness follows the Unicode table of well-formed byte sequences:
 // no overlong forms, no surrogates (U+D800..U+DFFF), nothing above U+10FFFF.
@@ -11,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace Tessel::Text::detail {
 
@@ -78,5 +80,8 @@ inline char* EncodeUtf8(char32_t cp, char* out) noexcept {
   }
   return out;
 }
+
+// The length of the longest prefix of `bytes` that is well-formed UTF-8.
+std::size_t ValidUtf8Length(std::string_view bytes) noexcept;
 
 }  // namespace Tessel::Text::detail

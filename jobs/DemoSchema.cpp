@@ -2,7 +2,7 @@
 
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/component/DbConnectFactory.h"
-#include "tessel/NameLookup.h"
+#include "data/Quoted.h"
 
 namespace Tessel::Jobs {
 namespace {

@@ -18,16 +18,4 @@ std::optional<std::string> PickByName(std::string_view name, const std::vector<s
   return std::nullopt;
 }
 
-std::string QuoteIdentifier(std::string_view identifier) {
-  std::string quoted;
-  quoted.reserve(identifier.size() + 2);
-  quoted.push_back('"');
-  for (char c : identifier) {
-    if (c == '"') quoted.push_back('"');
-    quoted.push_back(c);
-  }
-  quoted.push_back('"');
-  return quoted;
-}
-
 }  // namespace Tessel
