@@ -1,11 +1,10 @@
 # The bridge (bridge/, rows/, procedures/, component/) and the jobs built on
-# it (jobs/) are one object library; each folder lists its own sources in
-# sources.cmake.
-set(TESSEL_BRIDGE_SOURCES)
+# it (jobs/) are one object library; each folder lists its own sources in its
+# CMakeLists.txt, as every folder of the project does.
+add_library(tessel_bridge OBJECT)
 foreach(dir bridge rows procedures component jobs)
-  include(${PROJECT_SOURCE_DIR}/${dir}/sources.cmake)
+  add_subdirectory(${PROJECT_SOURCE_DIR}/${dir} ${PROJECT_BINARY_DIR}/${dir})
 endforeach()
-add_library(tessel_bridge OBJECT ${TESSEL_BRIDGE_SOURCES})
 target_include_directories(tessel_bridge PUBLIC
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>)

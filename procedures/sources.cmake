@@ -1,5 +1,0 @@
-list(APPEND TESSEL_BRIDGE_SOURCES
-  procedures/SimpleDbParameter.cpp
-  procedures/StoredProcedure.cpp
-  procedures/SolutionLookup.cpp
-)
