@@ -39,6 +39,10 @@ std::string WithCategorySentence(std::string text, ErrorCategory category) {
   return text;
 }
 
+std::string WithRetrySentence(std::string text, ErrorCategory category) {
+  return AsksForRerun(category) ? WithCategorySentence(std::move(text), category) : text;
+}
+
 std::string DescribeWriteFailure(std::string_view table, const WriteFailure& failure) {
   std::string message = "could not write table " + Quoted(table) + ": " + failure.reason;
   if (failure.category == ErrorCategory::OutcomeUnknown) {

@@ -39,6 +39,11 @@ void AppendSentence(std::string& message, std::string_view sentence);
 // as much as for failed writes.
 std::string WithCategorySentence(std::string text, ErrorCategory category);
 
+// `text` with the retry sentence when the category asks for a rerun, and
+// nothing else: for failures that are not writes of a table (a routine),
+// where "schema change" would mean nothing to the caller.
+std::string WithRetrySentence(std::string text, ErrorCategory category);
+
 // "could not write table 'cases': <reason>. <category sentence> Nothing of
 // the table was written." An unknown outcome says instead that nobody knows
 // whether the rows were written, and contains neither retry text.

@@ -202,7 +202,8 @@ std::int32_t PostgresConnect::ExecuteStoredProcedure(
     row = FirstRow(result.get());
   } catch (const QueryError& e) {
     session_.DropIfBroken();
-    SetMessage("routine " + Quoted(routineName) + " failed: " + DescribeError(e.Failure()));
+    SetMessage("routine " + Quoted(routineName) + " failed: " +
+               WithRetrySentence(DescribeError(e.Failure()), CategoryOf(e.Failure())));
     return -1;
   }
   output = FormatRoutineOutput(row);

@@ -146,9 +146,7 @@ std::string DescribeError(sqlite3* db, int code) {
 }
 
 std::string DescribeWithRetry(sqlite3* db, int code) {
-  const ErrorCategory category = CategoryOn(db, code);
-  return AsksForRerun(category) ? WithCategorySentence(DescribeError(db, code), category)
-                                : DescribeError(db, code);
+  return WithRetrySentence(DescribeError(db, code), CategoryOn(db, code));
 }
 
 WriteFailure WriteFailureOf(sqlite3* db, int code, std::string_view what) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <queue>
 #include <string>
+#include <vector>
 
 #include "EndToEndTest.h"
 #include "RecordQueue.h"
@@ -256,6 +257,29 @@ TEST_P(FailurePathsEndToEnd, ALockWhileATableIsChosenAsksForARerunAndWritesNothi
   ASSERT_TRUE(Start("after")) << Message();
   ASSERT_TRUE(Start("")) << Message();
   EXPECT_EQ(Counts("items"), kEachOnce);
+}
+
+// A routine that waits for another connection's lock fails (-1) with nothing
+// of its work left behind, and says that a rerun may succeed, on every
+// backend; once the lock is gone the rerun does its work once.
+TEST_P(FailurePathsEndToEnd, ARoutineBlockedByALockAsksForARerun) {
+  Reset();
+  db().DefineRoutine({"AddItem", {{"p_id", "{int}"}}, "INSERT INTO items (id, note) VALUES (:p_id, 'by routine')", {}});
+  ParamValue id;
+  id.valueType = SimpleDbType::Int32;
+  id.numericValue.intValue = 7;
+  const std::vector<SimpleDbParameter> arguments{SimpleDbParameter("p_id", id, SimpleParameterDirection::Input)};
+  std::string output = "before";
+
+  auto lock = db().HoldWriteLock("items");
+  EXPECT_EQ(bridge().ExecuteStoredProcedure("AddItem", arguments, &output), -1);
+  EXPECT_TRUE(Contains(Message(), kRerun)) << Message();
+  EXPECT_EQ(output, "before");
+  lock->Release();
+  EXPECT_EQ(Counts("items"), "");
+
+  EXPECT_NE(bridge().ExecuteStoredProcedure("AddItem", arguments, &output), -1) << Message();
+  EXPECT_EQ(Counts("items"), "7|1");
 }
 
 TESSEL_E2E_INSTANTIATE(FailurePathsEndToEnd);
