@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TesselWrapper/Errors.h"
+#include "TesselWrapper/data/Text.h"
 #include "TesselWrapper/component/DbConnect.h"
 #include "tessel/NameLookup.h"
 #include "tessel/sqlite/Binding.h"
@@ -87,6 +88,7 @@ std::optional<std::string> CheckShape(sqlite3* db, const std::string& schema, co
   for (const ColumnInfo& c : dbColumns) names.push_back(c.name);
 
   plan.target = QuoteIdentifier(schema) + "." + QuoteIdentifier(*dbTable);
+  std::vector<const ColumnInfo*> matched;
   for (std::size_t i = 0; i < table.ColumnCount(); ++i) {
     const Data::DataColumn& column = table.Column(i);
     const std::optional<std::string> dbName = PickByName(column.ColumnName, names);
@@ -101,6 +103,18 @@ std::optional<std::string> CheckShape(sqlite3* db, const std::string& schema, co
     plan.quotedColumns.push_back(QuoteIdentifier(*dbName));
     plan.kinds.push_back(KindOf(column.Type));
     if (column.Generated) plan.generated.push_back(i);
+    matched.push_back(info);
+  }
+  // A column the table handed in lacks gets NULL or its default; one that is
+  // NOT NULL without a default (and no rowid alias, which SQLite fills)
+  // appeared since the shape was read, and no row could be written.
+  const auto keyColumns = std::count_if(dbColumns.begin(), dbColumns.end(),
+                                        [](const ColumnInfo& c) { return c.pkPosition > 0; });
+  for (const ColumnInfo& c : dbColumns) {
+    if (std::find(matched.begin(), matched.end(), &c) != matched.end()) continue;
+    const bool rowidAlias = keyColumns == 1 && c.pkPosition == 1 && Text::EqualsIgnoreAsciiCase(c.declaredType, "INTEGER");
+    if (c.Writable() && c.notNull && !c.defaultSql && !rowidAlias)
+      return "the database's table has a new required column " + Quoted(c.name);
   }
   return std::nullopt;
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 
 #include "TesselWrapper/ConnectWrapper.h"
@@ -19,13 +20,16 @@ struct ExecutionTimeCase {
   std::int64_t componentLeaves;
   long out;
 };
+// Bits above the low 32 that a caller's long can carry: none where long has
+// 32 bits (Windows, 32-bit Linux).
+inline constexpr long kLongHighBits = sizeof(long) > 4 ? static_cast<long>(std::int64_t{1} << 32) : 0;
 inline constexpr ExecutionTimeCase kExecutionTimeCases[] = {
     {-5, -5, -5, -5},
     {0, 0, (std::int64_t{1} << 32) + 5, 5},
     {7, 7, -1, -1},
-    {(1L << 32) + 7, 7, 7, 7},
-    {(1L << 32) + 7, 7, 8, 8},
-    {0, 0, std::int64_t{1} << 31, -(1L << 31)},
+    {kLongHighBits + 7, 7, 7, 7},
+    {kLongHighBits + 7, 7, 8, 8},
+    {0, 0, std::int64_t{1} << 31, static_cast<long>(std::numeric_limits<std::int32_t>::min())},
 };
 
 class BridgeTest : public ::testing::Test {

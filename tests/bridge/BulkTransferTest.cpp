@@ -11,28 +11,14 @@
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/data/DateTime.h"
 #include "bridge/BridgeFixture.h"
+#include "support/RecordQueue.h"
+#include "support/ScopedEnv.h"
 
 namespace Tessel::Testing {
 namespace {
 
 using Data::DataType;
 using Data::Value;
-
-// Owns whatever is left in a queue when a test ends, as the caller does.
-struct RecordQueue {
-  std::queue<SqlRow*> queue;
-  ~RecordQueue() { Clear(); }
-  SqlRow* Push(SqlRow* record) {
-    queue.push(record);
-    return record;
-  }
-  void Clear() {
-    while (!queue.empty()) {
-      delete queue.front();
-      queue.pop();
-    }
-  }
-};
 
 SqlRow* Record(std::int32_t id) {
   auto* record = new SqlRow;
@@ -54,7 +40,7 @@ class BulkTransferTest : public BridgeTest {
     component->AddTable(table);
   }
 
-  bool Transfer(const char* table = "T") { return bridge.BulkToTable(table, &records.queue, &time); }
+  bool Transfer(const char* table = "T") { return bridge.BulkToTable(table, &queue.records, &time); }
 
   // The rows the component was handed in its only BulkToTable call.
   const std::vector<std::vector<Value>>& Written() {
@@ -62,7 +48,7 @@ class BulkTransferTest : public BridgeTest {
     return component->BulkCalls().at(0).rows;
   }
 
-  RecordQueue records;
+  RecordQueue queue;
   long time = 0;
 };
 
@@ -77,13 +63,13 @@ TEST_F(BulkTransferTest, AnEmptyQueueStillWritesTheTable) {
 }
 
 TEST_F(BulkTransferTest, RecordsWithoutFieldsYieldNoRow) {
-  records.Push(new SqlRow);
-  records.Push(Record(1));
-  SqlRow* negative = records.Push(Record(2));
+  queue.Push(new SqlRow);
+  queue.Push(Record(1));
+  SqlRow* negative = queue.Push(Record(2));
   negative->fieldCount = -1;
-  records.Push(Record(3));
+  queue.Push(Record(3));
   EXPECT_TRUE(Transfer());
-  EXPECT_TRUE(records.queue.empty());
+  EXPECT_TRUE(queue.records.empty());
   ASSERT_EQ(Written().size(), 2u);
   EXPECT_EQ(Written()[0][0], Value(std::int32_t{1}));
   EXPECT_EQ(Written()[1][0], Value(std::int32_t{3}));
@@ -116,7 +102,7 @@ TEST_F(BulkTransferTest, TypeNamesMatchInAnyCaseAndPickTheValue) {
   };
   std::int32_t id = 0;
   for (const auto& c : cases) {
-    SqlRow* record = records.Push(Record(++id));
+    SqlRow* record = queue.Push(Record(++id));
     record->AddField(c.column, c.type, c.text, c.number);
   }
   ASSERT_TRUE(Transfer());
@@ -130,7 +116,7 @@ TEST_F(BulkTransferTest, TypeNamesMatchInAnyCaseAndPickTheValue) {
 }
 
 TEST_F(BulkTransferTest, LaterFieldsOfOneColumnWin) {
-  SqlRow* record = records.Push(Record(1));
+  SqlRow* record = queue.Push(Record(1));
   record->AddTextField("name", "first");
   record->AddTextField("NAME", "second");
   ASSERT_TRUE(Transfer());
@@ -140,16 +126,16 @@ TEST_F(BulkTransferTest, LaterFieldsOfOneColumnWin) {
 // Records of one queue need not list their fields alike: each field goes by
 // its own name and type, whatever the record before it had at that place.
 TEST_F(BulkTransferTest, FieldsAreMatchedPerRecordWhateverTheirOrder) {
-  SqlRow* first = records.Push(Record(1));
+  SqlRow* first = queue.Push(Record(1));
   first->AddDoubleField("d", 1.5);
   first->AddTextField("name", "a");
-  SqlRow* swapped = records.Push(Record(2));
+  SqlRow* swapped = queue.Push(Record(2));
   swapped->AddTextField("name", "b");
   swapped->AddDoubleField("d", 2.5);
-  SqlRow* otherColumn = records.Push(Record(3));
+  SqlRow* otherColumn = queue.Push(Record(3));
   otherColumn->AddTextField("other", "c");  // same type as before here, another column
   otherColumn->AddTextField("name", "c2");
-  SqlRow* otherSpelling = records.Push(Record(4));
+  SqlRow* otherSpelling = queue.Push(Record(4));
   otherSpelling->AddDoubleField("D", 4.5);  // found without regard to case
   otherSpelling->AddField("name", "Text", "d", NUMERICDATA{});
   ASSERT_TRUE(Transfer());
@@ -165,12 +151,12 @@ TEST_F(BulkTransferTest, FieldsAreMatchedPerRecordWhateverTheirOrder) {
 }
 
 TEST_F(BulkTransferTest, RefusedRowsAreDroppedAndTheRestWrittenAndTheMessageSaysSo) {
-  records.Push(Record(1));
-  records.Push(Record(1));  // duplicate key
-  records.Push(Record(2));
+  queue.Push(Record(1));
+  queue.Push(Record(1));  // duplicate key
+  queue.Push(Record(2));
   component->QueueBulkOutcome({.result = true, .message = "ok"});
   EXPECT_TRUE(Transfer());
-  EXPECT_TRUE(records.queue.empty());
+  EXPECT_TRUE(queue.records.empty());
   ASSERT_EQ(Written().size(), 2u);
   EXPECT_EQ(Written()[1][0], Value(std::int32_t{2}));
   const std::string message = bridge.GetMessage();
@@ -179,7 +165,7 @@ TEST_F(BulkTransferTest, RefusedRowsAreDroppedAndTheRestWrittenAndTheMessageSays
 }
 
 TEST_F(BulkTransferTest, EveryRecordGoesIntoTheNamedTable) {
-  SqlRow* record = records.Push(Record(1));
+  SqlRow* record = queue.Push(Record(1));
   record->SetTableName("elsewhere");
   ASSERT_TRUE(Transfer());
   EXPECT_EQ(component->BulkCalls()[0].tableName, "T");
@@ -195,10 +181,10 @@ TEST_F(BulkTransferTest, AnyFailureLeavesTheWholeQueueAsItWas) {
                             Fault::ComponentThrows}) {
     SCOPED_TRACE(static_cast<int>(fault));
     SetUp();
-    records.Clear();
-    SqlRow* first = records.Push(Record(1));
-    SqlRow* second = records.Push(Record(2));
-    SqlRow* third = records.Push(Record(3));
+    queue.Clear();
+    SqlRow* first = queue.Push(Record(1));
+    SqlRow* second = queue.Push(Record(2));
+    SqlRow* third = queue.Push(Record(3));
     time = 77;
     switch (fault) {
       case Fault::FieldCannotBeStored:
@@ -232,27 +218,27 @@ TEST_F(BulkTransferTest, AnyFailureLeavesTheWholeQueueAsItWas) {
     } else {
       EXPECT_FALSE(Transfer());
     }
-    ASSERT_EQ(records.queue.size(), 3u);
-    EXPECT_EQ(records.queue.front(), first);
-    EXPECT_EQ(records.queue.back(), third);
+    ASSERT_EQ(queue.records.size(), 3u);
+    EXPECT_EQ(queue.records.front(), first);
+    EXPECT_EQ(queue.records.back(), third);
     EXPECT_EQ(first->fieldCount, 1);  // not deleted: still readable, still whole
     EXPECT_EQ(second->fieldNames[0], "id");
   }
 }
 
 TEST_F(BulkTransferTest, AFailedFieldKeepsItsErrorClass) {
-  SqlRow* record = records.Push(Record(1));
+  SqlRow* record = queue.Push(Record(1));
   record->AddDoubleField("s", 1e20);
   EXPECT_THROW(Transfer(), OverflowError);
   record->Reset();
   record->AddDateField("when", 2958466.0);
   EXPECT_THROW(Transfer(), ArgumentError);
-  EXPECT_EQ(records.queue.front(), record);
+  EXPECT_EQ(queue.records.front(), record);
 }
 
 TEST_F(BulkTransferTest, AnUnknownTableThrowsBeforeTheQueueIsTouched) {
-  SqlRow* first = records.Push(Record(1));
-  records.Push(Record(2));
+  SqlRow* first = queue.Push(Record(1));
+  queue.Push(Record(2));
   time = 3;
   try {
     Transfer("Nope");
@@ -260,18 +246,18 @@ TEST_F(BulkTransferTest, AnUnknownTableThrowsBeforeTheQueueIsTouched) {
   } catch (const ArgumentError& e) {
     EXPECT_NE(std::string(e.what()).find("'Nope'"), std::string::npos) << e.what();
   }
-  EXPECT_EQ(records.queue.size(), 2u);
-  EXPECT_EQ(records.queue.front(), first);
+  EXPECT_EQ(queue.records.size(), 2u);
+  EXPECT_EQ(queue.records.front(), first);
   EXPECT_EQ(first->fieldCount, 1);
   EXPECT_EQ(time, 3);
   EXPECT_TRUE(component->BulkCalls().empty());
 }
 
 TEST_F(BulkTransferTest, ARecordShorterThanItsCountIsRefusedWhole) {
-  SqlRow* record = records.Push(Record(1));
+  SqlRow* record = queue.Push(Record(1));
   record->fieldCount = 3;
   EXPECT_THROW(Transfer(), ArgumentError);
-  EXPECT_EQ(records.queue.front(), record);
+  EXPECT_EQ(queue.records.front(), record);
 }
 
 TEST_F(BulkTransferTest, ExecutionTimeCrossesAsItsLow32Bits) {
@@ -285,12 +271,10 @@ TEST_F(BulkTransferTest, ExecutionTimeCrossesAsItsLow32Bits) {
 }
 
 TEST_F(BulkTransferTest, RefusedRowsAndTheCountCheckGoToTheTraceWhenAskedFor) {
-  const char* saved = std::getenv("TESSEL_TRACE");
-  const std::string savedValue = saved ? saved : "";
   for (const char* setting : {"0", "1"}) {
-    setenv("TESSEL_TRACE", setting, 1);
-    records.Push(Record(1));
-    SqlRow* duplicate = records.Push(Record(1));
+    const ScopedEnv traceSetting("TESSEL_TRACE", setting);
+    queue.Push(Record(1));
+    SqlRow* duplicate = queue.Push(Record(1));
     duplicate->AddTextField("name", "dup");
     testing::internal::CaptureStderr();
     EXPECT_TRUE(Transfer());
@@ -301,11 +285,6 @@ TEST_F(BulkTransferTest, RefusedRowsAndTheCountCheckGoToTheTraceWhenAskedFor) {
     } else {
       EXPECT_EQ(trace, "");
     }
-  }
-  if (saved) {
-    setenv("TESSEL_TRACE", savedValue.c_str(), 1);
-  } else {
-    unsetenv("TESSEL_TRACE");
   }
 }
 

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <queue>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/component/DbConnectFactory.h"
 #include "bridge/BridgeFixture.h"
+#include "support/RecordQueue.h"
 
 namespace Tessel::Testing {
 namespace {
@@ -149,10 +149,9 @@ TEST(BridgeLifecycle, LoadObjectHandsBothArgumentsToTheFactoryInOrder) {
 
 TEST(BridgeLifecycle, EveryOperationOnAnUnloadedBridgeThrowsMissingComponent) {
   ConnectWrapper bridge;
-  std::queue<SqlRow*> queue;
-  SqlRow* record = new SqlRow;
+  RecordQueue queue;
+  SqlRow* record = queue.Add();
   record->AddLongField("id", 1);
-  queue.push(record);
   long time = 0;
   int stored = 0;
   int written = 0;
@@ -165,7 +164,7 @@ TEST(BridgeLifecycle, EveryOperationOnAnUnloadedBridgeThrowsMissingComponent) {
       {"SetConnectionString", [&] { bridge.SetConnectionString("c"); }},
       {"GetConnectionString", [&] { bridge.GetConnectionString(); }},
       {"BulkExample", [&] { bridge.BulkExample(1); }},
-      {"BulkToTable", [&] { bridge.BulkToTable("T", &queue, &time); }},
+      {"BulkToTable", [&] { bridge.BulkToTable("T", &queue.records, &time); }},
       {"ExecuteStoredProcedure", [&] { bridge.ExecuteStoredProcedure("p", {}, &output); }},
       {"GetMaxSolnIdCaseId", [&] { bridge.GetMaxSolnIdCaseId("dir"); }},
       {"StartNewRow", [&] { bridge.StartNewRow("T", &stored, &written, &time); }},
@@ -179,10 +178,9 @@ TEST(BridgeLifecycle, EveryOperationOnAnUnloadedBridgeThrowsMissingComponent) {
   for (const auto& [name, operation] : operations) {
     EXPECT_THROW(operation(), MissingComponentError) << name;
   }
-  ASSERT_EQ(queue.size(), 1u);
-  EXPECT_EQ(queue.front(), record);
+  ASSERT_EQ(queue.records.size(), 1u);
+  EXPECT_EQ(queue.records.front(), record);
   EXPECT_EQ(output, "kept");
-  delete record;
 }
 
 class PassThroughTest : public BridgeTest {};

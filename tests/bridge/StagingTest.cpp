@@ -14,6 +14,7 @@
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/data/DateTime.h"
 #include "bridge/BridgeFixture.h"
+#include "support/ScopedEnv.h"
 
 namespace Tessel::Testing {
 namespace {
@@ -330,9 +331,9 @@ TEST_F(StagingTest, FieldStoresPutTheirValueIntoTheOpenRow) {
        Value(std::int32_t{-42})},
       {"long within 32 bits", [](ConnectWrapper& b) { return b.AddFieldData("id", -42L); }, "id",
        Value(std::int32_t{-42})},
-      {"long beyond 32 bits, stored whole",
-       [](ConnectWrapper& b) { return b.AddFieldData("big", (1L << 32) + 5); }, "big",
-       Value(std::int64_t{(std::int64_t{1} << 32) + 5})},
+      {"long beyond 32 bits (where long has 64), stored whole",
+       [](ConnectWrapper& b) { return b.AddFieldData("big", kLongHighBits + 5); }, "big",
+       Value(std::int64_t{kLongHighBits + 5})},
       {"double", [](ConnectWrapper& b) { return b.AddFieldData("amount", 0.1); }, "amount",
        Value(0.1)},
       {"text", [](ConnectWrapper& b) { return b.AddFieldData("name", "caf\xC3\xA9"); }, "name",
@@ -394,10 +395,8 @@ TEST_F(StagingTest, ExecutionTimeCrossesAsItsLow32Bits) {
 }
 
 TEST_F(StagingTest, TheEmptyNameTwiceGoesToTheTraceOnlyWhenAskedFor) {
-  const char* saved = std::getenv("TESSEL_TRACE");
-  const std::string savedValue = saved ? saved : "";
   for (const char* setting : {"", "0", "1"}) {
-    setenv("TESSEL_TRACE", setting, 1);
+    const ScopedEnv traceSetting("TESSEL_TRACE", setting);
     SetUp();
     Stage("", 1);
     testing::internal::CaptureStderr();
@@ -409,11 +408,6 @@ TEST_F(StagingTest, TheEmptyNameTwiceGoesToTheTraceOnlyWhenAskedFor) {
     } else {
       EXPECT_EQ(trace, "") << "TESSEL_TRACE='" << setting << "'";
     }
-  }
-  if (saved) {
-    setenv("TESSEL_TRACE", savedValue.c_str(), 1);
-  } else {
-    unsetenv("TESSEL_TRACE");
   }
 }
 

@@ -7,13 +7,14 @@
 // differs between the databases lives behind this interface:
 //
 //   - column types: SQL given to Exec may use the placeholders {int},
-//     {bigint}, {real}, {numeric}, {text} and {datetime}, which each backend
-//     replaces by its own type names;
+//     {bigint}, {real}, {numeric}, {text}, {datetime} and {blob}, which each
+//     backend replaces by its own type names;
 //   - routines: DefineRoutine turns one neutral description into the
 //     backend's way of keeping a routine (a row of tessel_procedures on
 //     SQLite, a function or procedure on PostgreSQL);
 //   - another connection that holds the write lock of a table, and a
-//     connection string under which the library waits for it only briefly.
+//     connection string under which the library waits for it only briefly;
+//   - the database's own codes for failures, as its messages carry them.
 //
 // Query gives every row of a result as text: values joined with '|', rows
 // joined with '\n', "NULL" for a null. Write queries whose text form is the
@@ -21,6 +22,7 @@
 #pragma once
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,7 +31,18 @@ class IConnectWrapper;
 
 namespace Tessel::EndToEnd {
 
-enum class Backend { Sqlite, Postgres };
+// The ODBC backends are the same databases reached through their ODBC
+// drivers (the library's "odbc:" connection strings).
+enum class Backend { Sqlite, Postgres, OdbcSqlite, OdbcPostgres };
+
+// Failures whose database code a test looks for in a message.
+enum class Failure {
+  LockWait,  // another connection's lock was not released in time
+  UniqueViolation,
+  CheckViolation,
+  NotNullViolation,
+  MissingTable,  // a statement names a table the database does not have
+};
 
 // A routine described once for every backend.
 struct RoutineDefinition {
@@ -44,6 +57,9 @@ struct RoutineDefinition {
   // The columns of the row the last statement returns, with their types; empty
   // when the routine returns no row.
   std::vector<std::pair<std::string, std::string>> result;
+  // Keep the name's letter case. SQLite always does; PostgreSQL otherwise
+  // folds the name to lower case, as it does any name written without quotes.
+  bool exactName = false;
 };
 
 // Another connection's hold on a table's write lock, released by Release or
@@ -112,12 +128,29 @@ class BackendContext {
 
   // Words that the database's refusal of a duplicate key contains.
   virtual std::string UniqueViolationText() const = 0;
+  // The code by which the database names a failure of `kind` in its messages.
+  virtual std::string FailureCode(Failure kind) const = 0;
 };
+
+// "Sqlite", "Postgres", "OdbcSqlite" or "OdbcPostgres", as the names of tests end.
+std::string NameOf(Backend backend);
+// The same word where gtest prints a test's parameter.
+void PrintTo(Backend backend, std::ostream* out);
+// Every backend this build has.
+std::vector<Backend> BuiltBackends();
+// The context of `backend` for the running test. Without TESSEL_PG_URI a
+// PostgreSQL test is skipped, or failed under CI=true, and `context` stays
+// empty: the caller returns when it is.
+void MakeContext(Backend backend, std::unique_ptr<BackendContext>& context);
 
 // A fresh SQLite file in a temporary directory, removed with the context.
 std::unique_ptr<BackendContext> MakeSqliteContext();
 // A fresh schema on the server at `uri`, dropped with the context.
 std::unique_ptr<BackendContext> MakePostgresContext(const std::string& uri);
+// The same two through the ODBC drivers; `odbc` is the ODBC connection string
+// of the PostgreSQL server (OdbcPostgresString).
+std::unique_ptr<BackendContext> MakeOdbcSqliteContext();
+std::unique_ptr<BackendContext> MakeOdbcPostgresContext(const std::string& odbc);
 
 // Replaces the type placeholders of `sql` with `types[i].second` for each
 // placeholder `types[i].first`.

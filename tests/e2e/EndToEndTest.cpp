@@ -1,30 +1,15 @@
 #include "EndToEndTest.h"
 
-#include <optional>
 #include <string>
-
-#ifdef TESSEL_E2E_POSTGRES
-#include "PgTestServer.h"
-#endif
 
 namespace Tessel::EndToEnd {
 
 void EndToEndTest::SetUp() {
-  if (GetParam() == Backend::Sqlite) {
-    context_ = MakeSqliteContext();
-  } else {
-#ifdef TESSEL_E2E_POSTGRES
-    const std::optional<std::string> uri = Testing::PgUri();
-    if (!uri) {
-      if (Testing::RunningUnderCi()) FAIL() << "TESSEL_PG_URI is not set under CI";
-      GTEST_SKIP() << "TESSEL_PG_URI is not set (start a server with .ci/postgres-server.sh start)";
-    }
-    context_ = MakePostgresContext(*uri);
-#endif
-  }
+  MakeContext(GetParam(), context_);
+  if (IsSkipped() || HasFatalFailure()) return;
   ASSERT_NE(context_, nullptr);
   ASSERT_FALSE(HasFailure()) << "the database could not be set up";
-  bridge_ = BridgePtr(IConnectWrapper::CreateInstance());
+  bridge_ = Testing::NewBridge();
   bridge_->LoadObject(context_->ConnectionString(), context_->TableSet());
   ASSERT_TRUE(bridge_->Test()) << bridge_->GetMessage();
 }
@@ -35,12 +20,6 @@ void EndToEndTest::TearDown() {
   context_.reset();
 }
 
-std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
-  return info.param == Backend::Sqlite ? "Sqlite" : "Postgres";
-}
-
-void PrintTo(Backend backend, std::ostream* out) {
-  *out << (backend == Backend::Sqlite ? "Sqlite" : "Postgres");
-}
+std::string BackendName(const ::testing::TestParamInfo<Backend>& info) { return NameOf(info.param); }
 
 }  // namespace Tessel::EndToEnd

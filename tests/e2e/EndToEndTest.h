@@ -14,6 +14,7 @@
 
 #include "BackendContext.h"
 #include "TesselWrapper/IConnectWrapper.h"
+#include "support/BridgeHandle.h"
 
 namespace Tessel::EndToEnd {
 
@@ -29,27 +30,15 @@ class EndToEndTest : public ::testing::TestWithParam<Backend> {
   std::string Message() { return bridge_->GetMessage(); }
 
  private:
-  struct Destroyer {
-    void operator()(IConnectWrapper* bridge) const { IConnectWrapper::Destroy(bridge); }
-  };
-  using BridgePtr = std::unique_ptr<IConnectWrapper, Destroyer>;
-
   std::unique_ptr<BackendContext> context_;
-  BridgePtr bridge_;
+  Testing::BridgeHandle bridge_;
 };
 
 // "Sqlite" or "Postgres": the test names end in the backend they ran on.
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info);
-// The same word where gtest prints the parameter.
-void PrintTo(Backend backend, std::ostream* out);
 
 // Instantiates `fixture` for every backend this build has.
-#ifdef TESSEL_E2E_POSTGRES
-#define TESSEL_E2E_BACKENDS ::testing::Values(Backend::Sqlite, Backend::Postgres)
-#else
-#define TESSEL_E2E_BACKENDS ::testing::Values(Backend::Sqlite)
-#endif
 #define TESSEL_E2E_INSTANTIATE(fixture) \
-  INSTANTIATE_TEST_SUITE_P(Backends, fixture, TESSEL_E2E_BACKENDS, BackendName)
+  INSTANTIATE_TEST_SUITE_P(Backends, fixture, ::testing::ValuesIn(BuiltBackends()), BackendName)
 
 }  // namespace Tessel::EndToEnd

@@ -11,8 +11,9 @@
 #include <vector>
 
 #include "EndToEndTest.h"
-#include "RecordQueue.h"
 #include "TesselWrapper/Errors.h"
+#include "support/Contains.h"
+#include "support/RecordQueue.h"
 
 namespace Tessel::EndToEnd {
 namespace {
@@ -21,9 +22,8 @@ constexpr const char* kRerun = "Rerun the transaction";
 constexpr const char* kSchemaChange = "schema change";
 constexpr const char* kEachOnce = "1|1\n2|1\n3|1";
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using Testing::Contains;
+using Testing::RecordQueue;
 
 enum class Fault {
   TableLocked,           // another connection holds the table's write lock

@@ -5,6 +5,7 @@
 
 #include "BackendContext.h"
 #include "PgTestServer.h"
+#include "tessel/NameLookup.h"
 
 namespace Tessel::EndToEnd {
 namespace {
@@ -16,7 +17,8 @@ constexpr int kShortLockWaitMs = 200;
 
 const std::vector<std::pair<std::string, std::string>> kTypes = {
     {"{int}", "int4"},        {"{bigint}", "int8"}, {"{real}", "float8"},
-    {"{numeric}", "numeric"}, {"{text}", "text"},   {"{datetime}", "timestamp"}};
+    {"{numeric}", "numeric"}, {"{text}", "text"},   {"{datetime}", "timestamp"},
+    {"{blob}", "bytea"}};
 
 bool IsNameCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
@@ -73,8 +75,8 @@ class PostgresContext : public BackendContext {
   }
 
   void DefineRoutine(const RoutineDefinition& routine) override {
-    const std::string signature =
-        routine.name + "(" + WithTypes(ColumnList(routine.parameters, false), kTypes) + ")";
+    const std::string signature = (routine.exactName ? QuoteIdentifier(routine.name) : routine.name) + "(" +
+                                  WithTypes(ColumnList(routine.parameters, false), kTypes) + ")";
     const std::string body = "$routine$ " + WithBareArguments(routine.body, routine) + " $routine$";
     if (routine.result.empty()) {
       schema_.raw().Exec("CREATE PROCEDURE " + signature + " LANGUAGE sql AS " + body);
@@ -101,6 +103,17 @@ class PostgresContext : public BackendContext {
 
   std::string UniqueViolationText() const override {
     return "duplicate key value violates unique constraint";
+  }
+
+  std::string FailureCode(Failure kind) const override {
+    switch (kind) {
+      case Failure::LockWait: return "SQLSTATE 55P03";
+      case Failure::UniqueViolation: return "SQLSTATE 23505";
+      case Failure::CheckViolation: return "SQLSTATE 23514";
+      case Failure::NotNullViolation: return "SQLSTATE 23502";
+      case Failure::MissingTable: return "SQLSTATE 42P01";
+    }
+    return "?";
   }
 
  private:

@@ -6,15 +6,15 @@
 #include <vector>
 
 #include "EndToEndTest.h"
-#include "RecordQueue.h"
 #include "TesselWrapper/Errors.h"
+#include "support/Contains.h"
+#include "support/RecordQueue.h"
 
 namespace Tessel::EndToEnd {
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using Testing::Contains;
+using Testing::RecordQueue;
 
 // One field with a type name of the caller's spelling.
 void AddNumber(SqlRow& record, const char* name, const char* type, NUMERICDATA number) {

@@ -7,13 +7,12 @@
 #include <vector>
 
 #include "EndToEndTest.h"
+#include "support/Contains.h"
 
 namespace Tessel::EndToEnd {
 namespace {
 
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
+using Testing::Contains;
 
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });

@@ -18,7 +18,8 @@ constexpr int kShortLockWaitMs = 50;
 
 const std::vector<std::pair<std::string, std::string>> kTypes = {
     {"{int}", "INTEGER"},     {"{bigint}", "INTEGER"}, {"{real}", "REAL"},
-    {"{numeric}", "NUMERIC"}, {"{text}", "TEXT"},      {"{datetime}", "DATETIME"}};
+    {"{numeric}", "NUMERIC"}, {"{text}", "TEXT"},      {"{datetime}", "DATETIME"},
+    {"{blob}", "BLOB"}};
 
 using Connection = Testing::RawSqlite;
 
@@ -87,6 +88,17 @@ class SqliteContext : public BackendContext {
   }
 
   std::string UniqueViolationText() const override { return "UNIQUE constraint failed"; }
+
+  std::string FailureCode(Failure kind) const override {
+    switch (kind) {
+      case Failure::LockWait: return "SQLITE_BUSY";
+      case Failure::UniqueViolation: return "SQLITE_CONSTRAINT_UNIQUE";
+      case Failure::CheckViolation: return "SQLITE_CONSTRAINT_CHECK";
+      case Failure::NotNullViolation: return "SQLITE_CONSTRAINT_NOTNULL";
+      case Failure::MissingTable: return "no such table";
+    }
+    return "?";
+  }
 
  private:
   std::filesystem::path dir_;

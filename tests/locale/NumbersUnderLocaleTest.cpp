@@ -15,8 +15,8 @@
 #include "data/NumberText.h"
 #include "sqlite/SqliteFixture.h"
 #include "support/TestLocale.h"
-#include "tessel/postgres/Session.h"
 #ifdef TESSEL_WITH_POSTGRES
+#include "tessel/postgres/Session.h"
 #include "tessel/postgres/DefaultLiteral.h"
 #endif
 
@@ -131,9 +131,9 @@ TEST_P(UnderLocale, NumberTextKeepsThePoint) {
 // ("\xC3\xAA", UTF-8 for e-circumflex, reads as two Latin-1 letters); the
 // answers below must not follow it.
 TEST_P(UnderLocale, NonAsciiTextIsNoKeywordOrTypeName) {
+#ifdef TESSEL_WITH_POSTGRES
   EXPECT_FALSE(Postgres::IsPostgresConnectionString("t\xC3\xAA=1"));
   EXPECT_TRUE(Postgres::IsPostgresConnectionString(" dbname = x"));
-#ifdef TESSEL_WITH_POSTGRES
   EXPECT_EQ(Postgres::ParseDefault("'5'::t\xC3\xAA", DataType::Int32).kind, ParsedDefault::Kind::Expression);
   EXPECT_EQ(Postgres::ParseDefault("'5'::integer", DataType::Int32).kind, ParsedDefault::Kind::Literal);
   EXPECT_EQ(Postgres::LiteralValue(DataType::Double, " 1.5 "), Value(1.5));

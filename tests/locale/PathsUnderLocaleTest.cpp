@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TesselWrapper/IConnectWrapper.h"
+#include "support/BridgeHandle.h"
 #include "support/RawSqlite.h"
 #include "support/TestLocale.h"
 
@@ -73,12 +74,8 @@ class NativeSqlitePath : public testing::TestWithParam<NamedInLocale> {
   }
 
  private:
-  struct Destroyer {
-    void operator()(IConnectWrapper* bridge) const { IConnectWrapper::Destroy(bridge); }
-  };
-
   LocaleScope locale_{GetParam().input, GetParam().charmap};
-  std::unique_ptr<IConnectWrapper, Destroyer> bridge_;
+  BridgeHandle bridge_;
 };
 
 TEST_P(NativeSqlitePath, TestCreatesTheFileUnderTheCallersName) {

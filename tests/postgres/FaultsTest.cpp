@@ -26,15 +26,13 @@
 #include "PgTestServer.h"
 #include "TesselWrapper/IConnectWrapper.h"
 #include "TesselWrapper/component/DbConnect.h"
+#include "support/BridgeHandle.h"
+#include "support/Contains.h"
 
 namespace Tessel::Testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 // One native caller: a bridge object with its own component, and the three
 // counters StartNewRow writes.
@@ -56,10 +54,7 @@ class Loader {
   long time = 0;
 
  private:
-  struct Destroyer {
-    void operator()(IConnectWrapper* bridge) const { IConnectWrapper::Destroy(bridge); }
-  };
-  std::unique_ptr<IConnectWrapper, Destroyer> bridge_;
+  BridgeHandle bridge_;
 };
 
 // Runs loader.Flush() on a thread of its own; an error that leaves it is a

@@ -27,18 +27,16 @@
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/IConnectWrapper.h"
 #include "TesselWrapper/component/DbConnect.h"
-#include "jobs/OwnedRecordQueue.h"
 #include "tessel/NameLookup.h"
 #include "tessel/postgres/Commit.h"
+#include "support/BridgeHandle.h"
+#include "support/Contains.h"
+#include "support/RecordQueue.h"
 
 namespace Tessel::Testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 std::size_t OpenFileDescriptors() {
   std::size_t count = 0;
@@ -65,7 +63,6 @@ class Caller {
       : bridge_(IConnectWrapper::CreateInstance()), road_(road) {
     bridge_->LoadObject(uri, tableSet);
   }
-  ~Caller() { IConnectWrapper::Destroy(bridge_); }
   Caller(const Caller&) = delete;
   Caller& operator=(const Caller&) = delete;
 
@@ -76,8 +73,7 @@ class Caller {
     for (int id : ids) {
       const std::string note = "row " + std::to_string(id);
       if (road_ == Road::Queue) {
-        auto* record = new SqlRow;
-        queue.records.push(record);
+        SqlRow* record = queue.Add();
         record->AddLongField("id", id);
         record->AddTextField("note", note.c_str());
         continue;
@@ -95,11 +91,11 @@ class Caller {
     return bridge_->StartNewRow("", &stored_, &written, &time_);
   }
 
-  Jobs::OwnedRecordQueue queue;
+  RecordQueue queue;
   int written = 0;
 
  private:
-  IConnectWrapper* bridge_;
+  BridgeHandle bridge_;
   Road road_;
   int stored_ = 0;
   long time_ = 0;

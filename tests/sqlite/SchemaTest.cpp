@@ -1,4 +1,5 @@
-// Reading table shapes and the enumeration catalogue.
+// Reading table shapes as SQLite declares them: types, defaults, keys,
+// collations, and the table set as a database of the connection.
 #include <algorithm>
 #include <optional>
 
@@ -204,95 +205,28 @@ TEST_F(SqliteTest, OnlyTheSingleIntegerKeyOfARowidTableIsGenerated) {
   EXPECT_EQ(ConstraintsOf(*Component().GetTable("pair")), (Constraints{{{1, 0}, true}}));
 }
 
-TEST_F(SqliteTest, TableLookupIsExactThenTheOneCaseInsensitiveMatch) {
-  // SQLite folds only ASCII letters in names, so these two are distinct tables.
-  Raw().Exec(R"(
-    CREATE TABLE Orders (id INTEGER);
-    CREATE TABLE "Äpfel" (a INTEGER);
-    CREATE TABLE "äpfel" (b INTEGER);
-    CREATE TABLE "Ölfass" (c INTEGER);)");
-  struct Case {
-    std::string requested;
-    std::optional<std::string> firstColumn;  // nullopt: no table
-  } cases[] = {
-      {"Orders", "id"}, {"orders", "id"}, {"ORDERS", "id"},
-      {"Äpfel", "a"},   {"äpfel", "b"},   {"ÄPFEL", std::nullopt},  // two tables match without case
-      {"ölfass", "c"},  {"Order", std::nullopt}, {"", std::nullopt},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.requested);
-    auto table = Component().GetTable(c.requested);
-    if (!c.firstColumn) {
-      EXPECT_EQ(table, nullptr);
-      continue;
-    }
-    ASSERT_NE(table, nullptr);
-    EXPECT_EQ(table->TableName(), c.requested);
-    EXPECT_EQ(table->Column(0).ColumnName, *c.firstColumn);
-  }
-}
-
-TEST_F(SqliteTest, HostileNamesAreOnlyEverNames) {
-  const std::string hostile = R"(x"; DROP TABLE victims; --)";
-  const std::string quote = "it's;a \"name\"";
+// The table set names a database of the connection: a hostile one is only a
+// name that no database has.
+TEST_F(SqliteTest, AHostileTableSetIsOnlyEverAName) {
   Raw().Exec("CREATE TABLE victims (id INTEGER); INSERT INTO victims VALUES (1);");
-  Raw().Exec(R"(CREATE TABLE "x""; DROP TABLE victims; --" ("it's;a ""name""" TEXT UNIQUE, n INTEGER))");
-
-  auto table = Component().GetTable(hostile);
-  ASSERT_NE(table, nullptr);
-  EXPECT_EQ(table->Column(0).ColumnName, quote);
-  EXPECT_EQ(ConstraintsOf(*table), (Constraints{{{0}, false}}));
-  EXPECT_EQ(Component().GetTable(R"(victims"; --)"), nullptr);
-  EXPECT_FALSE(Component().IsEnumTable(hostile));
-
-  Data::DataRow row = table->NewRow();
-  row.Set(std::size_t{0}, std::string_view("'); DROP TABLE victims; --"));
-  table->Rows().Add(row);
-  std::int64_t elapsed = 0;
-  EXPECT_TRUE(Component().BulkToTable(*table, elapsed)) << Component().Message().value_or("");
-
-  EXPECT_EQ(Raw().Query(R"(SELECT "it's;a ""name""" FROM "x""; DROP TABLE victims; --")"),
-            "'); DROP TABLE victims; --");
-  EXPECT_EQ(Raw().Query("SELECT count(*) FROM victims"), "1");
-  // The table set is a name too.
   Sqlite::SqliteConnect other(ConnectionString(), R"(main"; DROP TABLE victims; --)");
   EXPECT_THROW(other.GetTable("victims"), ArgumentError);
   EXPECT_EQ(Raw().Query("SELECT count(*) FROM victims"), "1");
 }
 
-TEST_F(SqliteTest, EachCallGivesAFreshTableAndSchemaChangesAreSeen) {
+// SQLite tells a schema change by its schema cookie, so what another
+// connection changes shows at the very next GetTable, before any write has
+// failed on the old shape.
+TEST_F(SqliteTest, ShapesAnotherConnectionChangesAreSeenAtTheNextCall) {
   Raw().Exec("CREATE TABLE cases (id INTEGER, name TEXT)");
-  auto first = Component().GetTable("cases");
-  ASSERT_NE(first, nullptr);
-  first->Rows().Add(first->NewRow());
+  auto before = Component().GetTable("cases");
+  ASSERT_NE(before, nullptr);
+  EXPECT_EQ(before->ColumnCount(), 2u);
 
-  auto second = Component().GetTable("CASES");
-  ASSERT_NE(second, nullptr);
-  EXPECT_NE(first, second);
-  EXPECT_EQ(second->Rows().Count(), 0u);
-  EXPECT_EQ(second->TableName(), "CASES");
-  EXPECT_EQ(first->TableName(), "cases");
-
-  // Another connection changes the table and adds one.
-  Raw().Exec("ALTER TABLE cases ADD COLUMN weight REAL; CREATE TABLE later (x INTEGER);");
-  auto third = Component().GetTable("cases");
-  ASSERT_NE(third, nullptr);
-  EXPECT_EQ(third->ColumnCount(), 3u);
-  EXPECT_NE(Component().GetTable("later"), nullptr);
-}
-
-TEST_F(SqliteTest, EnumTablesComeFromTheCatalogue) {
-  EXPECT_FALSE(Component().IsEnumTable("Colors")) << "no catalogue: nothing is an enumeration";
-
-  Raw().Exec(R"(
-    CREATE TABLE tessel_enum_tables (name TEXT PRIMARY KEY);
-    INSERT INTO tessel_enum_tables VALUES ('Colors'), ('Status'), ('STATUS'), (NULL);)");
-  const std::pair<const char*, bool> cases[] = {
-      {"Colors", true}, {"colors", true}, {"Status", true}, {"STATUS", true},
-      {"status", false},  // two entries match without case: the caller must spell it
-      {"Sizes", false},   {"", false},
-  };
-  for (const auto& [name, expected] : cases) EXPECT_EQ(Component().IsEnumTable(name), expected) << name;
+  Raw().Exec("ALTER TABLE cases ADD COLUMN weight REAL");
+  auto after = Component().GetTable("cases");
+  ASSERT_NE(after, nullptr);
+  EXPECT_EQ(after->ColumnCount(), 3u);
 }
 
 }  // namespace

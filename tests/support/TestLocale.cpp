@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <map>
 
+#include "support/ScopedEnv.h"
+
 namespace Tessel::Testing {
 namespace {
 
@@ -61,21 +63,10 @@ class LocaleCache {
     const std::string command =
         "localedef -i '" + input + "' -f '" + charmap + "' '" + dir_ + "/" + name + "' >/dev/null 2>&1";
     if (std::system(command.c_str()) == -1) return static_cast<locale_t>(nullptr);
-    const char* previous = std::getenv("LOCPATH");
-    const std::string saved = previous ? previous : "";
-    setenv("LOCPATH", dir_.c_str(), 1);
-    locale_t locale;
-    {
-      // glibc keeps (and never frees) a copy of the locale path it was given.
-      LeakCheckPause pause;
-      locale = newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
-    }
-    if (previous) {
-      setenv("LOCPATH", saved.c_str(), 1);
-    } else {
-      unsetenv("LOCPATH");
-    }
-    return locale;
+    const ScopedEnv path("LOCPATH", dir_);
+    // glibc keeps (and never frees) a copy of the locale path it was given.
+    LeakCheckPause pause;
+    return newlocale(LC_ALL_MASK, name.c_str(), static_cast<locale_t>(nullptr));
   }
 
   std::map<std::string, locale_t> locales_;
