@@ -88,7 +88,10 @@ FlushOutcome Flush(DbConnect& component, std::int64_t& executionTime, int* rowsW
   if (!written && AsksForRerun(component.Message())) return FlushOutcome::KeptForRerun;
   // Released before anything else can fail (choosing the next table talks to
   // the database too), so that no later call can write these rows again.
+  // A row left open goes with its table: field stores must not go on into a
+  // row of a table that is no longer current and reaches no table.
   component.SetDataTableCur(nullptr);
+  component.SetDataRowCur(std::nullopt);
   if (written) return FlushOutcome::Written;
   // The write failed without asking for a rerun: the database refused the
   // rows for good (a key already present, a check, a trigger), or nobody can

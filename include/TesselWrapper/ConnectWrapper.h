@@ -10,6 +10,11 @@
 //     closes it.
 //
 // It also carries the seven field type names of the row record.
+//
+// Thread safety: as IConnectWrapper's. A copy is not a second caller: it
+// drives the same component, connection and staging state as its source, so
+// copies are used by one thread at a time between them. A bridge for another
+// thread is a ConnectWrapper of its own with its own LoadObject.
 #pragma once
 
 #include <memory>

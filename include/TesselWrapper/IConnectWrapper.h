@@ -23,8 +23,17 @@
 // as std::string ends at its first NUL byte. `long` arguments carry 32-bit
 // values: executionTime passes its low 32 bits, sign-extended, in and out.
 //
-// Thread safety: one bridge object serves one caller at a time; separate
-// bridge objects with separate components may be used from separate threads.
+// Thread safety: one bridge object serves one caller at a time. It holds no
+// lock: calls on one bridge from two threads at once must be serialized by
+// the caller, and its staging state (the current table and row) belongs to
+// whoever calls. Copies of a ConnectWrapper share one component, with its
+// connection and its staging state, so all copies are one caller. Separate
+// bridges, each with a component of its own (its own LoadObject), may be used
+// from separate threads at the same time, also on one database: each has its
+// own connection, and the database's locking decides who waits (a write that
+// waits longer than the busy or lock time-out fails asking for a rerun). The
+// factory behind LoadObject may be called from any thread
+// (component/DbConnectFactory.h).
 #pragma once
 
 #include <queue>

@@ -120,6 +120,10 @@ bool SqliteConnect::BulkToTable(Data::DataTable& table, std::int64_t& executionT
     // for the caller's rerun.
     failure = WriteFailure{e.Category(), e.what()};
   }
+  // SQLite opens a file it may not write read-only and keeps it so: once the
+  // file is mended, only a new connection can write, so the rerun gets one.
+  if (failure && session_.IsOpen() && sqlite3_db_readonly(session_.Connection(), schema_.c_str()) == 1)
+    session_.SetConnectionString(ConnectionString().value_or(std::string()));
   executionTime += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
   return ReportWrite(*this, shapes_, table, failure);
 }

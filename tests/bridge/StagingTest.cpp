@@ -261,16 +261,18 @@ TEST_F(StagingTest, AnEnumerationTableStagesNothing) {
   EXPECT_TRUE(component->BulkCalls().empty()) << "no table was current, so nothing is flushed";
 }
 
-TEST_F(StagingTest, ASwitchToAnEnumerationTableLeavesTheOpenRowOpen) {
+// A row opened and never added goes with its table when the table is written:
+// a field store then fails for want of a row, as after any selection of an
+// enumeration table, instead of filling a row that could reach no table.
+TEST_F(StagingTest, ASwitchToAnEnumerationTableDropsTheOpenRowWithItsTable) {
   Stage("A", 1);
   ASSERT_TRUE(Start("A"));  // opened, never added
   stored = 55;
   EXPECT_TRUE(Start("E"));
   EXPECT_EQ(stored, 55) << "a change of table does not write rowsStoredCount";
 
-  // The stray row of A still takes fields and AddCurRow succeeds, but the row
-  // reaches no table.
-  EXPECT_TRUE(bridge.AddFieldData("id", 9));
+  EXPECT_FALSE(bridge.AddFieldData("id", 9));
+  EXPECT_EQ(bridge.GetMessage(), kNoRow);
   EXPECT_TRUE(bridge.AddCurRow());
   EXPECT_TRUE(Start("B"));
   ASSERT_EQ(component->BulkCalls().size(), 1u);
@@ -374,11 +376,14 @@ TEST_F(StagingTest, AFieldTheRowRefusesThrowsNamingTableColumnAndValue) {
     }
   };
   expectThrowNaming([&] { bridge.AddFieldData("nosuch", 5); }, "nosuch", "5");
-  expectThrowNaming([&] { bridge.AddFieldData("id", (1L << 40)); }, "id", "1099511627776");
+  // A long beyond the column's 32 bits, where long has more (not on Windows
+  // or 32-bit Linux, where every long fits).
+  const long beyond = sizeof(long) > 4 ? static_cast<long>(std::int64_t{1} << 40) : 0;
+  if (beyond != 0) expectThrowNaming([&] { bridge.AddFieldData("id", beyond); }, "id", "1099511627776");
   expectThrowNaming([&] { bridge.AddFieldData("id", "twelve"); }, "id", "twelve");
   expectThrowNaming([&] { bridge.AddFieldDateTimeData("when", std::nan("")); }, "when", "NaN");
   expectThrowNaming([&] { bridge.AddFieldDateTimeData("when", 2958466.0); }, "when", "2958466");
-  EXPECT_THROW(bridge.AddFieldData("id", 1L << 40), OverflowError) << "the error keeps its class";
+  if (beyond != 0) EXPECT_THROW(bridge.AddFieldData("id", beyond), OverflowError) << "the error keeps its class";
   EXPECT_TRUE(component->DataRowCur()->Get("id").IsDBNull()) << "a refused value is not stored";
 }
 
