@@ -28,7 +28,7 @@
 #include "bridge/ErrorContext.h"
 #include "bridge/Int32Wire.h"
 #include "bridge/Trace.h"
-#include "data/TextCodec.h"
+#include "data/Utf8.h"
 
 namespace {
 
