@@ -8,7 +8,8 @@
 #   tessel/                  the component and its backends: + tessel/
 #   bridge/ rows/            the bridge object: public headers, bridge/, and
 #   procedures/ component/   the helpers data/ declares for the whole
-#                            library (NumberText.h, Quoted.h, Utf8.h)
+#                            library (NumberText.h, Quoted.h, Utf8.h,
+#                            TableLoad.h)
 #   jobs/                    the jobs the tool runs: public headers, jobs/,
 #                            and the same data/ helpers
 #   cli/                     the tool: public headers and its own headers (it links
@@ -16,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-shared='data/(NumberText|Quoted|Utf8)\.h'
+shared='data/(NumberText|Quoted|Utf8|TableLoad)\.h'
 status=0
 check() {  # FOLDERS... -- ALLOWED-REGEX
   local folders=() allowed

@@ -28,6 +28,10 @@ void DropTable(const std::string& uri);
 // library's roads include their connection too.
 Timing RunCopyBaseline(const std::string& uri, const Dataset& data);
 
+// The ceiling, with no target: the same rows in COPY's binary format, each
+// value encoded from the dataset's arrays, sent in chunks, one transaction.
+Timing RunCopyBinary(const std::string& uri, const Dataset& data);
+
 // (d) BEGIN, one prepared INSERT executed per row with text parameters,
 // COMMIT. Timed like the baseline.
 Timing RunInsertRoad(const std::string& uri, const Dataset& data);

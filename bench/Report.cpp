@@ -40,7 +40,7 @@ std::optional<Timing> RoadLine::Best() const {
 }
 
 RoadLine& Section::AddRoad(std::string label, std::optional<double> minRatio) {
-  roads_.push_back(RoadLine{std::move(label), minRatio, {}, {}});
+  roads_.push_back(RoadLine{std::move(label), minRatio, "contrast", {}, {}});
   return roads_.back();
 }
 
@@ -80,7 +80,7 @@ void Section::Print(std::ostream& out) const {
     const auto ratio = Ratio(road);
     std::string verdict = "-";
     std::string target = road.minRatio ? Format(">= %.2f", *road.minRatio) : "baseline";
-    if (&road != &roads_.front() && !road.minRatio) target = "contrast";
+    if (&road != &roads_.front() && !road.minRatio) target = road.kind;
     if (road.Failed()) {
       verdict = "FAILED";
     } else if (road.runs.empty()) {

@@ -23,6 +23,7 @@ std::string Format(const char* format, double value);
 struct RoadLine {
   std::string label;
   std::optional<double> minRatio;  // target: at least this share of the baseline's rows/s
+  std::string kind = "contrast";   // what a road without a target is there for
   std::vector<Timing> runs;        // one per round; the fastest one counts
   std::string failure;             // set when a run failed or its table was wrong
 

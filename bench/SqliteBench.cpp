@@ -122,6 +122,52 @@ Timing RunBaseline(const std::string& path, const Dataset& data) {
   return timing;
 }
 
+Timing RunMultiRowInsert(const std::string& path, const Dataset& data) {
+  constexpr std::size_t kRowsPerInsert = 64;
+  Stopwatch clock;
+  DbHandle db = Open(path, SQLITE_OPEN_READWRITE);
+  ApplySettings(db.get());
+  const std::string columns = "INSERT INTO \"bench_rows\" (\"i1\", \"i2\", \"i3\", \"d1\", \"d2\", \"dt\", \"t1\", \"t2\") VALUES ";
+  std::string sql = columns;
+  for (std::size_t k = 0; k < kRowsPerInsert; ++k) sql += k == 0 ? "(?, ?, ?, ?, ?, ?, ?, ?)" : ", (?, ?, ?, ?, ?, ?, ?, ?)";
+  StmtHandle batch = Prepare(db.get(), sql.c_str());
+  StmtHandle single = Prepare(db.get(), (columns + "(?, ?, ?, ?, ?, ?, ?, ?)").c_str());
+  Exec(db.get(), "BEGIN IMMEDIATE");
+  char dates[kRowsPerInsert][32];
+  // Binds row r from parameter 8 * k + 1 on.
+  auto bind = [&](sqlite3_stmt* stmt, std::size_t k, std::size_t r) {
+    const int p = static_cast<int>(8 * k);
+    sqlite3_bind_int64(stmt, p + 1, data.I1(r));
+    sqlite3_bind_int64(stmt, p + 2, data.I2(r));
+    sqlite3_bind_int64(stmt, p + 3, data.I3(r));
+    sqlite3_bind_double(stmt, p + 4, data.D1(r));
+    sqlite3_bind_double(stmt, p + 5, data.D2(r));
+    sqlite3_bind_text(stmt, p + 6, dates[k], static_cast<int>(FormatIsoMillis(data.UnixMillis(r), dates[k])),
+                      SQLITE_STATIC);
+    const std::string_view t1 = data.T1View(r), t2 = data.T2View(r);
+    sqlite3_bind_text(stmt, p + 7, t1.data(), static_cast<int>(t1.size()), SQLITE_STATIC);
+    sqlite3_bind_text(stmt, p + 8, t2.data(), static_cast<int>(t2.size()), SQLITE_STATIC);
+  };
+  const auto n = data.Rows();
+  std::size_t r = 0;
+  for (; r + kRowsPerInsert <= n; r += kRowsPerInsert) {
+    for (std::size_t k = 0; k < kRowsPerInsert; ++k) bind(batch.get(), k, r + k);
+    if (sqlite3_step(batch.get()) != SQLITE_DONE) Throw(db.get(), "insert at rows from " + std::to_string(r));
+    sqlite3_reset(batch.get());
+  }
+  for (; r < n; ++r) {
+    bind(single.get(), 0, r);
+    if (sqlite3_step(single.get()) != SQLITE_DONE) Throw(db.get(), "insert at row " + std::to_string(r));
+    sqlite3_reset(single.get());
+  }
+  Exec(db.get(), "COMMIT");
+  Timing timing{clock.WallSeconds(), clock.CpuSeconds(), {}};
+  batch.reset();
+  single.reset();
+  db.reset();
+  return timing;
+}
+
 void Verify(const std::string& road, const std::string& path, const Dataset& data) {
   // Read-write: a read-only connection to a WAL file left by a connection
   // that did not close cleanly could not recover the WAL index.

@@ -37,6 +37,11 @@ std::string ConnectionString(const std::string& path);
 // closed afterwards, outside the timed span, as the library's stays open).
 Timing RunBaseline(const std::string& path, const Dataset& data);
 
+// The ceiling, with no target: the same rows, 64 to a prepared multi-row
+// INSERT (the form the library uses), bound from the dataset's arrays, in one
+// transaction, with the same settings as RunBaseline.
+Timing RunMultiRowInsert(const std::string& path, const Dataset& data);
+
 // Reads the table back and throws std::runtime_error naming `road` when it
 // does not hold exactly the dataset (row count, aggregates, spot-checked rows,
 // storage classes: integers as INTEGER, doubles as REAL, dates and texts as

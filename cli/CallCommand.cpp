@@ -29,8 +29,14 @@ void AddCallCommand(CLI::App& app, CommonOptions& common, int& status) {
   command->add_option("ARGUMENTS", call->arguments,
                       "Arguments as name=type:value, type one of " +
                           std::string(Jobs::RoutineArgumentTypeWords()) +
-                          " (datetime: YYYY-MM-DD[ HH:MM[:SS]] or a day number)");
-  command->footer("Example: tessel call AddCase caseid=int:7 modeldir=string:models/a name=string:first");
+                          " (datetime: YYYY-MM-DD[ HH:MM[:SS[.fff]]] from 0100-01-01 to 9999-12-31, or a day "
+                          "number)");
+  SetFooter(*command,
+            "  tessel call AddCase caseid=int:7 modeldir=string:models/a name=string:first\n"
+            "  tessel call CaseSummary modeldir=string:models/a\n"
+            "  tessel call Stamp at=datetime:2024-03-01T12:30:00.250",
+            "0 when the routine ran (whatever result it gave), 1 when it failed or does not exist (the reason "
+            "on standard error), 2 for a wrong command line or an argument that cannot be read.");
   command->callback([call, &common, &status] {
     // Arguments are checked before anything is opened; a bad one is a wrong
     // command line.
@@ -40,7 +46,7 @@ void AddCallCommand(CLI::App& app, CommonOptions& common, int& status) {
     } catch (const ArgumentError& e) {
       throw CLI::ValidationError("ARGUMENTS", e.what());
     }
-    Jobs::BridgeHandle db = Jobs::OpenBridge(common.db, common.schema);
+    Jobs::BridgeHandle db = Jobs::OpenBridge(ExistingDatabase(common.db, "call", false), common.schema);
     // -1 is the failure result but also a value a routine may return. A
     // failure leaves the output text as it was, and a result row never reads
     // as this marker (its text is empty or ends with ';'), so the marker

@@ -34,7 +34,9 @@ void AddDemoCommand(CLI::App& app, CommonOptions& common, int& status) {
   CLI::App* command = app.add_subcommand(
       "demo",
       "Create (or reuse) the demonstration tables and routines, stage cases and solutions field by "
-      "field, queue result records, run the routines and list the latest solution of each case.");
+      "field, queue result records, run the routines and list the latest solution of each case. An "
+      "SQLite file that does not exist is created; sqlite::memory: runs the whole demo on one "
+      "connection and leaves nothing behind.");
   AddCommonOptions(*command, common);
   command->add_option("--model-dir", options->modelDir, "Model directory the demo's cases belong to")
       ->capture_default_str();
@@ -47,6 +49,13 @@ void AddDemoCommand(CLI::App& app, CommonOptions& common, int& status) {
   command->add_option("--results", options->resultsPerSolution, "Result records to queue per solution")
       ->capture_default_str()
       ->check(CLI::Range(1, 100));
+  SetFooter(*command,
+            "  tessel demo\n"
+            "  tessel demo --db sqlite:cases.db --cases 100\n"
+            "  tessel demo --db sqlite::memory:\n"
+            "  tessel demo --db postgresql://me@db.example/prod --schema tessel",
+            "0 when every step ran and the counts read back agree, 1 when a step failed (the reason on "
+            "standard error), 2 for a wrong command line.");
   command->callback([options, &common, &status] {
     options->connection = common.db;
     options->tableSet = common.schema;

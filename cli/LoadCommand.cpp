@@ -2,12 +2,17 @@
 // queued road (Tessel::Jobs::LoadCsvFile), with a progress bar on a terminal.
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "Commands.h"
 #include "Format.h"
+#include "Progress.h"
 #include "TesselWrapper/jobs/Bridge.h"
 #include "TesselWrapper/jobs/CsvLoad.h"
 
@@ -17,69 +22,132 @@ namespace {
 struct LoadArguments {
   std::string table;
   std::string file;
-  char delimiter = ',';
+  std::string delimiter = ",";
+  std::optional<std::string> nullText;
+  bool noHeader = false;
+  std::string columnList;
+  std::string encoding = "UTF-8";
+  bool progress = false;
+  double progressInterval = 5;
 };
 
-// Draws the progress line on standard error, over and over in place. The job
-// calls at most about ten times a second.
-class ProgressBar {
- public:
-  void Draw(const Jobs::CsvLoadProgress& p) {
-    std::string line;
-    if (p.phase == Jobs::CsvLoadProgress::Phase::Writing) {
-      line = "writing " + Grouped(p.rows) + " rows ...";
-    } else {
-      const double rate = p.seconds > 0 ? static_cast<double>(p.rows) / p.seconds : 0;
-      line = Grouped(p.rows) + " rows  " + Grouped(static_cast<std::uint64_t>(rate)) + " rows/s";
-      if (p.bytesTotal > 0 && p.bytesRead > 0) {
-        const double done = static_cast<double>(p.bytesRead) / static_cast<double>(p.bytesTotal);
-        constexpr int kWidth = 24;
-        const int filled = static_cast<int>(done * kWidth);
-        line += "  [" + std::string(static_cast<std::size_t>(filled), '#') +
-                std::string(static_cast<std::size_t>(kWidth - filled), '.') + "] " +
-                Fixed(done * 100, 0) + "%  " + Clock(p.seconds * (1 - done) / done) + " left";
-      }
-    }
-    std::fprintf(stderr, "\r%s\033[K", line.c_str());
-    std::fflush(stderr);
-    drawn_ = true;
-  }
-  ~ProgressBar() {
-    if (drawn_) std::fprintf(stderr, "\r\033[K");
-  }
+// "," ";" "|", and for a tab "\t" or "tab" (a shell hardly lets one type it).
+char DelimiterOf(const std::string& text) {
+  if (text == "\\t" || text == "tab" || text == "TAB" || text == "\t") return '\t';
+  if (text.size() == 1 && text[0] != '"' && text[0] != '\n' && text[0] != '\r') return text[0];
+  throw CLI::ValidationError("--delimiter",
+                             "'" + text + "' is not one character other than a quote or a line break "
+                             "(write \\t or tab for a tab)");
+}
 
- private:
-  bool drawn_ = false;
-};
+std::string Plural(std::uint64_t n, const char* one, const char* many) {
+  return Grouped(n) + " " + (n == 1 ? one : many);
+}
+
+constexpr const char* kDescription =
+    "Write a CSV file into a table, in one transaction: every line or none. The first line names the "
+    "table's columns (or --no-header with --columns). Each value is converted as the table's column "
+    "demands and checked, with the table's own rules, before anything is written; the first problem "
+    "stops the load with its line number, column and value, and nothing is written.";
+
+constexpr const char* kDialect =
+    "The CSV it reads (what PostgreSQL's COPY ... TO ... CSV HEADER and sqlite3's .mode csv write):\n"
+    "  fields      separated by --delimiter; quoted with \" when they hold it, a quote or a line break\n"
+    "              (a doubled quote \"\" inside is one quote); blanks are data\n"
+    "  lines       LF, CRLF or CR; blank lines are skipped and counted; a UTF-8 byte order mark is dropped\n"
+    "  null        an unquoted empty field (or with --null TEXT, an unquoted TEXT): the column keeps its\n"
+    "              default, else null. A quoted \"\" is an empty text. A line with no value at all is refused\n"
+    "  booleans    1/0, t/f, true/false, yes/no, y/n, on/off, in any case\n"
+    "  dates       YYYY-MM-DD[ HH:MM[:SS[.fffffff]]] ('T' may stand for the space); a zone after the\n"
+    "              time (Z, +00, +02:00, -0530) is converted to UTC. On PostgreSQL the load's session\n"
+    "              runs in UTC, so a timestamptz column keeps the instant\n"
+    "  numbers     '.' as the decimal point, no thousands separators; NaN, Infinity for doubles\n"
+    "  encoding    UTF-8 unless --encoding names another; a byte that is not valid in it, or a NUL byte,\n"
+    "              is refused with its line, column and byte offset\n"
+    "A key given twice in the file stops the load naming both lines; a key the table already holds is\n"
+    "refused by the database, naming the line where the database names the row.";
 
 }  // namespace
 
 void AddLoadCommand(CLI::App& app, CommonOptions& common, int& status) {
   auto load = std::make_shared<LoadArguments>();
-  CLI::App* command = app.add_subcommand(
-      "load",
-      "Write a CSV file with a header row of column names into a table, in one transaction: every "
-      "line or none. A malformed line or a value the column cannot hold stops the load with its "
-      "line number, column and value.");
+  CLI::App* command = app.add_subcommand("load", kDescription);
   AddCommonOptions(*command, common);
   command->add_option("--table", load->table, "Table to write into")->required();
-  command->add_option("--delimiter", load->delimiter, "Field delimiter")->capture_default_str();
+  command->add_option("--delimiter", load->delimiter, "Field delimiter: one character, or \\t or tab for a tab")
+      ->capture_default_str();
+  command->add_option("--null", load->nullText,
+                      "An unquoted field of exactly this text is null (e.g. NULL or \\N); an unquoted empty "
+                      "field is then an empty text");
+  command->add_flag("--no-header", load->noHeader, "The file has no header line; --columns names its fields");
+  command->add_option("--columns", load->columnList, "The columns of the fields, for --no-header: a,b,c");
+  command->add_option("--encoding", load->encoding,
+                      "The file's encoding: UTF-8, latin1, locale (the locale's character set) or an iconv "
+                      "name such as CP1252")
+      ->capture_default_str();
+  command->add_flag("--progress", load->progress,
+                    "Report progress on standard error even when it is not a terminal (a line every "
+                    "--progress-interval seconds); on a terminal a progress line is always drawn");
+  command->add_option("--progress-interval", load->progressInterval, "Seconds between progress lines")
+      ->capture_default_str()
+      ->check(CLI::Range(0.0, 3600.0));
   command->add_option("FILE", load->file, "CSV file ('-' for standard input)")->required();
+  SetFooter(*command, kDialect,
+            "  tessel load --table results results.csv\n"
+            "  tessel load --table results --delimiter tab --null NULL results.tsv\n"
+            "  tessel load --table results --no-header --columns SolutionId,Name,Value --encoding latin1 old.csv\n"
+            "  psql -c \"COPY results TO STDOUT WITH CSV HEADER\" | tessel load --table results -",
+            "0 when every line was written, 1 when nothing was written (the reason, with the line, column "
+            "and value, on standard error), 2 for a wrong command line.");
   command->callback([load, &common, &status] {
-    Jobs::BridgeHandle db = Jobs::OpenBridge(common.db, common.schema);
+    if (load->noHeader != !load->columnList.empty())
+      throw CLI::ValidationError(load->noHeader ? "--no-header" : "--columns",
+                                 load->noHeader ? "a file without a header needs --columns a,b,c to name its fields"
+                                                : "--columns is for a file without a header: add --no-header");
     Jobs::CsvLoadOptions options;
     options.tableSet = common.schema;
-    options.delimiter = load->delimiter;
+    options.delimiter = DelimiterOf(load->delimiter);
+    options.nullText = load->nullText;
+    for (std::size_t at = 0; !load->columnList.empty() && at <= load->columnList.size();) {
+      const std::size_t comma = std::min(load->columnList.find(',', at), load->columnList.size());
+      options.columns.push_back(load->columnList.substr(at, comma - at));
+      at = comma + 1;
+    }
+    options.encoding = load->encoding;
+    // The library writes timestamptz values as the time of day of the
+    // session's zone; zoned values are converted to UTC, so the session must
+    // be in UTC for them to keep their instant.
+#if defined(_WIN32)
+    _putenv_s("PGTZ", "UTC");
+#else
+    ::setenv("PGTZ", "UTC", 1);
+#endif
+    Jobs::BridgeHandle db = Jobs::OpenBridge(ExistingDatabase(common.db, "load", false), common.schema);
     Jobs::CsvLoadSummary summary;
     {
-      ProgressBar bar;
-      if (::isatty(STDERR_FILENO)) options.progress = [&bar](const Jobs::CsvLoadProgress& p) { bar.Draw(p); };
+      const bool terminal = ::isatty(STDERR_FILENO) != 0;
+      ProgressReport report(terminal);
+      if (terminal || load->progress) {
+        options.progress = [&report](const Jobs::CsvLoadProgress& p) { report.Draw(p); };
+        if (!terminal)
+          options.progressInterval =
+              std::chrono::milliseconds(static_cast<long long>(load->progressInterval * 1000));
+      }
       summary = Jobs::LoadCsvFile(*db, load->table, load->file, options);
     }
     const double rate = summary.seconds > 0 ? static_cast<double>(summary.rows) / summary.seconds : 0;
-    std::printf("loaded %s rows into %s in %s s (%s rows/s; write %s s)\n", Grouped(summary.rows).c_str(),
-                summary.table.c_str(), Fixed(summary.seconds, 2).c_str(),
-                Grouped(static_cast<std::uint64_t>(rate)).c_str(), Fixed(summary.writeSeconds, 2).c_str());
+    std::uint64_t skipped = 0;
+    std::string reasons;
+    for (const Jobs::CsvSkipped& s : summary.skipped) {
+      skipped += s.count;
+      reasons += (reasons.empty() ? ": " : "; ") + Plural(s.count, s.reason.c_str(), (s.reason + "s").c_str()) +
+                 " (first: line " + std::to_string(s.firstLine) + ")";
+    }
+    std::printf("loaded table %s: %s read, %s written, %s skipped%s; %s s (%s rows/s; write %s s)\n",
+                summary.table.c_str(), Plural(summary.rowsRead, "row", "rows").c_str(),
+                Grouped(summary.rows).c_str(), Grouped(skipped).c_str(), reasons.c_str(),
+                Fixed(summary.seconds, 2).c_str(), Grouped(static_cast<std::uint64_t>(rate)).c_str(),
+                Fixed(summary.writeSeconds, 2).c_str());
     status = 0;
   });
 }

@@ -36,5 +36,8 @@ add_library(tessel_static STATIC
   $<TARGET_OBJECTS:tessel_data> $<TARGET_OBJECTS:tessel> $<TARGET_OBJECTS:tessel_bridge>)
 target_include_directories(tessel_static PUBLIC
   ${PROJECT_SOURCE_DIR}/include ${PROJECT_SOURCE_DIR})
+if(WIN32)  # the iconv and langinfo of data/win32 for the tests too
+  target_include_directories(tessel_static PUBLIC ${PROJECT_SOURCE_DIR}/data/win32)
+endif()
 target_compile_definitions(tessel_static PUBLIC TESSELWRAPPER_BUILDING)
 target_link_libraries(tessel_static PUBLIC tessel_backend_libs ${TESSEL_CSV_LIBRARY})

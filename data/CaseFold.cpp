@@ -2,14 +2,19 @@
 //
 // The case mappings come from the C library's C.UTF-8 locale (independent of
 // the process's own locale), used through a locale object of our own so that
-// nothing global is touched. Two characters are equal when their folds are;
+// nothing global is touched; on Windows from the system's invariant locale
+// (data/CaseMapWin32.h). Two characters are equal when their folds are;
 // a fold is the lower case of the upper case, which gives Unicode's simple
 // case folding for the cases names meet: final sigma and sigma, the micro
 // sign and mu, the Kelvin sign and k, long s and s, capital sharp s and ß,
 // title-case digraphs.
+#if defined(_WIN32)
+#include "data/CaseMapWin32.h"
+#else
 #include <locale.h>
 
 #include <cwctype>
+#endif
 
 #include "TesselWrapper/data/Text.h"
 #include "data/Utf8.h"
@@ -17,6 +22,7 @@
 namespace Tessel::Text {
 namespace {
 
+#if !defined(_WIN32)
 // The C.UTF-8 locale object, freed at exit.
 class CaseMappingLocale {
  public:
@@ -38,6 +44,7 @@ class CaseMappingLocale {
  private:
   locale_t locale_ = static_cast<locale_t>(nullptr);
 };
+#endif
 
 constexpr char32_t AsciiLower(char32_t c) noexcept { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
 
@@ -47,11 +54,15 @@ char32_t Fold(char32_t c) noexcept {
   // lower-of-upper rule would make both equal to an ASCII "i", which only
   // Turkish rules want.
   if (c == 0x130 || c == 0x131 || c > 0x10FFFF) return c;
+#if defined(_WIN32)
+  return detail::FoldWithSystemLocale(c);
+#else
   static const CaseMappingLocale locale;
   const locale_t loc = locale.Get();
   if (loc == static_cast<locale_t>(nullptr)) return c;
   const auto wc = static_cast<wint_t>(c);
   return static_cast<char32_t>(towlower_l(towupper_l(wc, loc), loc));
+#endif
 }
 
 // The next unit of `s` from `i` on: a code point, or for an ill-formed byte

@@ -1,6 +1,7 @@
 #include "data/ColumnStore.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -85,17 +86,45 @@ void GrowableBuffer::Grow(std::size_t minBytes) {
 
 // --- ColumnStore --------------------------------------------------------------
 
+namespace {
+
+bool IsInteger(DataType type) noexcept {
+  return type == DataType::Boolean || type == DataType::Int16 || type == DataType::Int32 ||
+         type == DataType::Int64;
+}
+
+}  // namespace
+
+ColumnStore::ColumnStore(DataType type) noexcept
+    : type_(type),
+      layout_(IsInteger(type) ? Layout::Int32 : HoldsBytes(type) ? Layout::Text24 : Layout::Wide) {}
+
 void ColumnStore::SetDefault(const Cell& cell) {
   assert(Records() == 0);
   defaultNull_ = cell.null;
-  if (cell.null) {
-    defaultWord_ = 0;
-  } else if (HoldsBytes(type_)) {
+  defaultWord_ = 0;
+  defaultCell24_ = 0;
+  if (cell.null) return;
+  if (HoldsBytes(type_)) {
     defaultWord_ = AppendBytes(cell.bytes);
     sharedEnd_ = arena_.Size();
-  } else {
-    defaultWord_ = cell.word;
+    if (!cell.bytes.empty()) defaultCell24_ = kDefaultLength << 16;
+    return;
   }
+  defaultWord_ = cell.word;
+  if (layout_ == Layout::Int32 && !FitsInt32(cell.word)) layout_ = Layout::Wide;  // no records yet
+}
+
+void ColumnStore::ReserveRecords(std::size_t records) {
+  switch (layout_) {
+    case Layout::Wide: wide_.Reserve(records); break;
+    case Layout::Int32: ints_.Reserve(records); break;
+    case Layout::Text24:
+      cells_.Reserve(3 * records);
+      bases_.Reserve((records + kBlockRecords - 1) / kBlockRecords);
+      break;
+  }
+  nulls_.Cover(records);
 }
 
 std::uint64_t ColumnStore::AppendBytes(std::string_view bytes) {
@@ -104,7 +133,7 @@ std::uint64_t ColumnStore::AppendBytes(std::string_view bytes) {
   const bool isLong = length >= kLongLength;
   const std::uint64_t needed = length + (isLong ? sizeof length : 0);
   if (needed > kOffsetMask - offset) throw std::length_error("a column holds more than 1 TiB of text");
-  arena_.Reserve(offset + needed);
+  ReserveArena(offset + needed);
   if (isLong) {
     arena_.Append(reinterpret_cast<const char*>(&length), sizeof length);
     arena_.Append(bytes.data(), bytes.size());
@@ -112,6 +141,45 @@ std::uint64_t ColumnStore::AppendBytes(std::string_view bytes) {
   }
   arena_.Append(bytes.data(), bytes.size());
   return offset | (length << kOffsetBits);
+}
+
+bool ColumnStore::OwnedSpan(RecordId r, Span& span) const noexcept {
+  if (layout_ == Layout::Text24) {
+    const std::uint32_t length = Cell24(r) >> 16;
+    if (length == 0 || length == kDefaultLength) return false;
+    span = SpanOf(r);
+    return true;
+  }
+  const std::uint64_t word = wide_[r];
+  const std::uint64_t offset = word & kOffsetMask;
+  const std::uint64_t length = word >> kOffsetBits;
+  if (offset < sharedEnd_ || length == kLongLength) return false;
+  span = {offset, static_cast<std::size_t>(length)};
+  return true;
+}
+
+bool ColumnStore::FitsNarrowText(RecordId r, std::uint64_t at, std::size_t length) const noexcept {
+  if (length == 0) return true;
+  if (length >= kDefaultLength) return false;
+  const std::uint64_t base = bases_[r / kBlockRecords];
+  return base == kNoBase || (at >= base && at - base <= kMaxNarrowOffset);
+}
+
+void ColumnStore::PointCell(RecordId r, std::uint64_t wideWord) noexcept {
+  if (layout_ != Layout::Text24) {
+    wide_[r] = wideWord;
+    return;
+  }
+  const std::uint64_t length = wideWord >> kOffsetBits;
+  if (length == 0) {
+    PutCell24(r, 0);
+    return;
+  }
+  const std::uint64_t offset = wideWord & kOffsetMask;
+  std::uint64_t& base = bases_[r / kBlockRecords];
+  if (base == kNoBase) base = offset;
+  assert(length < kDefaultLength && offset >= base && offset - base <= kMaxNarrowOffset);
+  PutCell24(r, static_cast<std::uint32_t>(length << 16 | (offset - base)));
 }
 
 void ColumnStore::StoreBytes(RecordId r, std::string_view bytes, bool keepOldBytes) {
@@ -124,38 +192,113 @@ void ColumnStore::StoreBytes(RecordId r, std::string_view bytes, bool keepOldByt
     return;
   }
   const bool wasNull = nulls_.Test(r);
-  if (!keepOldBytes && !wasNull) {
-    const std::uint64_t word = words_[r];
-    const std::uint64_t offset = word & kOffsetMask;
-    const std::uint64_t oldLength = word >> kOffsetBits;
-    if (offset >= sharedEnd_ && oldLength != kLongLength) {
-      // The cell owns its bytes: a value no longer than the old one goes
-      // where the old one was (the usual case of a field set twice).
-      if (bytes.size() <= oldLength) {
-        if (!bytes.empty()) std::memcpy(arena_.Data() + offset, bytes.data(), bytes.size());
-        words_[r] = offset | (std::uint64_t{bytes.size()} << kOffsetBits);
-        return;
-      }
-      // The cell's bytes end the arena: give them back and append in their
-      // place. Room is made first, so that a failure leaves the cell intact.
-      if (offset + oldLength == arena_.Size() && bytes.size() < kLongLength &&
-          bytes.size() <= kOffsetMask - offset) {
-        arena_.Reserve(offset + bytes.size());
-        arena_.Truncate(offset);
-      }
-    }
+  // Where the bytes go: over the cell's own bytes when they are no shorter
+  // (the usual case of a field set twice); in their place when they end the
+  // arena; else at the arena's end.
+  Span old{};
+  const bool owned = !keepOldBytes && !wasNull && OwnedSpan(r, old);
+  const bool inPlace = owned && bytes.size() <= old.length;
+  const bool regrow = owned && !inPlace && old.offset + old.length == arena_.Size() &&
+                      bytes.size() < kLongLength && bytes.size() <= kOffsetMask - old.offset;
+  const std::uint64_t to = inPlace || regrow ? old.offset : arena_.Size();
+  // Widening first: it may fail, and nothing has changed yet.
+  if (layout_ == Layout::Text24 && !FitsNarrowText(r, to, bytes.size())) Widen();
+
+  if (inPlace) {
+    if (!bytes.empty()) std::memcpy(arena_.Data() + to, bytes.data(), bytes.size());
+    PointCell(r, to | (std::uint64_t{bytes.size()} << kOffsetBits));
+    return;
   }
-  words_[r] = AppendBytes(bytes);
+  if (regrow) {
+    // Room is made first, so that a failure leaves the cell intact.
+    ReserveArena(to + bytes.size());
+    arena_.Truncate(to);
+  }
+  PointCell(r, AppendBytes(bytes));
   if (wasNull) nulls_.Clear(r);
 }
 
-void ColumnStore::StoreNullOrBytes(RecordId r, const Cell& cell, bool keepOldBytes) {
+void ColumnStore::StoreSlow(RecordId r, const Cell& cell, bool keepOldBytes) {
   if (cell.null) {
-    words_[r] = 0;
+    switch (layout_) {
+      case Layout::Wide: wide_[r] = 0; break;
+      case Layout::Int32: ints_[r] = 0; break;
+      case Layout::Text24: PutCell24(r, 0); break;
+    }
     nulls_.Set(r);
     return;
   }
-  StoreBytes(r, cell.bytes, keepOldBytes);
+  if (HoldsBytes(type_)) {
+    StoreBytes(r, cell.bytes, keepOldBytes);
+    return;
+  }
+  // An integer beyond 32 bits.
+  if (layout_ == Layout::Int32) Widen();
+  wide_[r] = cell.word;
+  nulls_.Clear(r);
+}
+
+void ColumnStore::Widen() {
+  if (layout_ == Layout::Wide) return;
+  PodArray<std::uint64_t> wide;
+  wide.Reserve(std::max<std::size_t>(records_, layout_ == Layout::Int32 ? ints_.Capacity() : cells_.Capacity() / 3));
+  wide.ResizeZeroed(records_);
+  std::uint64_t* out = wide.Data();
+  if (layout_ == Layout::Int32) {
+    for (std::size_t r = 0; r < records_; ++r) out[r] = static_cast<std::uint64_t>(std::int64_t{ints_[r]});
+  } else {
+    for (std::size_t r = 0; r < records_; ++r) {
+      const std::uint32_t cell = Cell24(static_cast<RecordId>(r));
+      const std::uint64_t length = cell >> 16;
+      if (length == kDefaultLength) {
+        out[r] = defaultWord_;
+      } else if (length != 0) {
+        out[r] = (bases_[r / kBlockRecords] + (cell & kMaxNarrowOffset)) | (length << kOffsetBits);
+      } else {
+        out[r] = static_cast<std::uint64_t>(arena_.Size());  // empty or null: no bytes
+      }
+    }
+  }
+  Moving([&] {
+    if (layout_ == Layout::Int32) {
+      ints_.Clear();
+    } else {
+      cells_.Clear();
+      bases_.Clear();
+    }
+    wide_ = std::move(wide);
+    layout_ = Layout::Wide;
+  });
+}
+
+ColumnStore::Saved ColumnStore::Save(RecordId r) const noexcept {
+  const bool null = nulls_.Test(r);
+  if (layout_ != Layout::Text24) return {Word(r), null};
+  const std::uint32_t cell = Cell24(r);
+  const std::uint64_t length = cell >> 16;
+  if (length == kDefaultLength) return {defaultWord_, null};
+  if (length == 0) return {0, null};
+  return {(bases_[r / kBlockRecords] + (cell & kMaxNarrowOffset)) | (length << kOffsetBits), null};
+}
+
+void ColumnStore::Restore(RecordId r, Saved saved) noexcept {
+  nulls_.Assign(r, saved.null);
+  switch (layout_) {
+    case Layout::Wide: wide_[r] = saved.word; return;
+    case Layout::Int32: ints_[r] = static_cast<std::int32_t>(saved.word); return;  // saved from this form
+    case Layout::Text24: break;
+  }
+  // Saved from this form too: the default's bytes, none, or bytes of the
+  // cell's own within reach of its block's base.
+  const std::uint64_t offset = saved.word & kOffsetMask;
+  const std::uint64_t length = saved.word >> kOffsetBits;
+  if (length == 0) {
+    PutCell24(r, 0);
+  } else if (offset < sharedEnd_) {
+    PutCell24(r, defaultCell24_);
+  } else {
+    PointCell(r, saved.word);
+  }
 }
 
 }  // namespace Tessel::Data::detail

@@ -245,6 +245,24 @@ Value DataRow::Get(std::size_t column) const {
 
 // --- DataRowCollection --------------------------------------------------------------
 
+void DataTable::Impl::AddRecord(RecordId record, std::vector<RecordId>& rows, const DataTable& table) {
+  for (std::size_t c = 0; c < columns.size(); ++c)
+    if (stores[c].IsNull(record) && !AllowsNull(c)) ThrowNoNull(columns[c], table);
+  for (std::size_t k = 0; k < indexes.size(); ++k) {
+    const detail::UniqueIndex& index = indexes[k];
+    if (!index.HasNull(stores, record) && index.FindDuplicate(stores, record))
+      throw ConstraintError(UniqueMessage(k, record, table));
+  }
+
+  // Room everywhere first, so that the row is added to everything or to nothing.
+  if (rows.size() == rows.capacity()) rows.reserve(std::max<std::size_t>(16, rows.size() * 2));
+  for (detail::UniqueIndex& index : indexes) index.ReserveOneMore(stores);
+  for (detail::UniqueIndex& index : indexes)
+    if (!index.HasNull(stores, record)) index.Insert(stores, record);
+  rows.push_back(record);
+  added.Set(record);
+}
+
 void DataRowCollection::Add(const DataRow& row) {
   DataTable& table = table_;
   if (!row.TablePtr()) throw ArgumentNullError("cannot add a null row to table '" + table.TableName() + "'");
@@ -256,22 +274,7 @@ void DataRowCollection::Add(const DataRow& row) {
   t.CheckRecord(record, table);
   if (t.added.Test(record))
     throw ArgumentError("the row already belongs to this table ('" + table.TableName() + "')");
-
-  for (std::size_t c = 0; c < t.columns.size(); ++c)
-    if (t.stores[c].IsNull(record) && !t.AllowsNull(c)) ThrowNoNull(t.columns[c], table);
-  for (std::size_t k = 0; k < t.indexes.size(); ++k) {
-    const detail::UniqueIndex& index = t.indexes[k];
-    if (!index.HasNull(t.stores, record) && index.FindDuplicate(t.stores, record))
-      throw ConstraintError(t.UniqueMessage(k, record, table));
-  }
-
-  // Room everywhere first, so that the row is added to everything or to nothing.
-  if (records_.size() == records_.capacity()) records_.reserve(std::max<std::size_t>(16, records_.size() * 2));
-  for (detail::UniqueIndex& index : t.indexes) index.ReserveOneMore(t.stores);
-  for (detail::UniqueIndex& index : t.indexes)
-    if (!index.HasNull(t.stores, record)) index.Insert(t.stores, record);
-  records_.push_back(record);
-  t.added.Set(record);
+  t.AddRecord(record, records_, table);
 }
 
 DataRow DataRowCollection::operator[](std::size_t index) const {

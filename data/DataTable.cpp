@@ -10,26 +10,33 @@
 #include "TesselWrapper/data/Text.h"
 #include "data/Convert.h"
 #include "data/TableImpl.h"
+#include "data/Utf8.h"
 
 namespace Tessel::Data {
 namespace detail {
 
 // --- ColumnNames --------------------------------------------------------------
 
+ColumnNames::Spelling::Spelling(std::string_view spelling)
+    : text(spelling),
+      plain(spelling.find('\0') == std::string_view::npos &&
+            Text::detail::ValidUtf8Length(spelling) == spelling.size()),
+      portable(IsPortableText(spelling)) {}
+
 void ColumnNames::Add(const std::string& name) {
   std::vector<std::string> names = names_;
   names.push_back(name);
-  std::vector<std::string> spellings = names;
+  std::vector<Spelling> spellings(names.begin(), names.end());
   exact_.emplace(name, names_.size());  // the only step that changes state and may fail
   names_.swap(names);
-  lastSpelling_.swap(spellings);
+  spellings_.swap(spellings);
   learned_.clear();
   hint_ = names_.size() - 1;  // so that the first column is tried first
 }
 
 std::size_t ColumnNames::Hit(std::size_t column, std::string_view spelling) const {
   hint_ = column;
-  if (lastSpelling_[column] != spelling) lastSpelling_[column].assign(spelling);
+  if (spellings_[column].text != spelling) spellings_[column] = Spelling(spelling);
   return column;
 }
 
@@ -110,6 +117,7 @@ std::size_t DataTable::AddColumn(DataColumn column) {
   }
   detail::ColumnStore store(column.Type);
   store.SetDefault(cell);
+  store.ReserveRecords(t.reserved);  // the room the other columns were given
 
   // Room first, so that the column is added to all the lists or to none.
   const std::size_t index = t.columns.size();
@@ -184,15 +192,26 @@ std::shared_ptr<DataTable> DataTable::CloneShape() const {
   return clone;
 }
 
-DataRow DataTable::NewRow() {
-  Impl& t = *impl_;
-  if (t.records >= Impl::kMaxRecords)
-    throw Error("table '" + tableName_ + "' cannot make more than " + std::to_string(Impl::kMaxRecords) + " rows");
+void DataTable::Impl::ReserveRecords(std::size_t count) {
+  if (count <= reserved) return;
+  for (detail::ColumnStore& store : stores) store.ReserveRecords(count);
+  added.Cover(count);
+  reserved = count;
+}
+
+RecordId DataTable::Impl::NewRecord(const DataTable& table) {
+  if (records >= kMaxRecords)
+    throw Error("table '" + table.TableName() + "' cannot make more than " + std::to_string(kMaxRecords) + " rows");
   // Room in every column first: a record exists in all columns or in none.
-  for (detail::ColumnStore& store : t.stores) store.ReserveRecords(t.records + 1);
-  t.added.Cover(t.records + 1);
-  for (detail::ColumnStore& store : t.stores) store.AppendRecord();
-  const auto record = static_cast<RecordId>(t.records++);
+  // Made ahead, doubling, so that most records only check for it; untouched
+  // room costs no memory.
+  if (records == reserved) ReserveRecords(std::max<std::size_t>({records + 1, 2 * reserved, 16}));
+  for (detail::ColumnStore& store : stores) store.AppendRecord();
+  return static_cast<RecordId>(records++);
+}
+
+DataRow DataTable::NewRow() {
+  const RecordId record = impl_->NewRecord(*this);
   return DataRow(shared_from_this(), record);
 }
 

@@ -15,6 +15,10 @@ constexpr std::int64_t kMillisecondsPerDay = 86'400'000;
 constexpr std::int64_t kDaysToOADateEpoch = 693'593;
 // Days from 0001-01-01 to 10000-01-01: the first day past the range.
 constexpr std::int64_t kDaysTo10000 = 3'652'059;
+// Days from 0001-01-01 to 0100-01-01: OLE Automation dates start there.
+constexpr std::int64_t kDaysTo0100 = 36'159;
+// Days from 0001-01-01 to 1970-01-01, the system clock's epoch.
+constexpr std::int64_t kDaysToUnixEpoch = 719'162;
 
 constexpr bool IsLeapYear(int year) noexcept { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
 
@@ -54,6 +58,8 @@ constexpr CivilDate CivilFromDays(std::int64_t days) noexcept {
 static_assert(DaysFromCivil(1, 1, 1) == 0);
 static_assert(DaysFromCivil(1899, 12, 30) == kDaysToOADateEpoch);
 static_assert(DaysFromCivil(10000, 1, 1) == kDaysTo10000);
+static_assert(DaysFromCivil(100, 1, 1) == kDaysTo0100);
+static_assert(DaysFromCivil(1970, 1, 1) == kDaysToUnixEpoch);
 
 bool IsValidDate(int year, int month, int day) noexcept {
   return year >= 1 && year <= 9999 && month >= 1 && month <= 12 && day >= 1 &&
@@ -153,6 +159,39 @@ DateTime DateTime::FromOADate(double oaDate) {
     throw ArgumentError(FormatDouble(oaDate) + " is not a legal OLE Automation date");
   }
   return DateTime(milliseconds * kTicksPerMillisecond);
+}
+
+DateTime DateTime::FromUnixTicks(std::int64_t ticks) {
+  constexpr std::int64_t kEpoch = kDaysToUnixEpoch * kTicksPerDay;
+  if (ticks < -kEpoch || ticks > kMaxTicks - kEpoch) {
+    throw ArgumentError("the instant " + std::to_string(ticks / kTicksPerSecond) +
+                        " s from 1970-01-01 lies outside the range of a date and time (years 1 to 9999)");
+  }
+  return DateTime(ticks + kEpoch);
+}
+
+double DateTime::ToOADate() const {
+  // Ticks are never negative, so rounding half up here is rounding the whole
+  // value once. Rounding the time of day on its own instead would let
+  // 23:59:59.9996 of a day before 1899-12-30 become a whole day of -1.0 on
+  // top of the day already counted, two days early.
+  const std::int64_t milliseconds = (ticks_ + kTicksPerMillisecond / 2) / kTicksPerMillisecond;
+  if (milliseconds < kDaysTo0100 * kMillisecondsPerDay || milliseconds >= kDaysTo10000 * kMillisecondsPerDay) {
+    throw ArgumentError(ToString() + " has no OLE Automation date (those run from 0100-01-01 to " +
+                        "9999-12-31 23:59:59.999)");
+  }
+  const std::int64_t fromEpoch = milliseconds - kDaysToOADateEpoch * kMillisecondsPerDay;
+  // Whole days count backwards from day 0 for earlier dates while the
+  // fraction stays the time of day counted forwards: 1899-12-29 12:00 is
+  // -1.5, not -0.5.
+  std::int64_t days = fromEpoch / kMillisecondsPerDay;
+  std::int64_t timeOfDay = fromEpoch % kMillisecondsPerDay;
+  if (timeOfDay < 0) {
+    days -= 1;
+    timeOfDay += kMillisecondsPerDay;
+  }
+  const double fraction = static_cast<double>(timeOfDay) / static_cast<double>(kMillisecondsPerDay);
+  return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
 }
 
 DateTime DateTime::Parse(std::string_view text) {

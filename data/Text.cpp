@@ -15,6 +15,8 @@
 #include <cstring>
 #include <vector>
 
+#include "TesselWrapper/Errors.h"
+#include "data/Quoted.h"
 #include "data/TextCodec.h"
 #include "data/Utf8.h"
 
@@ -303,6 +305,63 @@ bool NativeIsUtf8() {
     lastAnswer = answer;
   }
   return answer;
+}
+
+std::string NativeCharsetName() { return detail::NativeCharset(); }
+
+bool IsKnownCharset(const std::string& charset) {
+  return detail::CharsetNameIs(charset.c_str(), "UTF8") || detail::Converter(charset.c_str(), true).IsOpen();
+}
+
+StrictDecoding DecodeStrict(std::string_view bytes, const std::string& charset, std::string& out) {
+  StrictDecoding result;
+  if (detail::CharsetNameIs(charset.c_str(), "UTF8")) {
+    // Validation only; the library's own rules rather than iconv's, so that
+    // what is refused here is what the rest of the library calls invalid.
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    result.decoded = detail::ValidUtf8Length(bytes);
+    out.append(bytes.data(), result.decoded);
+    if (result.decoded < bytes.size()) {
+      const std::size_t left = bytes.size() - result.decoded;
+      const detail::Utf8Step step = detail::DecodeUtf8(p + result.decoded, left);
+      // A lead byte whose sequence runs past the end may still be completed
+      // by the next bytes; any other stop is for good.
+      const unsigned char lead = p[result.decoded];
+      const bool canLead = lead >= 0xC2 && lead <= 0xF4;
+      result.truncated = canLead && step.length == left;
+      result.invalid = !result.truncated;
+    }
+    return result;
+  }
+  const detail::IconvHandle& converter = detail::Converter(charset.c_str(), /*toUtf8=*/true);
+  if (!converter.IsOpen()) throw ArgumentError("unknown character set " + Quoted(charset));
+  iconv_t cd = converter.Get();
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  const std::size_t start = out.size();
+  out.resize(start + bytes.size() + bytes.size() / 2 + 16);
+  std::size_t used = start;
+  char* in = const_cast<char*>(bytes.data());  // iconv's signature; never written
+  std::size_t inLeft = bytes.size();
+  for (;;) {
+    char* dst = out.data() + used;
+    std::size_t dstLeft = out.size() - used;
+    const std::size_t rc = iconv(cd, &in, &inLeft, &dst, &dstLeft);
+    used = static_cast<std::size_t>(dst - out.data());
+    if (rc != static_cast<std::size_t>(-1)) break;
+    if (errno == E2BIG) {
+      out.resize(out.size() * 2 + 16);
+      continue;
+    }
+    if (errno == EINVAL) {
+      result.truncated = true;
+    } else {
+      result.invalid = true;
+    }
+    break;
+  }
+  out.resize(used);
+  result.decoded = bytes.size() - inLeft;
+  return result;
 }
 
 std::string NativeToManaged(const char* native) {

@@ -23,18 +23,37 @@ double SecondsSince(Clock::time_point start) {
 
 std::string DescribeLoadError(std::uint64_t line, const std::string& column, const std::string& value,
                               const std::string& reason) {
-  std::string text = "line " + std::to_string(line);
+  std::string text = line == 0 ? std::string("in the column names given for the file")
+                               : "line " + std::to_string(line);
   if (!column.empty()) text += ", column " + Quoted(column);
-  if (!value.empty()) text += ", value " + Quoted(value);
+  if (!value.empty()) text += ", value " + QuotedExcerpt(value);
   return text + ": " + reason;
 }
 
-// Receives the parsed records: the first is the header, every later one
-// becomes a queued SqlRow.
+// The character set to decode the file from, by the names CsvLoadOptions
+// documents.
+std::string CharsetOf(const std::string& encoding) {
+  std::string folded;
+  for (char c : encoding)
+    if (c != '-' && c != '_') folded += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  if (folded == "latin1" || folded == "l1" || folded == "iso88591") return "ISO-8859-1";
+  if (folded == "utf8") return "UTF-8";
+  if (folded == "locale") return Text::NativeIsUtf8() ? std::string("UTF-8") : Text::NativeCharsetName();
+  return encoding;
+}
+
+// Receives the parsed records: the first is the header (unless the names are
+// given), every later one becomes a queued SqlRow.
 class QueueingSink final : public CsvRecordSink {
  public:
-  QueueingSink(std::shared_ptr<const Data::DataTable> shape, OwnedRecordQueue& queue)
-      : shape_(std::move(shape)), queue_(queue) {}
+  QueueingSink(std::shared_ptr<const Data::DataTable> shape, const std::vector<std::string>& columns,
+               OwnedRecordQueue& queue)
+      : shape_(std::move(shape)), queue_(queue) {
+    if (columns.empty()) return;
+    std::vector<CsvField> names;
+    for (const std::string& name : columns) names.push_back({name, true});
+    builder_.emplace(shape_, names, 0);
+  }
 
   void OnRecord(std::uint64_t line, std::span<const CsvField> fields) override {
     if (!builder_) {
@@ -42,7 +61,6 @@ class QueueingSink final : public CsvRecordSink {
       return;
     }
     std::unique_ptr<SqlRow> record = builder_->Build(line, fields);
-    lines_.push_back(line);
     queue_.records.push(record.get());
     record.release();  // the queue owns it now
   }
@@ -51,16 +69,14 @@ class QueueingSink final : public CsvRecordSink {
     return builder_ ? builder_->FieldLabel(index) : CsvRecordSink::FieldLabel(index);
   }
 
-  bool SawHeader() const noexcept { return builder_.has_value(); }
-  std::uint64_t Records() const noexcept { return lines_.size(); }
-  std::uint64_t LineOf(std::size_t record) const { return lines_.at(record); }
+  bool HasBuilder() const noexcept { return builder_.has_value(); }
+  std::uint64_t Records() const noexcept { return builder_ ? builder_->Records() : 0; }
   const CsvRecordBuilder& Builder() const { return *builder_; }
 
  private:
   std::shared_ptr<const Data::DataTable> shape_;
   OwnedRecordQueue& queue_;
   std::optional<CsvRecordBuilder> builder_;
-  std::vector<std::uint64_t> lines_;  // the line of each queued record
 };
 
 std::shared_ptr<const Data::DataTable> ReadShape(IConnectWrapper& db, const std::string& table,
@@ -79,6 +95,21 @@ std::shared_ptr<const Data::DataTable> ReadShape(IConnectWrapper& db, const std:
   return shape;
 }
 
+// How many records the bridge's table refused, from its message ("; 2 of 9
+// records were refused by table ..."), which it adds to a write that went
+// through without them.
+std::optional<std::uint64_t> RefusedRecords(const std::string& message) {
+  const std::size_t at = message.find(" records were refused by table ");
+  if (at == std::string::npos) return std::nullopt;
+  const std::size_t of = message.rfind(" of ", at);
+  if (of == std::string::npos) return std::nullopt;
+  std::size_t begin = of;
+  while (begin > 0 && message[begin - 1] >= '0' && message[begin - 1] <= '9') --begin;
+  std::uint64_t count = 0;
+  for (std::size_t i = begin; i < of; ++i) count = count * 10 + static_cast<std::uint64_t>(message[i] - '0');
+  return count;
+}
+
 }  // namespace
 
 CsvLoadError::CsvLoadError(std::uint64_t line, std::string column, std::string value, std::string reason)
@@ -91,16 +122,21 @@ CsvLoadError::CsvLoadError(std::uint64_t line, std::string column, std::string v
 CsvLoadSummary LoadCsvFile(IConnectWrapper& db, const std::string& table, const std::string& path,
                            const CsvLoadOptions& options) {
   const Clock::time_point start = Clock::now();
+  CsvReadOptions readOptions;
+  readOptions.delimiter = options.delimiter;
+  readOptions.encoding = CharsetOf(options.encoding);
+  readOptions.nullText = options.nullText;
+  if (!Text::IsKnownCharset(readOptions.encoding))
+    throw ArgumentError("unknown encoding " + Quoted(options.encoding) +
+                        " (UTF-8, latin1, locale, or a name iconv knows such as CP1252)");
   std::shared_ptr<const Data::DataTable> shape = ReadShape(db, table, options.tableSet);
 
   OwnedRecordQueue queue;
-  QueueingSink sink(shape, queue);
+  QueueingSink sink(shape, options.columns, queue);
   CsvLoadProgress progress;
   progress.bytesTotal = CsvFileSize(path);
   Clock::time_point lastReport = start;
 
-  CsvReadOptions readOptions;
-  readOptions.delimiter = options.delimiter;
   if (options.progress) {
     readOptions.onBlock = [&](std::uint64_t bytesRead) {
       const Clock::time_point now = Clock::now();
@@ -112,8 +148,8 @@ CsvLoadSummary LoadCsvFile(IConnectWrapper& db, const std::string& table, const 
       options.progress(progress);
     };
   }
-  ReadCsv(path, sink, readOptions);
-  if (!sink.SawHeader())
+  const CsvReadCounts counts = ReadCsv(path, sink, readOptions);
+  if (!sink.HasBuilder())
     throw ArgumentError("CSV file " + Quoted(path) + " is empty: it needs a header row of column names");
 
   const std::uint64_t records = sink.Records();
@@ -128,31 +164,29 @@ CsvLoadSummary LoadCsvFile(IConnectWrapper& db, const std::string& table, const 
   const Clock::time_point writeStart = Clock::now();
   long executionTime = 0;
   bool written = false;
-  try {
+  if (records > 0) {
     written = db.BulkToTable(table, &queue.records, &executionTime);
-  } catch (const Error&) {
-    // The bridge leaves the queue as it was when a record cannot be
-    // converted; trying each record's fields on a fresh row of the same shape
-    // finds the first that fails, and with it the line and the column. The
-    // load has failed anyway, so the records go as they are tried.
-    for (std::size_t position = 0; !queue.records.empty(); ++position) {
-      if (std::optional<CsvLoadError> explained =
-              sink.Builder().Explain(*queue.records.front(), sink.LineOf(position)))
-        throw *explained;
-      queue.DropFront();
+    if (!written) {
+      throw DatabaseError("table " + Quoted(table) + " was not written: " +
+                          sink.Builder().WithFileLines(db.GetMessage(), queue.records));
     }
-    throw;
   }
-  if (!written)
-    throw DatabaseError("table " + Quoted(table) + " was not written: " + db.GetMessage());
+  const std::string message = records > 0 ? db.GetMessage() : std::string();
+  if (const std::optional<std::uint64_t> refused = RefusedRecords(message)) {
+    throw Error("table " + Quoted(table) + " left " + std::to_string(*refused) + " of the file's " +
+                std::to_string(records) + " rows out of a write that went through, so only " +
+                std::to_string(records - std::min(*refused, records)) + " rows were written: " + message);
+  }
 
   CsvLoadSummary summary;
   summary.table = table;
   summary.rows = records;
+  summary.rowsRead = records + counts.blankLines;
+  if (counts.blankLines > 0) summary.skipped.push_back({"blank line", counts.blankLines, counts.firstBlankLine});
   summary.writeSeconds = SecondsSince(writeStart);
   summary.seconds = SecondsSince(start);
   summary.executionTime = executionTime;
-  summary.message = db.GetMessage();
+  summary.message = message;
   return summary;
 }
 

@@ -1,11 +1,14 @@
 #include "TesselWrapper/jobs/Demo.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string_view>
 
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/component/DbConnectFactory.h"
+#include "TesselWrapper/data/DateTime.h"
 #include "TesselWrapper/jobs/RoutineText.h"
 #include "data/NumberText.h"
 #include "data/Quoted.h"
@@ -21,13 +24,30 @@ double MillisecondsSince(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-// Now as an OLE Automation date: days since 1899-12-30 (the Unix epoch is day
-// 25569), whole seconds.
+// Now as an OLE Automation date, in whole seconds.
 double OaDateNow() {
-  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(
-                           std::chrono::system_clock::now().time_since_epoch())
-                           .count();
-  return 25569.0 + static_cast<double>(seconds) / 86400.0;
+  return Data::DateTime(std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())).ToOADate();
+}
+
+// An in-memory SQLite database lives and dies with its one connection.
+bool IsInMemorySqlite(const std::string& connection) {
+  constexpr std::string_view kMemory = "sqlite::memory:";
+  return connection.rfind(kMemory, 0) == 0 &&
+         (connection.size() == kMemory.size() || connection[kMemory.size()] == '?');
+}
+
+// Hands one existing component to IConnectWrapper::LoadObject, which makes
+// its own from a connection string: a scheme of this object's own is
+// registered for the call and let go afterwards.
+void LoadComponent(IConnectWrapper& db, std::shared_ptr<DbConnect> component, const std::string& tableSet) {
+  static std::atomic<unsigned> counter{0};
+  const std::string scheme = "tessel-demo-component-" + std::to_string(counter++);
+  DbConnectFactory::RegisterProvider(scheme, [component](const std::string&, const std::string&) { return component; });
+  struct Unregister {
+    std::string scheme;
+    ~Unregister() { DbConnectFactory::UnregisterProvider(scheme); }
+  } unregister{scheme};
+  db.LoadObject(scheme + ":", tableSet);
 }
 
 SimpleDbParameter IntArgument(const char* name, std::int32_t value) {
@@ -140,13 +160,22 @@ DemoReport RunDemo(IConnectWrapper& db, const DemoOptions& options) {
     t = Clock::now();
   };
 
-  SetUpDemoSchema(options.connection, options.tableSet);
-  step("set up tables and routines", 0);
-
-  db.LoadObject(options.connection, options.tableSet);
+  {
+    std::shared_ptr<DbConnect> component = DbConnectFactory::CreateDbConnect(options.connection, options.tableSet);
+    component->ExecuteScript(DemoSchemaScript(DemoBackendFor(options.connection), options.tableSet));
+    step("set up tables and routines", 0);
+    // The bridge would open a second, empty, in-memory database of its own;
+    // it works on the connection that holds the tables instead.
+    if (IsInMemorySqlite(options.connection)) {
+      LoadComponent(db, std::move(component), options.tableSet);
+    } else {
+      db.LoadObject(options.connection, options.tableSet);
+    }
+  }
   if (!db.Test())
-    throw DatabaseError("cannot reach " + (options.connection.empty() ? std::string("the default database")
-                                                                     : Quoted(options.connection)) +
+    throw DatabaseError("cannot reach " +
+                        (options.connection.empty() ? std::string("the default database")
+                                                    : Quoted(DbConnectFactory::MaskPasswords(options.connection))) +
                         ": " + db.GetMessage());
   step("connection test", 0, db.GetMessage());
 

@@ -149,7 +149,8 @@ DemoBackend DemoBackendFor(const std::string& connection) {
   const std::string backend = DbConnectFactory::BackendName(connection);
   if (backend == "sqlite") return DemoBackend::Sqlite;
   if (backend == "postgres") return DemoBackend::Postgres;
-  throw ArgumentError("the demo knows SQLite and PostgreSQL databases only, not " + Quoted(connection));
+  throw ArgumentError("the demo knows SQLite and PostgreSQL databases only, not " +
+                      Quoted(DbConnectFactory::MaskPasswords(connection)));
 }
 
 const char* DemoBackendName(DemoBackend backend) noexcept {

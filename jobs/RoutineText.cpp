@@ -37,20 +37,15 @@ std::string_view RoutineArgumentTypeWords() noexcept {
 }
 
 double OaDateFromIsoText(std::string_view text) {
-  using Data::DateTime;
-  const DateTime when = DateTime::Parse(text);
-  const std::int64_t fromEpoch = when.Ticks() - DateTime(1899, 12, 30).Ticks();
-  // An OLE Automation date counts whole days from 1899-12-30, backwards for
-  // earlier days, while its fraction is always the time of day counted
-  // forwards: 1899-12-29 12:00 is -1.5, not -0.5.
-  std::int64_t days = fromEpoch / DateTime::kTicksPerDay;
-  std::int64_t timeOfDay = fromEpoch % DateTime::kTicksPerDay;
-  if (timeOfDay < 0) {
-    days -= 1;
-    timeOfDay += DateTime::kTicksPerDay;
+  const Data::DateTime when = Data::DateTime::Parse(text);
+  try {
+    return when.ToOADate();
+  } catch (const ArgumentError&) {
+    // The bridge would refuse the day number later, naming a number the
+    // caller never wrote; say it here with the caller's own text.
+    throw InvalidCastError(QuotedExcerpt(text) + " lies outside the dates the bridge can carry (0100-01-01 to "
+                           "9999-12-31 23:59:59.999)");
   }
-  const double fraction = static_cast<double>(timeOfDay) / static_cast<double>(DateTime::kTicksPerDay);
-  return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
 }
 
 SimpleDbParameter ParseRoutineArgument(std::string_view text) {
@@ -93,14 +88,25 @@ SimpleDbParameter ParseRoutineArgument(std::string_view text) {
     case SimpleDbType::DateTime: {
       double day = 0;
       if (Data::ParseDouble(value, day)) {
-        paramValue.numericValue.doubleValue = day;
-      } else {
         try {
-          paramValue.numericValue.doubleValue = OaDateFromIsoText(value);
+          Data::DateTime::FromOADate(day);
         } catch (const Error&) {
-          Refuse(text, "'" + std::string(value) +
-                           "' is neither a date YYYY-MM-DD[ HH:MM[:SS[.fff]]] nor a day number");
+          Refuse(text, Quoted(value) + " is no day number the bridge can carry (from -657434 for 0100-01-01 "
+                       "to below 2958466 for 10000-01-01)");
         }
+        paramValue.numericValue.doubleValue = day;
+        break;
+      }
+      try {
+        Data::DateTime::Parse(value);
+      } catch (const Error&) {
+        Refuse(text, Quoted(value) + " is neither a date YYYY-MM-DD[ HH:MM[:SS[.fff]]] nor a day number");
+      }
+      try {
+        paramValue.numericValue.doubleValue = OaDateFromIsoText(value);
+      } catch (const Error&) {
+        Refuse(text, Quoted(value) + " lies outside the dates the bridge can carry (0100-01-01 to "
+                     "9999-12-31 23:59:59.999)");
       }
       break;
     }

@@ -5,7 +5,9 @@
 // All staging state lives in the component (its current table and row), so
 // these operations keep nothing of their own between calls. The field stores
 // run once per field of a possibly million-row load: they read the open row
-// by reference and convert names and texts without copying them.
+// by reference, ask for the locale's character set only for text that is
+// not portable ASCII, and hand the name over in native text, which the table
+// compares with the name it expects next before converting anything.
 #include <climits>
 #include <cstdint>
 #include <optional>
@@ -22,6 +24,7 @@
 #include "bridge/ErrorContext.h"
 #include "bridge/Int32Wire.h"
 #include "bridge/Trace.h"
+#include "data/TableLoad.h"
 
 namespace {
 
@@ -107,23 +110,30 @@ FlushOutcome Flush(DbConnect& component, std::int64_t& executionTime, int* rowsW
 
 // Stores one field into the open row. Errors from the row (an unknown column,
 // a value its column cannot hold) leave with the table, column and value
-// named.
-bool StoreField(DbConnect& component, const char* fieldName, ValueView value) {
+// named. `charset` asks for the locale's character set at most once for the
+// whole call.
+bool StoreField(DbConnect& component, const char* fieldName, ValueView value,
+                Tessel::Data::detail::NativeCharset& charset) {
   std::optional<Tessel::Data::DataRow>& row = component.DataRowCur();
   if (!row) {
     component.SetMessage(std::string(kNoCurrentRow));
     return false;
   }
-  std::string scratch;  // stays empty (no allocation) for text that needs no conversion
-  const std::string_view column = Tessel::Text::NativeToManagedView(fieldName, scratch);
   try {
-    row->Set(column, value);
+    Tessel::Data::detail::SetField(*row, fieldName, charset, value);
   } catch (...) {
+    std::string scratch;
+    const std::string_view column = Tessel::Data::detail::NativeTextView(fieldName, charset, scratch);
     Tessel::RethrowWithContext("storing " + Tessel::Quoted(Tessel::Data::ToString(value)) +
                                " into column " + Tessel::Quoted(column) + " of table " +
                                Tessel::Quoted(row->Table().TableName()));
   }
   return true;
+}
+
+bool StoreField(DbConnect& component, const char* fieldName, ValueView value) {
+  Tessel::Data::detail::NativeCharset charset;
+  return StoreField(component, fieldName, value, charset);
 }
 
 }  // namespace
@@ -137,7 +147,8 @@ bool ConnectWrapper::StartNewRow(const char* tablename, int* rowsStoredCount,
 
   std::int64_t workingTime = Tessel::WidenLong32(*executionTime);
   std::string scratch;
-  const std::string_view requestedView = Tessel::Text::NativeToManagedView(tablename, scratch);
+  Tessel::Data::detail::NativeCharset charset;
+  const std::string_view requestedView = Tessel::Data::detail::NativeTextView(tablename, charset, scratch);
 
   bool result = true;
   if (!component.DataTableCur()) {
@@ -202,9 +213,10 @@ bool ConnectWrapper::AddCurRow() {
 
 bool ConnectWrapper::AddFieldData(const char* fieldName, const char* data) {
   DbConnect& component = Component();
+  Tessel::Data::detail::NativeCharset charset;
   std::string scratch;
-  const std::string_view text = Tessel::Text::NativeToManagedView(data, scratch);
-  return StoreField(component, fieldName, ValueView{text});
+  const std::string_view text = Tessel::Data::detail::NativeTextView(data, charset, scratch);
+  return StoreField(component, fieldName, ValueView{text}, charset);
 }
 
 bool ConnectWrapper::AddFieldData(const char* fieldName, int data) {

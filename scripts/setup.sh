@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev libcsv-dev postgresql sqlite3)
+          libbenchmark-dev libcli11-dev libcsv-dev postgresql sqlite3 tmux
+          unixodbc-dev odbc-postgresql libsqliteodbc)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

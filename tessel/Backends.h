@@ -18,7 +18,7 @@ namespace Tessel {
 inline constexpr const char* kDefaultConnection = "sqlite:tessel.db";
 
 struct BuiltinBackend {
-  const char* name;   // "sqlite", "postgres"
+  const char* name;   // "sqlite", "odbc", "postgres"
   const char* forms;  // the connection strings it takes, for messages
   bool (*accepts)(const std::string& connect) noexcept;
   std::shared_ptr<DbConnect> (*create)(const std::string& connect, const std::string& tableSet);
@@ -32,6 +32,10 @@ namespace Sqlite {
 bool IsSqliteConnectionString(const std::string& connect) noexcept;
 std::shared_ptr<DbConnect> CreateSqliteConnect(const std::string& connect,
                                                const std::string& tableSet);
+}
+namespace Odbc {
+bool IsOdbcConnectionString(const std::string& connect) noexcept;
+std::shared_ptr<DbConnect> CreateOdbcConnect(const std::string& connect, const std::string& tableSet);
 }
 namespace Postgres {
 bool IsPostgresConnectionString(const std::string& connect) noexcept;

@@ -5,6 +5,22 @@
 
 namespace Tessel {
 
+std::string OneLine(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  bool space = false;
+  for (char c : text) {
+    if (c == '\n' || c == '\r' || c == '\t' || c == ' ') {
+      space = !out.empty();
+      continue;
+    }
+    if (space) out.push_back(' ');
+    space = false;
+    out.push_back(c);
+  }
+  return out;
+}
+
 void AppendSentence(std::string& message, std::string_view sentence) {
   if (!message.empty()) {
     const char last = message.back();

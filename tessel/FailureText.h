@@ -28,6 +28,10 @@ struct WriteFailure {
   std::string reason;
 };
 
+// A database's or driver's text on one line: runs of line breaks, tabs and
+// spaces become one space, none at either end (their messages span lines).
+std::string OneLine(std::string_view text);
+
 // Appends `sentence` to `message` as a sentence of its own (". " between
 // them unless the message already ends a sentence).
 void AppendSentence(std::string& message, std::string_view sentence);

@@ -321,10 +321,9 @@ bool EncodeNumeric(std::string_view text, std::string& out) {
   return true;
 }
 
-bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::DataTable& table,
-                Data::RecordId record, std::size_t column) {
+bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnStore& store, Data::RecordId record) {
   const bool binary = codec <= FieldCodec::kBinaryTimestamp;
-  if (table.IsNull(record, column)) {
+  if (store.IsNull(record)) {
     if (binary) {
       PutBig32(out.Reserve(4), 0xFFFFFFFFu);
       out.Advance(4);
@@ -337,32 +336,32 @@ bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::DataTable& table,
     case FieldCodec::kBinaryBool: {
       char* p = out.Reserve(5);
       PutBig32(p, 1);
-      p[4] = table.GetInt64(record, column) != 0 ? 1 : 0;
+      p[4] = store.Int(record) != 0 ? 1 : 0;
       out.Advance(5);
       return true;
     }
     case FieldCodec::kBinaryInt2: {
       char* p = out.Reserve(6);
       PutBig32(p, 2);
-      PutBig16(p + 4, static_cast<std::uint16_t>(table.GetInt64(record, column)));
+      PutBig16(p + 4, static_cast<std::uint16_t>(store.Int(record)));
       out.Advance(6);
       return true;
     }
     case FieldCodec::kBinaryInt4:
-      AppendBinary32(out, static_cast<std::uint32_t>(table.GetInt64(record, column)));
+      AppendBinary32(out, static_cast<std::uint32_t>(store.Int(record)));
       return true;
     case FieldCodec::kBinaryInt8:
-      AppendBinary64(out, static_cast<std::uint64_t>(table.GetInt64(record, column)));
+      AppendBinary64(out, static_cast<std::uint64_t>(store.Int(record)));
       return true;
     case FieldCodec::kBinaryFloat4: {
-      const float v = static_cast<float>(table.GetDouble(record, column));
+      const float v = static_cast<float>(store.Real(record));
       std::uint32_t bits;
       std::memcpy(&bits, &v, 4);
       AppendBinary32(out, bits);
       return true;
     }
     case FieldCodec::kBinaryFloat8: {
-      const double v = table.GetDouble(record, column);
+      const double v = store.Real(record);
       std::uint64_t bits;
       std::memcpy(&bits, &v, 8);
       AppendBinary64(out, bits);
@@ -372,51 +371,51 @@ bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::DataTable& table,
       // One scratch buffer per thread keeps the per-cell path allocation-free.
       thread_local std::string scratch;
       scratch.clear();
-      if (!EncodeNumeric(table.GetText(record, column), scratch)) return false;
+      if (!EncodeNumeric(store.Text(record), scratch)) return false;
       AppendBinaryBytes(out, scratch.data(), scratch.size());
       return true;
     }
     case FieldCodec::kBinaryText: {
-      const std::string_view text = table.GetText(record, column);
+      const std::string_view text = store.Text(record);
       AppendBinaryBytes(out, text.data(), text.size());
       return true;
     }
     case FieldCodec::kBinaryBytea: {
-      const auto bytes = table.GetBytes(record, column);
+      const auto bytes = store.Bytes(record);
       AppendBinaryBytes(out, bytes.data(), bytes.size());
       return true;
     }
     case FieldCodec::kBinaryDate: {
-      const std::int64_t days = table.GetDateTime(record, column).Ticks() / DateTime::kTicksPerDay;
+      const std::int64_t days = store.Int(record) / DateTime::kTicksPerDay;
       AppendBinary32(out, static_cast<std::uint32_t>(static_cast<std::int32_t>(days - kDaysTo2000)));
       return true;
     }
     case FieldCodec::kBinaryTimestamp:
       AppendBinary64(out, static_cast<std::uint64_t>(
-                              PostgresMicroseconds(table.GetDateTime(record, column).Ticks())));
+                              PostgresMicroseconds(store.Int(record))));
       return true;
     case FieldCodec::kTextInteger:
-      AppendTextInteger(out, table.GetInt64(record, column));
+      AppendTextInteger(out, store.Int(record));
       return true;
     case FieldCodec::kTextBool:
-      out.Append(table.GetInt64(record, column) != 0 ? 't' : 'f');
+      out.Append(store.Int(record) != 0 ? 't' : 'f');
       return true;
     case FieldCodec::kTextDouble:
-      AppendTextDouble(out, table.GetDouble(record, column));
+      AppendTextDouble(out, store.Real(record));
       return true;
     case FieldCodec::kTextString:
-      AppendEscapedText(out, table.GetText(record, column));
+      AppendEscapedText(out, store.Text(record));
       return true;
     case FieldCodec::kTextDate:
     case FieldCodec::kTextTimestamp: {
       char* p = out.Reserve(kTimestampTextCapacity);
-      out.Advance(FormatTimestamp(table.GetDateTime(record, column).Ticks(),
+      out.Advance(FormatTimestamp(store.Int(record),
                                   codec == FieldCodec::kTextDate, p));
       return true;
     }
     case FieldCodec::kTextBytea: {
       static constexpr char kHex[] = "0123456789abcdef";
-      const auto bytes = table.GetBytes(record, column);
+      const auto bytes = store.Bytes(record);
       char* start = out.Reserve(3 + 2 * bytes.size());
       char* p = start;
       *p++ = '\\';  // the COPY escape for the backslash of bytea's "\x"

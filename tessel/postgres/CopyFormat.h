@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "TesselWrapper/data/DataTable.h"
+#include "data/ColumnStore.h"
 
 namespace Tessel::Postgres {
 
@@ -103,8 +104,7 @@ void AppendBinaryFieldCount(CopyBuffer& out, std::uint16_t count);
 // write the length word and the value; text codecs write the value only (the
 // caller writes the tab and newline separators). Returns false only when a
 // Decimal cell holds text that is no number (the caller abandons the COPY).
-bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::DataTable& table,
-                Data::RecordId record, std::size_t column);
+bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnStore& store, Data::RecordId record);
 
 // PostgreSQL's binary numeric for decimal text ("-12.50", "1E+20", "NaN",
 // "Infinity"): appended to `out`; false when the text is no number.

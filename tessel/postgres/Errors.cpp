@@ -4,24 +4,6 @@
 namespace Tessel::Postgres {
 namespace {
 
-// libpq's own messages span lines ("...failed: Connection refused\n\tIs the
-// server running..."); a message is one line here.
-std::string OneLine(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  bool space = false;
-  for (char c : text) {
-    if (c == '\n' || c == '\r' || c == '\t' || c == ' ') {
-      space = !out.empty();
-      continue;
-    }
-    if (space) out.push_back(' ');
-    space = false;
-    out.push_back(c);
-  }
-  return out;
-}
-
 // libpq prefixes errors it relays with the severity ("ERROR:  ").
 std::string_view WithoutSeverity(std::string_view text) {
   for (std::string_view prefix : {"ERROR:", "FATAL:", "PANIC:"}) {

@@ -62,7 +62,17 @@ void PostgresConnect::OnConnectionStringChanged() {
 
 bool PostgresConnect::Test() {
   try {
-    ReadWithReconnect([&] { return session_.Exec("SELECT 1", "the PostgreSQL server does not answer"); });
+    // The schema is part of what must be there, as SQLite's Test checks its
+    // table set: a server that answers is of no use for a schema it lacks.
+    ResultHandle schema = ReadWithReconnect([&] {
+      return session_.ExecParams("SELECT 1 FROM pg_catalog.pg_namespace WHERE nspname = $1", {schema_.c_str()},
+                                 "the PostgreSQL server does not answer");
+    });
+    if (PQntuples(schema.get()) == 0) {
+      SetMessage("the PostgreSQL server answers, but its database has no schema " + Quoted(schema_) +
+                 " (the table set)");
+      return false;
+    }
   } catch (const QueryError& e) {
     SetMessage(std::string(e.what()));
     return false;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "TesselWrapper/Errors.h"
+#include "TesselWrapper/component/DbConnectFactory.h"
 #include "data/NumberText.h"
 #include "tessel/NameLookup.h"
 
@@ -39,7 +40,7 @@ PGconn* Session::Connection() {
   // (and "" as that server's default database): a connection string of
   // another backend set on this component must not reach some other database.
   if (!IsPostgresConnectionString(connect_))
-    throw ArgumentError(Quoted(connect_) +
+    throw ArgumentError(Quoted(DbConnectFactory::MaskPasswords(connect_)) +
                         " is not a PostgreSQL connection string (postgresql://..., "
                         "postgres://... or key=value pairs)");
   // libpq reads the arrays in order, so a setting placed before the expanded

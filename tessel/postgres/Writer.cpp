@@ -1,12 +1,16 @@
 #include "tessel/postgres/Writer.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <span>
 
+#include "data/TableImpl.h"
+#include "data/TableLoad.h"
 #include "tessel/NameLookup.h"
 #include "tessel/postgres/CopyFormat.h"
 #include "tessel/postgres/Handles.h"
+#include "tessel/postgres/PostgresConnect.h"
 #include "tessel/postgres/TypeMap.h"
 
 namespace Tessel::Postgres {
@@ -29,7 +33,7 @@ void MaskOf(const Data::DataTable& table, const CopyPlan& plan,
 // One COPY statement over the plan's columns less those the mask leaves out.
 std::optional<Failure> CopyOneGroup(PGconn* conn, const CopyPlan& plan, const Data::DataTable& table,
                                     const std::vector<std::size_t>& generated, const OmissionMask& mask,
-                                    std::span<const RecordId> records) {
+                                    std::span<const RecordId> records, Data::detail::RowsToWrite* stream) {
   std::vector<bool> omitted(plan.columns.size(), false);
   for (std::size_t k = 0; k < generated.size(); ++k)
     if (mask[k / 64] & (std::uint64_t{1} << (k % 64))) omitted[generated[k]] = true;
@@ -37,7 +41,9 @@ std::optional<Failure> CopyOneGroup(PGconn* conn, const CopyPlan& plan, const Da
   struct Field {
     std::size_t column;
     FieldCodec codec;
+    const Data::detail::ColumnStore* store;  // read directly, cell by cell
   };
+  const std::vector<Data::detail::ColumnStore>& stores = Data::detail::TableAccess::Stores(table);
   std::vector<Field> fields;
   std::string sql = "COPY " + plan.target + " (";
   for (std::size_t c = 0; c < plan.columns.size(); ++c) {
@@ -48,7 +54,7 @@ std::optional<Failure> CopyOneGroup(PGconn* conn, const CopyPlan& plan, const Da
                                          : TextCodecFor(column.serverType, modelType);
     if (!fields.empty()) sql += ", ";
     sql += QuoteIdentifier(column.serverName);
-    fields.push_back({column.modelIndex, codec});
+    fields.push_back({column.modelIndex, codec, &stores[column.modelIndex]});
   }
   if (fields.empty()) {
     // Every column left to the server: COPY needs at least one column, so
@@ -71,23 +77,37 @@ std::optional<Failure> CopyOneGroup(PGconn* conn, const CopyPlan& plan, const Da
   std::optional<Failure> clientFailure;
   if (plan.binary) AppendBinaryHeader(buffer);
   const auto fieldCount = static_cast<std::uint16_t>(fields.size());
-  for (RecordId record : records) {
-    if (plan.binary) AppendBinaryFieldCount(buffer, fieldCount);
-    for (std::size_t f = 0; f < fields.size(); ++f) {
-      if (!plan.binary && f != 0) buffer.Append('\t');
-      if (!AppendCell(buffer, fields[f].codec, table, record, fields[f].column)) {
-        const Data::DataColumn& column = table.Column(fields[f].column);
-        clientFailure = ClientFailure("the value '" + std::string(table.GetText(record, fields[f].column)) +
-                                      "' in column " + Quoted(column.ColumnName) + " of table " +
-                                      Quoted(plan.displayName) + " is no " +
-                                      std::string(Data::DataTypeName(column.Type)));
-        break;
-      }
+  // Rows still being made are sent a chunk at a time as they come, so that
+  // the server takes in one chunk while the next is made.
+  constexpr std::size_t kChunkRows = 4096;
+  std::size_t position = 0;
+  while (!clientFailure && !buffer.Failed()) {
+    if (stream != nullptr && !stream->Upto(position + kChunkRows, records)) {
+      clientFailure = ClientFailure("the rows to write could not all be made");
+      break;
     }
-    if (clientFailure) break;
-    if (!plan.binary) buffer.Append('\n');
-    buffer.EndRow();
-    if (buffer.Failed()) break;  // the server has stopped the COPY; its result says why
+    if (position >= records.size()) break;
+    const auto lease = stream != nullptr ? stream->Lease() : std::shared_lock<std::shared_mutex>();
+    const std::size_t end = stream != nullptr ? std::min(records.size(), position + kChunkRows) : records.size();
+    for (; position < end; ++position) {
+      const RecordId record = records[position];
+      if (plan.binary) AppendBinaryFieldCount(buffer, fieldCount);
+      for (std::size_t f = 0; f < fields.size(); ++f) {
+        if (!plan.binary && f != 0) buffer.Append('\t');
+        if (!AppendCell(buffer, fields[f].codec, *fields[f].store, record)) {
+          const Data::DataColumn& column = table.Column(fields[f].column);
+          clientFailure = ClientFailure("the value '" + std::string(fields[f].store->Text(record)) +
+                                        "' in column " + Quoted(column.ColumnName) + " of table " +
+                                        Quoted(plan.displayName) + " is no " +
+                                        std::string(Data::DataTypeName(column.Type)));
+          break;
+        }
+      }
+      if (clientFailure) break;
+      if (!plan.binary) buffer.Append('\n');
+      buffer.EndRow();
+      if (buffer.Failed()) break;  // the server has stopped the COPY; its result says why
+    }
   }
   if (!clientFailure && !buffer.Failed()) {
     if (plan.binary) AppendBinaryTrailer(buffer);
@@ -115,6 +135,12 @@ std::optional<Failure> CopyOneGroup(PGconn* conn, const CopyPlan& plan, const Da
   if (!failure && (buffer.Failed() || PQstatus(conn) != CONNECTION_OK)) failure = FailureOf(conn, nullptr);
   return failure;
 }
+
+// PostgresConnect writes its tables through CopyRows, which takes tables
+// still being filled; it asks for the rows only after reading the count of
+// those already there, so it is handed a table once that count is final or
+// at least one (TableFeed).
+[[maybe_unused]] const bool kTakesFeeds = (Data::detail::AcceptTableFeeds(typeid(PostgresConnect)), true);
 
 }  // namespace
 
@@ -161,14 +187,21 @@ std::optional<Failure> PlanCopy(const Data::DataTable& table, const TableShape& 
 }
 
 std::optional<Failure> CopyRows(PGconn* conn, const CopyPlan& plan, const Data::DataTable& table) {
-  const std::span<const RecordId> records = table.Rows().Records();
+  Data::detail::RowsToWrite source(table);
+  std::span<const RecordId> records;
+  if (!source.Upto(1, records)) return ClientFailure("the rows to write could not all be made");
   if (records.empty()) return std::nullopt;
 
   std::vector<std::size_t> generated;  // plan columns that are Generated
   for (std::size_t c = 0; c < plan.columns.size(); ++c)
     if (plan.columns[c].generated) generated.push_back(c);
   OmissionMask mask((generated.size() + 63) / 64, 0);
-  if (generated.empty()) return CopyOneGroup(conn, plan, table, generated, mask, records);
+  if (generated.empty() && !plan.columns.empty())
+    return CopyOneGroup(conn, plan, table, generated, mask, records, source.Streamed() ? &source : nullptr);
+  // Rows are grouped by the columns they leave to the server, which takes
+  // them all: rows still being made are waited for.
+  if (!source.Upto(SIZE_MAX, records)) return ClientFailure("the rows to write could not all be made");
+  if (generated.empty()) return CopyOneGroup(conn, plan, table, generated, mask, records, nullptr);
 
   // The usual case is one group (every row fills the Generated columns, or
   // none does): check that first, without building a list of records.
@@ -182,7 +215,7 @@ std::optional<Failure> CopyRows(PGconn* conn, const CopyPlan& plan, const Data::
       break;
     }
   }
-  if (uniform) return CopyOneGroup(conn, plan, table, generated, firstMask, records);
+  if (uniform) return CopyOneGroup(conn, plan, table, generated, firstMask, records, nullptr);
 
   // Groups in the order of their first row; rows keep their order in a group.
   std::map<OmissionMask, std::size_t> groupOfMask;
@@ -194,7 +227,7 @@ std::optional<Failure> CopyRows(PGconn* conn, const CopyPlan& plan, const Data::
     groups[it->second].second.push_back(record);
   }
   for (const auto& [groupMask, groupRecords] : groups)
-    if (auto failure = CopyOneGroup(conn, plan, table, generated, groupMask, groupRecords))
+    if (auto failure = CopyOneGroup(conn, plan, table, generated, groupMask, groupRecords, nullptr))
       return failure;
   return std::nullopt;
 }

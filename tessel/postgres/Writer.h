@@ -10,6 +10,9 @@
 // CopyRows then sends the rows, in the binary format when every column has a
 // binary encoder and in text form otherwise (CopyFormat.h), in chunks of
 // about 1 MiB, reading the cells straight from the table's columnar storage.
+// A table still being filled (Data::detail::TableFeed) is sent as its rows
+// are made, so that the server takes in rows while the next ones are made;
+// should making them fail, the COPY is abandoned and nothing is written.
 // A Generated column (identity, serial, a non-literal default) is left out of
 // a row's COPY when the row holds DBNull in it, so that the server fills it;
 // COPY names its columns once per statement, so the rows are grouped by which

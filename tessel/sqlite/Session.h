@@ -4,8 +4,19 @@
 //   ""                          the embedded default, sqlite:tessel.db
 //   sqlite:PATH                 the file PATH, created when missing
 //   sqlite::memory:             a private in-memory database
-//   either + ?busy_timeout=MS   how long to wait for another connection's
+//   either + ?OPTION=VALUE[&OPTION=VALUE]
+//     busy_timeout=MS           how long to wait for another connection's
 //                               lock (default 5000 ms)
+//     mode=rwc                  read and write, create a missing file (the
+//                               default)
+//     mode=rw                   read and write an existing file only
+//     mode=ro                   read an existing file only
+//
+// The options are the text after the last '?' when it starts with NAME=
+// (a name of lower-case letters and '_'), NAME=VALUE pairs joined by '&';
+// any other text after a '?' belongs to the path. An unknown or malformed
+// option or value is refused, so that a misspelt option never becomes part
+// of a new file's name.
 //
 // The path is the caller's own: the component holds it as managed (UTF-8)
 // text, and it is turned back into the process's native character set before
@@ -29,13 +40,17 @@ namespace Tessel::Sqlite {
 // True for the forms above: the empty string and "sqlite:...".
 bool IsSqliteConnectionString(const std::string& connect) noexcept;
 
+enum class OpenMode { ReadWriteCreate, ReadWrite, ReadOnly };
+
 struct SqliteTarget {
   std::string path;  // a file path (managed text), or ":memory:"
   int busyTimeoutMs = 5000;
+  OpenMode mode = OpenMode::ReadWriteCreate;
 };
 
 // Parses one of the forms above. Throws ArgumentError naming the text when it
-// is none of them or the time-out is not a non-negative whole number.
+// is none of them, an option is unknown, the time-out is not a non-negative
+// whole number or the mode not one of rwc, rw, ro.
 SqliteTarget ParseConnectionString(const std::string& connect);
 
 class Session {

@@ -9,6 +9,7 @@
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/data/Text.h"
 #include "TesselWrapper/component/DbConnect.h"
+#include "data/TableImpl.h"
 #include "tessel/NameLookup.h"
 #include "tessel/sqlite/Binding.h"
 #include "tessel/sqlite/Errors.h"
@@ -165,6 +166,10 @@ class RowWriter {
  public:
   RowWriter(sqlite3* db, const Plan& plan, const Data::DataTable& table)
       : db_(db), plan_(plan), table_(table), omitted_(plan.generated.size(), '0') {
+    // Cells are read straight from the column stores; a column that holds no
+    // DBNull at all skips the test per cell.
+    for (const Data::detail::ColumnStore& store : Data::detail::TableAccess::Stores(table))
+      columns_.push_back({&store, store.AnyNull()});
     // Each date cell of a batch needs text of its own until the step.
     std::size_t dates = 0;
     dateSlot_.assign(table.ColumnCount(), 0);
@@ -209,7 +214,7 @@ class RowWriter {
  private:
   const std::string& MaskOf(Data::RecordId record) {
     for (std::size_t g = 0; g < plan_.generated.size(); ++g)
-      omitted_[g] = table_.IsNull(record, plan_.generated[g]) ? '1' : '0';
+      omitted_[g] = columns_[plan_.generated[g]].store->IsNull(record) ? '1' : '0';
     return omitted_;
   }
 
@@ -255,31 +260,32 @@ class RowWriter {
     int bindRc = SQLITE_OK;
     int parameter = first;
     for (const std::size_t column : insert.columns) {
-      if (table_.IsNull(record, column)) {
+      const Data::detail::ColumnStore& store = *columns_[column].store;
+      if (columns_[column].mayBeNull && store.IsNull(record)) {
         bindRc |= sqlite3_bind_null(stmt, parameter++);
         continue;
       }
       switch (plan_.kinds[column]) {
         case CellKind::Integer:
-          bindRc |= sqlite3_bind_int64(stmt, parameter, table_.GetInt64(record, column));
+          bindRc |= sqlite3_bind_int64(stmt, parameter, store.Int(record));
           break;
         case CellKind::Real:
-          bindRc |= sqlite3_bind_double(stmt, parameter, table_.GetDouble(record, column));
+          bindRc |= sqlite3_bind_double(stmt, parameter, store.Real(record));
           break;
         case CellKind::Text: {
-          const std::string_view text = table_.GetText(record, column);
+          const std::string_view text = store.Text(record);
           bindRc |= sqlite3_bind_text64(stmt, parameter, text.empty() ? kEmpty : text.data(), text.size(),
                                         SQLITE_STATIC, SQLITE_UTF8);
           break;
         }
         case CellKind::Date: {
           char(&text)[kIsoDateTimeCapacity] = dateText_[slot * datesPerRow_ + dateSlot_[column]].text;
-          const std::size_t n = FormatIsoDateTime(table_.GetDateTime(record, column), text);
+          const std::size_t n = FormatIsoDateTime(Data::DateTime(store.Int(record)), text);
           bindRc |= sqlite3_bind_text(stmt, parameter, text, static_cast<int>(n), SQLITE_STATIC);
           break;
         }
         case CellKind::Blob: {
-          const std::span<const std::uint8_t> bytes = table_.GetBytes(record, column);
+          const std::span<const std::uint8_t> bytes = store.Bytes(record);
           bindRc |= bytes.empty()
                         ? sqlite3_bind_zeroblob(stmt, parameter, 0)
                         : sqlite3_bind_blob64(stmt, parameter, bytes.data(), bytes.size(), SQLITE_STATIC);
@@ -337,9 +343,15 @@ class RowWriter {
     return false;
   }
 
+  struct Column {
+    const Data::detail::ColumnStore* store;
+    bool mayBeNull;
+  };
+
   sqlite3* db_;
   const Plan& plan_;
   const Data::DataTable& table_;
+  std::vector<Column> columns_;  // per column of the table
   std::string omitted_;         // the mask of the record looked at last
   std::deque<Insert> inserts_;  // a deque keeps pointers valid as statements are added
   Insert* last_ = nullptr;

@@ -34,7 +34,8 @@ TempDir::~TempDir() {
 }
 
 ToolResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                      const std::filesystem::path& cwd, const std::string& stdinFile) {
+                      const std::filesystem::path& cwd, const std::string& stdinFile,
+                      const std::vector<std::string>& environment) {
   // Outputs go to files rather than pipes, so that a chatty child can never
   // block on a full pipe while we wait for it.
   TempDir capture;
@@ -57,6 +58,11 @@ ToolResult RunProgram(const std::string& program, const std::vector<std::string>
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
+    ::unsetenv("TESSEL_DB");
+    for (const std::string& setting : environment) {
+      const std::size_t equals = setting.find('=');
+      ::setenv(setting.substr(0, equals).c_str(), setting.substr(equals + 1).c_str(), 1);
+    }
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }

@@ -14,9 +14,12 @@ struct ToolResult {
 };
 
 // Runs `program` with `args` in the folder `cwd`, standard input from
-// `stdinFile` (or /dev/null when empty), and collects both outputs.
+// `stdinFile` (or /dev/null when empty), and collects both outputs. The
+// child inherits the environment, less TESSEL_DB (a developer's own would
+// change what the tool opens), plus `environment` ("NAME=value" each).
 ToolResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                      const std::filesystem::path& cwd, const std::string& stdinFile = {});
+                      const std::filesystem::path& cwd, const std::string& stdinFile = {},
+                      const std::vector<std::string>& environment = {});
 
 // A fresh folder under the system's temporary folder, removed by the destructor.
 class TempDir {

@@ -6,8 +6,8 @@
 #   install_example.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
 
-build_dir=$1
-source_dir=$2
+build_dir=$(cd "$1" && pwd)
+source_dir=$(cd "$2" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessel-install-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -26,7 +26,19 @@ mkdir "$work/run"
 cd "$work/run"
 env -u LD_LIBRARY_PATH "$work/example-build/tessel_example" "sqlite:$work/run/example.db"
 
+# The README's first program, taken from the README as it stands, built the
+# way the README says a pkg-config caller builds against another prefix, and
+# run.
+sed -n '/<!-- tour:begin -->/,/<!-- tour:end -->/p' "$source_dir/README.md" | sed '1,2d;$d' | sed '$d' \
+  >"$work/run/tour.cpp"
+libdir=$(dirname "$(find "$prefix" -name TesselWrapper.pc | head -n 1)")/..
+c++ -std=c++20 "$work/run/tour.cpp" \
+  $(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs TesselWrapper) \
+  -Wl,-rpath,"$(cd "$libdir" && pwd)" -o "$work/run/tour"
+env -u LD_LIBRARY_PATH "$work/run/tour"
+
 # The installed tool, with only its RPATH to find the library.
 env -u LD_LIBRARY_PATH "$prefix/bin/tessel" --version
 env -u LD_LIBRARY_PATH "$prefix/bin/tessel" test --db "sqlite:$work/run/example.db"
+test "$(env -u LD_LIBRARY_PATH "$prefix/bin/tessel" ids --db "sqlite:$work/run/tour.db" models/tour 2>/dev/null)" = "3:12;"
 echo "install and example: ok"

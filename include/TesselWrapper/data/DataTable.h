@@ -70,6 +70,8 @@ namespace detail {
 template <class T>
 concept CharPointer =
     std::is_same_v<T, std::nullptr_t> || std::is_same_v<T, const char*> || std::is_same_v<T, char*>;
+// The library's own way into a table's storage (its writers and bulk loads).
+struct TableAccess;
 }  // namespace detail
 
 // A handle to one row of a table. Copies refer to the same row. A row keeps
@@ -161,6 +163,7 @@ class TESSELWRAPPER_API DataRowCollection {
 
  private:
   friend class DataTable;
+  friend struct detail::TableAccess;
   DataTable& table_;
   std::vector<RecordId> records_;
 };
@@ -217,6 +220,7 @@ class TESSELWRAPPER_API DataTable : public std::enable_shared_from_this<DataTabl
  private:
   friend class DataRow;
   friend class DataRowCollection;
+  friend struct detail::TableAccess;
   struct Impl;
   std::string tableName_;
   std::unique_ptr<Impl> impl_;

@@ -7,8 +7,18 @@
 // (NaN and infinities refused), it is rounded half away from zero to whole
 // milliseconds, and for negative days the fraction still counts forwards
 // (-1.5 is 1899-12-29 12:00). A refused value throws Tessel::ArgumentError.
+//
+// ToOADate goes the other way, for callers that hand dates to the bridge
+// (AddFieldDateTimeData, SqlRow::AddDateField, DateTime routine arguments):
+//
+//   using Tessel::Data::DateTime;
+//   double when = DateTime(2024, 3, 1, 12, 30).ToOADate();          // 45352.5208...
+//   double now = DateTime(std::chrono::system_clock::now()).ToOADate();
+//
+// so that nobody counts days from 1899-12-30 by hand.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -29,8 +39,20 @@ class TESSELWRAPPER_API DateTime {
   // Throws ArgumentError for a date or time that does not exist.
   DateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
            int millisecond = 0);
+  // The calendar date and time of a system-clock instant, read as UTC.
+  // Anything finer than 100 ns is cut towards the past. Throws ArgumentError
+  // outside 0001-01-01 to 9999-12-31.
+  template <class Duration>
+  explicit DateTime(std::chrono::sys_time<Duration> instant)
+      : DateTime(FromUnixTicks(std::chrono::floor<Tick>(instant).time_since_epoch().count())) {}
 
   static DateTime FromOADate(double oaDate);
+  // The OLE Automation date of this value, which FromOADate turns back into
+  // the same value rounded to whole milliseconds (half up). The time is
+  // rounded once, on the whole value, before days and fraction are split.
+  // Throws ArgumentError for a value no such date can carry: before
+  // 0100-01-01, or rounding up into the year 10000.
+  double ToOADate() const;
   // Parses "YYYY-MM-DD", "YYYY-MM-DD HH:MM[:SS[.fffffff]]" (a "T" may stand
   // for the space). Throws InvalidCastError for anything else.
   static DateTime Parse(std::string_view text);
@@ -52,6 +74,10 @@ class TESSELWRAPPER_API DateTime {
   friend constexpr auto operator<=>(DateTime a, DateTime b) noexcept { return a.ticks_ <=> b.ticks_; }
 
  private:
+  using Tick = std::chrono::duration<std::int64_t, std::ratio<1, kTicksPerSecond>>;
+  // 100-ns ticks since 1970-01-01 00:00:00 UTC, range-checked.
+  static DateTime FromUnixTicks(std::int64_t ticks);
+
   std::int64_t ticks_ = 0;
 };
 

@@ -48,6 +48,29 @@ TESSELWRAPPER_API std::string_view NativeToManagedView(const char* native, std::
 // True when the current locale's character set is UTF-8 (or plain ASCII).
 TESSELWRAPPER_API bool NativeIsUtf8();
 
+// The current locale's character set as the C library names it ("UTF-8",
+// "ISO-8859-1", "ANSI_X3.4-1968", ...).
+TESSELWRAPPER_API std::string NativeCharsetName();
+
+// Strict decoding, for input in which every byte must mean something (a file
+// being loaded): unlike NativeToManaged, nothing is ever replaced. Decodes
+// `bytes` from `charset` (an iconv name such as "UTF-8", "ISO-8859-1",
+// "CP1252") and appends the UTF-8 text to `out`, stopping before the first
+// sequence that is not valid in the set (`invalid`) or that the end of
+// `bytes` cuts short (`truncated`: hand the rest in again with the bytes that
+// follow). `decoded` counts the bytes taken. UTF-8 is validated by the same
+// rules as everywhere in the library (no overlong forms, no surrogates).
+// Throws ArgumentError for a set the system does not know.
+struct StrictDecoding {
+  std::size_t decoded = 0;
+  bool invalid = false;
+  bool truncated = false;
+};
+TESSELWRAPPER_API StrictDecoding DecodeStrict(std::string_view bytes, const std::string& charset, std::string& out);
+
+// Whether DecodeStrict knows `charset`.
+TESSELWRAPPER_API bool IsKnownCharset(const std::string& charset);
+
 // Unicode-aware case-insensitive equality of two UTF-8 texts (simple case
 // folding), as column, table and routine lookups use it.
 TESSELWRAPPER_API bool EqualsIgnoreCase(std::string_view a, std::string_view b);

@@ -22,7 +22,9 @@
 // table set that does not exist yet is created as a schema. PostgreSQL folds
 // the unquoted names above to lower case.
 //
-// RunDemo then drives a bridge object the way a native caller does:
+// RunDemo then drives a bridge object the way a native caller does (on
+// sqlite::memory:, whose database lives as long as its one connection, the
+// bridge is given the very component that set the schema up):
 //   1. CaseSummary gives the next free identifiers, so runs add to what
 //      earlier runs left;
 //   2. the staging road: StartNewRow / AddFieldData / AddFieldDateTimeData /

@@ -18,8 +18,12 @@
 //   datetime  SimpleDbType::DateTime  numericValue.doubleValue, an OLE
 //                                     Automation date: VALUE is either an ISO
 //                                     date "YYYY-MM-DD[ HH:MM[:SS[.fff]]]"
-//                                     ('T' may stand for the space) or the day
-//                                     number itself ("45352.5")
+//                                     ('T' may stand for the space), rounded
+//                                     to whole milliseconds, or the day
+//                                     number itself ("45352.5"); either must
+//                                     lie from 0100-01-01 to 9999-12-31
+//                                     23:59:59.999, the dates the bridge
+//                                     carries
 //   binary    SimpleDbType::Binary    numericValue.intValue, a 32-bit integer
 //                                     (what the row record carries for it)
 //
@@ -55,8 +59,10 @@ TESSELWRAPPER_API std::vector<SimpleDbParameter> ParseRoutineArguments(
 TESSELWRAPPER_API std::string_view RoutineArgumentTypeWords() noexcept;
 
 // An OLE Automation day number for a date and time written in ISO form, as
-// the "datetime" argument type reads it. Throws Tessel::InvalidCastError when
-// the text is not such a date.
+// the "datetime" argument type reads it (Data::DateTime::ToOADate). Throws
+// Tessel::InvalidCastError, quoting the text, when the text is not such a
+// date or names one that no day number carries (before 0100-01-01, or
+// rounding up into the year 10000).
 TESSELWRAPPER_API double OaDateFromIsoText(std::string_view text);
 
 struct RoutineOutputColumn {

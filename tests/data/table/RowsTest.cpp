@@ -9,6 +9,7 @@
 
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/data/DataTable.h"
+#include "support/Contains.h"
 
 namespace Tessel::Data {
 namespace {
@@ -43,7 +44,7 @@ std::string ErrorText(const std::function<void()>& action) {
   return "";
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using Testing::Contains;
 
 TEST(RowsTest, AddChecksInOrderAndRefusedRowCanBeMendedAndAddedAgain) {
   auto table = People();

@@ -1,6 +1,7 @@
 // DateTime: OLE Automation dates, the calendar arithmetic, text in and out.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -64,6 +65,92 @@ TEST(FromOADate, RefusesValuesOutsideTheRange) {
       EXPECT_EQ(std::string(e.what()), std::string(c.named) + " is not a legal OLE Automation date");
     }
   }
+}
+
+// ToOADate gives the day number FromOADate reads back as the same date and
+// time rounded to whole milliseconds, across the whole range, on both sides
+// of day 0 where whole days count backwards but the time forwards.
+TEST(ToOADate, IsUndoneByFromOADate) {
+  const struct {
+    DateTime when;
+    double oaDate;  // exactly, where the value is one
+  } known[] = {
+      {DateTime(1899, 12, 30), 0.0},
+      {DateTime(1899, 12, 31, 12), 1.5},
+      {DateTime(1899, 12, 29, 12), -1.5},
+      {DateTime(1899, 12, 29, 18), -1.75},
+      {DateTime(1899, 12, 28), -2.0},
+      {DateTime(2000, 1, 1, 12), 36526.5},
+      {DateTime(2023, 3, 15), 45000.0},
+      {DateTime(100, 1, 1), -657434.0},
+      {DateTime(100, 1, 1, 12), -657434.5},
+      {DateTime(9999, 12, 31), 2958465.0},
+  };
+  for (const auto& c : known) {
+    SCOPED_TRACE(c.when.ToString());
+    EXPECT_EQ(c.when.ToOADate(), c.oaDate);
+  }
+  // A walk over the range in steps that land on every time of day.
+  const std::int64_t first = DateTime(100, 1, 1).Ticks();
+  const std::int64_t step = 7 * DateTime::kTicksPerDay + 3 * 3600 * DateTime::kTicksPerSecond + 12'345'678;
+  for (std::int64_t ticks = first; ticks <= DateTime::kMaxTicks - DateTime::kTicksPerSecond; ticks += step) {
+    const DateTime when(ticks);
+    const std::int64_t rounded = (ticks + DateTime::kTicksPerMillisecond / 2) / DateTime::kTicksPerMillisecond *
+                                 DateTime::kTicksPerMillisecond;
+    const DateTime back = DateTime::FromOADate(when.ToOADate());
+    if (back.Ticks() != rounded) FAIL() << when.ToString() << " came back as " << back.ToString();
+  }
+}
+
+// Before day 0, a time within half a millisecond of midnight belongs to the
+// next day; rounding the time of day apart from the days once gave a day
+// number two days early.
+TEST(ToOADate, RoundsTheWholeValueOnce) {
+  const struct {
+    const char* text;
+    const char* back;
+  } cases[] = {
+      {"1850-06-30 23:59:59.9996", "1850-07-01 00:00:00"},
+      {"1850-06-30 23:59:59.9994", "1850-06-30 23:59:59.999"},
+      {"1899-12-29 23:59:59.9995", "1899-12-30 00:00:00"},
+      {"1899-12-30 23:59:59.9995", "1899-12-31 00:00:00"},
+      {"0100-01-01 23:59:59.9999999", "0100-01-02 00:00:00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(DateTime::FromOADate(DateTime::Parse(c.text).ToOADate()).ToString(), c.back);
+  }
+}
+
+TEST(ToOADate, RefusesWhatNoDayNumberCarries) {
+  for (const char* text : {"0001-01-01", "0099-12-31 23:59:59.999", "0099-12-31 23:59:59.9994",
+                           "9999-12-31 23:59:59.9995", "9999-12-31 23:59:59.9999999"}) {
+    SCOPED_TRACE(text);
+    EXPECT_THROW(DateTime::Parse(text).ToOADate(), ArgumentError);
+  }
+  EXPECT_NO_THROW(DateTime::Parse("0099-12-31 23:59:59.9995").ToOADate());  // rounds up into the year 100
+  EXPECT_NO_THROW(DateTime::Parse("9999-12-31 23:59:59.9994").ToOADate());
+}
+
+TEST(DateTime, FromASystemClockInstant) {
+  using namespace std::chrono;
+  EXPECT_EQ(DateTime(sys_days{year{1970} / 1 / 1}), DateTime(1970, 1, 1));
+  EXPECT_EQ(DateTime(sys_days{year{2024} / 2 / 29} + hours{13} + minutes{14} + seconds{15} + milliseconds{16}),
+            DateTime(2024, 2, 29, 13, 14, 15, 16));
+  // Finer than a tick is cut towards the past, before the epoch as after it.
+  EXPECT_EQ(DateTime(sys_days{year{2024} / 1 / 1} + nanoseconds{199}).Ticks(), DateTime(2024, 1, 1).Ticks() + 1);
+  EXPECT_EQ(DateTime(sys_days{year{1969} / 12 / 31} + nanoseconds{199}).Ticks(),
+            DateTime(1969, 12, 31).Ticks() + 1);
+  EXPECT_EQ(DateTime(sys_seconds{seconds{-1}} + nanoseconds{1}).ToString(), "1969-12-31 23:59:59");
+  EXPECT_EQ(DateTime(sys_days{year{1} / 1 / 1}).Ticks(), 0);
+  using Tick = duration<std::int64_t, std::ratio<1, 10'000'000>>;  // nanoseconds overflow 292 years out
+  EXPECT_EQ(DateTime(sys_days{year{10000} / 1 / 1} - Tick{1}).Ticks(), DateTime::kMaxTicks);
+  EXPECT_THROW(DateTime(sys_days{year{10000} / 1 / 1}), ArgumentError);
+  EXPECT_THROW(DateTime(sys_days{year{0} / 12 / 31}), ArgumentError);
+  // The clock itself: now lies in the range, and its day number is now.
+  const DateTime now(system_clock::now());
+  EXPECT_GE(now.Year(), 2024);
+  EXPECT_LE(std::abs(DateTime::FromOADate(now.ToOADate()).Ticks() - now.Ticks()), DateTime::kTicksPerMillisecond / 2);
 }
 
 TEST(DateTime, ConstructorAndFieldsAgree) {
