@@ -8,7 +8,7 @@
 #   odbc      native build (build/odbc): the ODBC backend's tests and the
 #             end-to-end suite on every backend, ODBC->SQLite and
 #             ODBC->PostgreSQL included, and the ODBC benchmark line
-#   linux32   i686 build (gcc -m32, bundled SQLite and libcsv), the whole
+#   linux32   i686 build (gcc -m32, bundled SQLite), the whole
 #             suite under qemu-i386
 #   win64     MinGW-w64 x86_64 build, the suite under Wine (SQLite files, and
 #             ODBC to the throwaway server), the DLL's export table
@@ -33,7 +33,7 @@ failed=0
 
 stage_setup() {
   local packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev libgtest-dev libgmock-dev googletest
-                  libcli11-dev libcsv-dev postgresql sqlite3 file
+                  libcli11-dev postgresql sqlite3 file
                   unixodbc unixodbc-dev odbc-postgresql libsqliteodbc
                   gcc-multilib g++-multilib qemu-user
                   g++-mingw-w64-x86-64 g++-mingw-w64-i686 binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64)

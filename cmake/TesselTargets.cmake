@@ -11,12 +11,6 @@ target_include_directories(tessel_bridge PUBLIC
 target_compile_definitions(tessel_bridge PUBLIC TESSELWRAPPER_BUILDING)
 target_link_libraries(tessel_bridge PUBLIC tessel_data tessel PRIVATE tessel_options)
 
-# libcsv (Debian libcsv-dev) parses CSV for the load job; it stays private to
-# the library, callers never see it.
-find_path(TESSEL_CSV_INCLUDE_DIR csv.h REQUIRED)
-find_library(TESSEL_CSV_LIBRARY csv REQUIRED)
-target_include_directories(tessel_bridge PRIVATE ${TESSEL_CSV_INCLUDE_DIR})
-
 # What a user gets: one shared library holding the bridge, the component and
 # the table model. Only the exported face (TESSELWRAPPER_API) is visible.
 add_library(TesselWrapper SHARED
@@ -27,7 +21,7 @@ set_target_properties(TesselWrapper PROPERTIES
 target_include_directories(TesselWrapper PUBLIC
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-target_link_libraries(TesselWrapper PRIVATE tessel_options tessel_backend_libs ${TESSEL_CSV_LIBRARY})
+target_link_libraries(TesselWrapper PRIVATE tessel_options tessel_backend_libs)
 target_compile_features(TesselWrapper PUBLIC cxx_std_20)
 
 # Tests link everything statically so that they can reach internal classes
@@ -40,4 +34,4 @@ if(WIN32)  # the iconv and langinfo of data/win32 for the tests too
   target_include_directories(tessel_static PUBLIC ${PROJECT_SOURCE_DIR}/data/win32)
 endif()
 target_compile_definitions(tessel_static PUBLIC TESSELWRAPPER_BUILDING)
-target_link_libraries(tessel_static PUBLIC tessel_backend_libs ${TESSEL_CSV_LIBRARY})
+target_link_libraries(tessel_static PUBLIC tessel_backend_libs)

@@ -1,15 +1,14 @@
 # Third-party code built with the project where the system's packages cannot
-# serve the target: Windows (MinGW) and 32-bit Linux have no SQLite, libcsv or
+# serve the target: Windows (MinGW) and 32-bit Linux have no SQLite or
 # GoogleTest packages of their own on a Debian build machine. Each switch
 # leaves the rest of the build unchanged: the targets and variables it
 # provides are the ones the ordinary build finds (PkgConfig::SQLITE3,
-# TESSEL_CSV_LIBRARY, GTest::gtest ...).
+# GTest::gtest ...).
 option(TESSEL_BUNDLED_SQLITE "Compile SQLite from the amalgamation that third_party/sqlite/fetch.sh fetches" OFF)
-option(TESSEL_BUNDLED_CSV "Compile libcsv from third_party/libcsv (LGPL-2.1+)" OFF)
 set(TESSEL_GTEST_SOURCE_DIR "" CACHE PATH
     "Build GoogleTest from these sources (Debian: /usr/src/googletest) instead of using an installed one")
 
-if(TESSEL_BUNDLED_SQLITE OR TESSEL_BUNDLED_CSV)
+if(TESSEL_BUNDLED_SQLITE)
   enable_language(C)
 endif()
 if(WIN32)
@@ -32,13 +31,6 @@ if(TESSEL_BUNDLED_SQLITE)
     target_link_libraries(tessel_sqlite3 PUBLIC Threads::Threads ${CMAKE_DL_LIBS} m)
   endif()
   add_library(PkgConfig::SQLITE3 ALIAS tessel_sqlite3)
-endif()
-
-if(TESSEL_BUNDLED_CSV)
-  add_library(tessel_csv STATIC ${PROJECT_SOURCE_DIR}/third_party/libcsv/libcsv.c)
-  set_target_properties(tessel_csv PROPERTIES C_VISIBILITY_PRESET hidden POSITION_INDEPENDENT_CODE ON)
-  set(TESSEL_CSV_INCLUDE_DIR ${PROJECT_SOURCE_DIR}/third_party/libcsv CACHE PATH "libcsv's headers" FORCE)
-  set(TESSEL_CSV_LIBRARY tessel_csv CACHE STRING "libcsv" FORCE)
 endif()
 
 if(TESSEL_GTEST_SOURCE_DIR AND TESSEL_BUILD_TESTS)

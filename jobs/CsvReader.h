@@ -13,7 +13,10 @@
 // quote and a quote left open at the end of the file are refused.
 //
 // Each record carries the line on which it starts, so a quoted field that
-// spans lines does not shift the numbers of the records after it.
+// spans lines does not shift the numbers of the records after it. The load
+// reports every refusal by line, and the field parsers of the packaged CSV
+// libraries know bytes, not lines: that, and decoding before parsing, is why
+// the reader is the project's own.
 #pragma once
 
 #include <cstddef>

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libsqlite3-dev libpq-dev libgtest-dev libgmock-dev
-          libbenchmark-dev libcli11-dev libcsv-dev postgresql sqlite3 tmux
+          libbenchmark-dev libcli11-dev postgresql sqlite3 tmux
           unixodbc-dev odbc-postgresql libsqliteodbc)
 missing=()
 for p in "${packages[@]}"; do

@@ -5,8 +5,8 @@
 #
 # LIBRARY is the Windows DLL (its export table, as objdump -p prints it) or
 # the ELF shared library (its dynamic symbol table, nm -D). Fails when:
-#   - it exports a symbol of what it hides: SQLite (sqlite3_*), libcsv
-#     (csv_*), libpq, ODBC, or the backends' own namespaces
+#   - it exports a symbol of what it hides: SQLite (sqlite3_*), libpq,
+#     ODBC, or the backends' own namespaces
 #     (Tessel::Sqlite::, Tessel::Postgres::, Tessel::Odbc::);
 #   - REFERENCE (the same library built for Linux with the same pointer
 #     width) is given and the two faces differ. Names are compared
@@ -44,7 +44,7 @@ mine=$(exports_of "$library")
 [ -n "$mine" ] || { echo "check_exports.sh: $library exports nothing" >&2; exit 1; }
 status=0
 foreign=$(printf '%s\n' "$mine" | c++filt |
-  grep -E '^(sqlite3|csv_|PQ|pg_|SQL[A-Z])|Tessel::(Sqlite|Postgres|Odbc)::' || true)
+  grep -E '^(sqlite3|PQ|pg_|SQL[A-Z])|Tessel::(Sqlite|Postgres|Odbc)::' || true)
 if [ -n "$foreign" ]; then
   echo "check_exports.sh: $library exports what it should hide:"
   printf '%s\n' "$foreign" | head -20
