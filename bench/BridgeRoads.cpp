@@ -40,8 +40,7 @@ void StageRows(IConnectWrapper& bridge, const Dataset& data) {
   }
   if (static_cast<std::size_t>(stored) != n - 1) {
     throw std::runtime_error("StartNewRow reported " + std::to_string(stored) +
-                             " rows already staged before the last row, expected " +
-                             std::to_string(n - 1));
+                             " rows already staged before the last row, expected " + std::to_string(n - 1));
   }
 }
 
@@ -62,7 +61,8 @@ Timing RunStagingRoad(const std::string& connect, const Dataset& data) {
   const double staged = clock.WallSeconds();
   FlushStaged(*bridge, data);
   Timing timing{clock.WallSeconds(), clock.CpuSeconds(), {}};
-  timing.phases = {{"staging the rows", staged}, {"the flush (StartNewRow(\"\"))", timing.wallSeconds - staged}};
+  timing.phases = {{"staging the rows", staged},
+                   {"the flush (StartNewRow(\"\"))", timing.wallSeconds - staged}};
   return timing;
 }
 

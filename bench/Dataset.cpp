@@ -67,8 +67,7 @@ void Put2(char* out, unsigned v) noexcept {
 
 Dataset::Dataset(std::size_t rows, std::uint64_t seed) : seed_(seed) {
   if (rows == 0 || rows > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-    throw std::invalid_argument("row count must be between 1 and 2147483647, got " +
-                                std::to_string(rows));
+    throw std::invalid_argument("row count must be between 1 and 2147483647, got " + std::to_string(rows));
   }
   i1_.resize(rows);
   i2_.resize(rows);
@@ -171,8 +170,8 @@ bool ParseIsoMillis(std::string_view text, std::int64_t& unixMillis) noexcept {
   };
   unsigned y, mo, d, h, mi, s;
   if (text.size() < 19 || !digits(0, 4, y) || text[4] != '-' || !digits(5, 2, mo) || text[7] != '-' ||
-      !digits(8, 2, d) || (text[10] != ' ' && text[10] != 'T') || !digits(11, 2, h) ||
-      text[13] != ':' || !digits(14, 2, mi) || text[16] != ':' || !digits(17, 2, s)) {
+      !digits(8, 2, d) || (text[10] != ' ' && text[10] != 'T') || !digits(11, 2, h) || text[13] != ':' ||
+      !digits(14, 2, mi) || text[16] != ':' || !digits(17, 2, s)) {
     return false;
   }
   unsigned ms = 0;

@@ -82,8 +82,10 @@ MemoryFigures RunMemoryProbe(const std::string& self, std::size_t rows, std::uin
     dup2(pipeFds[1], STDOUT_FILENO);
     close(pipeFds[0]);
     close(pipeFds[1]);
-    std::vector<const char*> argv = {self.c_str(),    "--memory-child", "--rows", rowsText.c_str(),
-                                     "--seed",        seedText.c_str(), "--db",   path.c_str(),
+    std::vector<const char*> argv = {self.c_str(),    "--memory-child",
+                                     "--rows",        rowsText.c_str(),
+                                     "--seed",        seedText.c_str(),
+                                     "--db",          path.c_str(),
                                      "--memory-road", road == MemoryRoad::Queued ? "queued" : "staging",
                                      nullptr};
     execv(self.c_str(), const_cast<char* const*>(argv.data()));
@@ -93,7 +95,8 @@ MemoryFigures RunMemoryProbe(const std::string& self, std::size_t rows, std::uin
   std::string output;
   char buffer[256];
   ssize_t got;
-  while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<std::size_t>(got));
+  while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+    output.append(buffer, static_cast<std::size_t>(got));
   close(pipeFds[0]);
   int status = 0;
   waitpid(pid, &status, 0);
@@ -101,9 +104,8 @@ MemoryFigures RunMemoryProbe(const std::string& self, std::size_t rows, std::uin
     throw std::runtime_error("memory probe: the child process failed (status " + std::to_string(status) +
                              "); its reason is printed above");
   }
-  std::istringstream in(output.substr(output.find(kLinePrefix) == std::string::npos
-                                          ? output.size()
-                                          : output.find(kLinePrefix)));
+  std::istringstream in(output.substr(
+      output.find(kLinePrefix) == std::string::npos ? output.size() : output.find(kLinePrefix)));
   in.imbue(std::locale::classic());  // the child printed plain digits
   std::string prefix;
   MemoryFigures figures;

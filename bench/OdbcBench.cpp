@@ -32,7 +32,8 @@ struct Options {
 };
 
 [[noreturn]] void BadUsage(const std::string& why) {
-  std::cerr << "tessel_bench_odbc: " << why << "\nusage: tessel_bench_odbc [--rows N] [--repeat K] [--seed S]\n";
+  std::cerr << "tessel_bench_odbc: " << why
+            << "\nusage: tessel_bench_odbc [--rows N] [--repeat K] [--seed S]\n";
   std::exit(2);
 }
 
@@ -98,32 +99,37 @@ int Main(int argc, char** argv) {
   const std::string odbc = "odbc:" + OdbcString(uri);
 
   std::cout << "TesselWrapper row-transfer benchmark: PostgreSQL through ODBC\n"
-            << "   rows: " << o.rows << " of 8 columns (the dataset of tessel_bench), seed " << o.seed << ", best of "
-            << o.repeat << " run(s) per road\n"
+            << "   rows: " << o.rows << " of 8 columns (the dataset of tessel_bench), seed " << o.seed
+            << ", best of " << o.repeat << " run(s) per road\n"
             << "   machine: " << std::thread::hardware_concurrency()
             << " cores; load average before: " << LoadAverage() << "\n"
             << "   ratios are rows/s of the road over rows/s of (a), measured in this run\n";
   const Dataset data(o.rows, o.seed);
-  Section section("PostgreSQL: " + std::to_string(data.Rows()) + " rows into a fresh table per road", data.Rows());
+  Section section("PostgreSQL: " + std::to_string(data.Rows()) + " rows into a fresh table per road",
+                  data.Rows());
   section.AddNote(PostgresBench::Describe(uri));
-  section.AddNote("ODBC: the driver \"PostgreSQL Unicode\" (psqlODBC) with its default settings, through the "
-                  "driver manager of this machine");
+  section.AddNote(
+      "ODBC: the driver \"PostgreSQL Unicode\" (psqlODBC) with its default settings, through the "
+      "driver manager of this machine");
 
   std::vector<Road> roads;
   auto add = [&](const std::string& label, std::function<Timing()> run) {
     roads.push_back(Road{&section.AddRoad(label), std::move(run)});
   };
-  add("(a) plain libpq: COPY FROM STDIN, text format", [&] { return PostgresBench::RunCopyBaseline(uri, data); });
+  add("(a) plain libpq: COPY FROM STDIN, text format",
+      [&] { return PostgresBench::RunCopyBaseline(uri, data); });
   add("(b) ODBC staging road: StartNewRow/AddFieldData.../AddCurRow, flush",
       [&] { return RunStagingRoad(odbc, data); });
   add("(c) ODBC queued road: build SqlRow records + BulkToTable", [&] { return RunQueuedRoad(odbc, data); });
-  add("(d) native staging road (libpq COPY binary), for comparison", [&] { return RunStagingRoad(uri, data); });
+  add("(d) native staging road (libpq COPY binary), for comparison",
+      [&] { return RunStagingRoad(uri, data); });
   add("(e) native queued road (libpq COPY binary), for comparison", [&] { return RunQueuedRoad(uri, data); });
 
   for (int round = 1; round <= o.repeat; ++round) {
     for (Road& road : roads) {
       if (road.line->Failed()) continue;
-      std::cerr << "  [round " << round << "/" << o.repeat << "] " << road.line->label << " ..." << std::flush;
+      std::cerr << "  [round " << round << "/" << o.repeat << "] " << road.line->label << " ..."
+                << std::flush;
       try {
         PostgresBench::CreateFreshTable(uri);
         const Timing timing = road.run();

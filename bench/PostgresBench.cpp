@@ -50,11 +50,20 @@ void AppendCopyLine(std::string& out, const Dataset& data, std::size_t r) {
   auto text = [&](std::string_view value) {
     for (char c : value) {
       switch (c) {
-        case '\\': out.append("\\\\"); break;
-        case '\t': out.append("\\t"); break;
-        case '\n': out.append("\\n"); break;
-        case '\r': out.append("\\r"); break;
-        default: out.push_back(c);
+        case '\\':
+          out.append("\\\\");
+          break;
+        case '\t':
+          out.append("\\t");
+          break;
+        case '\n':
+          out.append("\\n");
+          break;
+        case '\r':
+          out.append("\\r");
+          break;
+        default:
+          out.push_back(c);
       }
     }
   };
@@ -106,10 +115,11 @@ std::string Describe(const std::string& uri) {
                        "current_setting('synchronous_commit'), current_setting('full_page_writes'), "
                        "current_setting('shared_buffers'), current_setting('max_wal_size')",
                        PGRES_TUPLES_OK);
-  return std::string("PostgreSQL ") + PQgetvalue(r.get(), 0, 0) + "; server settings fsync=" +
-         PQgetvalue(r.get(), 0, 1) + ", synchronous_commit=" + PQgetvalue(r.get(), 0, 2) +
-         ", full_page_writes=" + PQgetvalue(r.get(), 0, 3) + ", shared_buffers=" +
-         PQgetvalue(r.get(), 0, 4) + ", max_wal_size=" + PQgetvalue(r.get(), 0, 5);
+  return std::string("PostgreSQL ") + PQgetvalue(r.get(), 0, 0) +
+         "; server settings fsync=" + PQgetvalue(r.get(), 0, 1) +
+         ", synchronous_commit=" + PQgetvalue(r.get(), 0, 2) +
+         ", full_page_writes=" + PQgetvalue(r.get(), 0, 3) + ", shared_buffers=" + PQgetvalue(r.get(), 0, 4) +
+         ", max_wal_size=" + PQgetvalue(r.get(), 0, 5);
 }
 
 void CreateFreshTable(const std::string& uri) {
@@ -126,7 +136,8 @@ void CreateFreshTable(const std::string& uri) {
 
 void DropTable(const std::string& uri) {
   ConnHandle conn(PQconnectdb(uri.c_str()));
-  if (PQstatus(conn.get()) == CONNECTION_OK) ResultHandle(PQexec(conn.get(), "DROP TABLE IF EXISTS bench_rows"));
+  if (PQstatus(conn.get()) == CONNECTION_OK)
+    ResultHandle(PQexec(conn.get(), "DROP TABLE IF EXISTS bench_rows"));
 }
 
 Timing RunCopyBaseline(const std::string& uri, const Dataset& data) {
@@ -210,11 +221,11 @@ Timing RunCopyBinary(const std::string& uri, const Dataset& data) {
 Timing RunInsertRoad(const std::string& uri, const Dataset& data) {
   Stopwatch clock;
   ConnHandle conn = Connect(uri);
-  ResultHandle prepared(PQprepare(conn.get(), "bench_insert",
-                                  (std::string("INSERT INTO \"bench_rows\" ") + kColumns +
-                                   " VALUES ($1, $2, $3, $4, $5, $6, $7, $8)")
-                                      .c_str(),
-                                  8, nullptr));
+  ResultHandle prepared(PQprepare(
+      conn.get(), "bench_insert",
+      (std::string("INSERT INTO \"bench_rows\" ") + kColumns + " VALUES ($1, $2, $3, $4, $5, $6, $7, $8)")
+          .c_str(),
+      8, nullptr));
   if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) Throw(conn.get(), "PREPARE");
   Run(conn.get(), "BEGIN", PGRES_COMMAND_OK);
   char numbers[6][40];
@@ -235,7 +246,8 @@ Timing RunInsertRoad(const std::string& uri, const Dataset& data) {
     values[6] = data.T1(r);
     values[7] = data.T2(r);
     ResultHandle done(PQexecPrepared(conn.get(), "bench_insert", 8, values, nullptr, nullptr, 0));
-    if (PQresultStatus(done.get()) != PGRES_COMMAND_OK) Throw(conn.get(), "insert at row " + std::to_string(r));
+    if (PQresultStatus(done.get()) != PGRES_COMMAND_OK)
+      Throw(conn.get(), "insert at row " + std::to_string(r));
   }
   Run(conn.get(), "COMMIT", PGRES_COMMAND_OK);
   return {clock.WallSeconds(), clock.CpuSeconds(), {}};

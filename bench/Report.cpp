@@ -53,7 +53,8 @@ std::optional<double> Section::Ratio(const RoadLine& road) const {
   if (roads_.empty()) return std::nullopt;
   const auto base = roads_.front().Best();
   const auto mine = road.Best();
-  if (!base || !mine || roads_.front().Failed() || road.Failed() || mine->wallSeconds <= 0) return std::nullopt;
+  if (!base || !mine || roads_.front().Failed() || road.Failed() || mine->wallSeconds <= 0)
+    return std::nullopt;
   return base->wallSeconds / mine->wallSeconds;
 }
 
@@ -61,7 +62,8 @@ std::optional<double> Section::CpuRatio(const RoadLine& road) const {
   if (roads_.empty()) return std::nullopt;
   const auto base = roads_.front().Best();
   const auto mine = road.Best();
-  if (!base || !mine || roads_.front().Failed() || road.Failed() || mine->cpuSeconds <= 0) return std::nullopt;
+  if (!base || !mine || roads_.front().Failed() || road.Failed() || mine->cpuSeconds <= 0)
+    return std::nullopt;
   return base->cpuSeconds / mine->cpuSeconds;
 }
 
@@ -91,7 +93,8 @@ void Section::Print(std::ostream& out) const {
       verdict = "no (a)";
     }
     out << "   " << Pad(road.label, labelWidth) << "  "
-        << Pad(best && !road.Failed() ? Grouped(static_cast<double>(rows_) / best->wallSeconds) : "-", 12, true)
+        << Pad(best && !road.Failed() ? Grouped(static_cast<double>(rows_) / best->wallSeconds) : "-", 12,
+               true)
         << "  " << Pad(ratio ? Format("%.2f", *ratio) : "-", 12, true) << "  " << Pad(target, 8) << "  "
         << Pad(verdict, 7) << "  ";
     if (best) {
@@ -119,8 +122,9 @@ void Section::Print(std::ostream& out) const {
     }
     out << "   " << Pad(memory.label, labelWidth) << "  "
         << Pad(memory.bytesPerRow ? Format("%.1f B/row", *memory.bytesPerRow) : "-", 12, true) << "  "
-        << Pad("", 12) << "  " << Pad(memory.maxBytesPerRow ? Format("<= %.0f B", *memory.maxBytesPerRow) : "report", 8) << "  " << Pad(verdict, 7)
-        << "\n";
+        << Pad("", 12) << "  "
+        << Pad(memory.maxBytesPerRow ? Format("<= %.0f B", *memory.maxBytesPerRow) : "report", 8) << "  "
+        << Pad(verdict, 7) << "\n";
     if (!memory.detail.empty()) out << "      " << memory.detail << "\n";
     if (!memory.failure.empty()) out << "      failure: " << memory.failure << "\n";
   }
@@ -140,7 +144,10 @@ Section::Tally Section::Count() const {
     if (!memory.failure.empty()) {
       ++tally.failed;
     } else if (memory.bytesPerRow && memory.maxBytesPerRow) {
-      if (*memory.bytesPerRow <= *memory.maxBytesPerRow) ++tally.met; else ++tally.missed;
+      if (*memory.bytesPerRow <= *memory.maxBytesPerRow)
+        ++tally.met;
+      else
+        ++tally.missed;
     }
   }
   return tally;

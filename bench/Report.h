@@ -36,7 +36,7 @@ struct MemoryLine {
   std::string label;
   std::optional<double> maxBytesPerRow;  // target; none: reported only
   std::optional<double> bytesPerRow;
-  std::string detail;   // how it was measured
+  std::string detail;  // how it was measured
   std::string failure;
 };
 

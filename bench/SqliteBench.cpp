@@ -127,9 +127,11 @@ Timing RunMultiRowInsert(const std::string& path, const Dataset& data) {
   Stopwatch clock;
   DbHandle db = Open(path, SQLITE_OPEN_READWRITE);
   ApplySettings(db.get());
-  const std::string columns = "INSERT INTO \"bench_rows\" (\"i1\", \"i2\", \"i3\", \"d1\", \"d2\", \"dt\", \"t1\", \"t2\") VALUES ";
+  const std::string columns =
+      "INSERT INTO \"bench_rows\" (\"i1\", \"i2\", \"i3\", \"d1\", \"d2\", \"dt\", \"t1\", \"t2\") VALUES ";
   std::string sql = columns;
-  for (std::size_t k = 0; k < kRowsPerInsert; ++k) sql += k == 0 ? "(?, ?, ?, ?, ?, ?, ?, ?)" : ", (?, ?, ?, ?, ?, ?, ?, ?)";
+  for (std::size_t k = 0; k < kRowsPerInsert; ++k)
+    sql += k == 0 ? "(?, ?, ?, ?, ?, ?, ?, ?)" : ", (?, ?, ?, ?, ?, ?, ?, ?)";
   StmtHandle batch = Prepare(db.get(), sql.c_str());
   StmtHandle single = Prepare(db.get(), (columns + "(?, ?, ?, ?, ?, ?, ?, ?)").c_str());
   Exec(db.get(), "BEGIN IMMEDIATE");

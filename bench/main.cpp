@@ -46,7 +46,7 @@ struct Options {
   std::string tmpdir;
   bool memoryChild = false;
   MemoryRoad memoryRoad = MemoryRoad::Staging;  // the child's road
-  std::string db;  // the child's database file
+  std::string db;                               // the child's database file
 };
 
 constexpr const char* kUsage =
@@ -67,7 +67,8 @@ std::uint64_t ParseNumber(const std::string& option, const std::string& text) {
   } catch (const std::exception&) {
     used = 0;
   }
-  if (used == 0 || used != text.size() || text[0] == '-') BadUsage(option + " needs a number, got \"" + text + "\"");
+  if (used == 0 || used != text.size() || text[0] == '-')
+    BadUsage(option + " needs a number, got \"" + text + "\"");
   return value;
 }
 
@@ -97,7 +98,8 @@ Options ParseOptions(int argc, char** argv) {
       std::istringstream list(value());
       std::string road;
       while (std::getline(list, road, ',')) {
-        static const std::set<std::string> known = {"baseline", "staging", "queued", "ceiling", "memory", "insert"};
+        static const std::set<std::string> known = {"baseline", "staging", "queued",
+                                                    "ceiling",  "memory",  "insert"};
         if (!known.count(road)) BadUsage("unknown road \"" + road + "\"");
         o.only.insert(road);
       }
@@ -178,9 +180,9 @@ Section BenchSqlite(const Options& o, const Dataset& data, const std::filesystem
       [&] { return RunStagingRoad(connect, data); });
   add("queued", "(c) queued road: build SqlRow records + BulkToTable", 0.8,
       [&] { return RunQueuedRoad(connect, data); });
-  add("ceiling", "(r) plain sqlite3: 64-row multi-row INSERT, one transaction", std::nullopt,
-      [&] { return SqliteBench::RunMultiRowInsert(path, data); })
-      .kind = "ceiling";
+  add("ceiling", "(r) plain sqlite3: 64-row multi-row INSERT, one transaction", std::nullopt, [&] {
+    return SqliteBench::RunMultiRowInsert(path, data);
+  }).kind = "ceiling";
   // The library opened the staging road's file itself: confirm it journals
   // the way the baseline was told to.
   for (auto& road : roads) {
@@ -189,8 +191,9 @@ Section BenchSqlite(const Options& o, const Dataset& data, const std::filesystem
       SqliteBench::Verify(label, path, data);
       const std::string mode = SqliteBench::JournalMode(path);
       if (mode != SqliteBench::kJournalMode) {
-        section.AddNote("WARNING: the library left the file in journal mode " + mode + ", the baseline uses " +
-                        SqliteBench::kJournalMode + ": the ratios compare unlike settings");
+        section.AddNote("WARNING: the library left the file in journal mode " + mode +
+                        ", the baseline uses " + SqliteBench::kJournalMode +
+                        ": the ratios compare unlike settings");
       }
     };
   }
@@ -203,23 +206,26 @@ Section BenchSqlite(const Options& o, const Dataset& data, const std::filesystem
     const auto probe = [&](MemoryLine& memory, MemoryRoad road, const char* built, const char* written) {
       std::cerr << "  " << memory.label.substr(0, 3) << " memory probe in a child process ..." << std::flush;
       try {
-        const MemoryFigures f = RunMemoryProbe(self, data.Rows(), data.Seed(), (dir / "memory.db").string(), road);
+        const MemoryFigures f =
+            RunMemoryProbe(self, data.Rows(), data.Seed(), (dir / "memory.db").string(), road);
         const std::uint64_t peak = road == MemoryRoad::Staging ? f.peakStaged : f.peakFlushed;
         memory.bytesPerRow = (static_cast<double>(peak) - static_cast<double>(f.rssBefore)) / rows;
-        memory.detail = "resident before " + mib(f.rssBefore) + ", peak after " + built + " " + mib(f.peakStaged) +
-                        ", peak after " + written + " " + mib(f.peakFlushed) + " (" +
-                        Format("%.1f", (static_cast<double>(f.peakFlushed) - static_cast<double>(f.rssBefore)) / rows) +
-                        " B/row with the write); the values themselves take " +
-                        Format("%.1f", static_cast<double>(data.ValueBytes()) / rows) + " B/row";
-        if (!f.peakWasReset) memory.detail += "; VmHWM could not be reset, growth counted from the earlier peak";
+        memory.detail =
+            "resident before " + mib(f.rssBefore) + ", peak after " + built + " " + mib(f.peakStaged) +
+            ", peak after " + written + " " + mib(f.peakFlushed) + " (" +
+            Format("%.1f", (static_cast<double>(f.peakFlushed) - static_cast<double>(f.rssBefore)) / rows) +
+            " B/row with the write); the values themselves take " +
+            Format("%.1f", static_cast<double>(data.ValueBytes()) / rows) + " B/row";
+        if (!f.peakWasReset)
+          memory.detail += "; VmHWM could not be reset, growth counted from the earlier peak";
         std::cerr << " done\n";
       } catch (const std::exception& e) {
         memory.failure = e.what();
         std::cerr << " FAILED\n";
       }
     };
-    probe(section.AddMemory("(d) memory per staged row (peak resident growth / rows)", 80), MemoryRoad::Staging,
-          "staging", "the flush");
+    probe(section.AddMemory("(d) memory per staged row (peak resident growth / rows)", 80),
+          MemoryRoad::Staging, "staging", "the flush");
     // The queued road keeps its records until they are written, so records
     // and table coexist: its peak is reported, with no target.
     probe(section.AddMemory("(e) memory of a queued write (peak resident growth / rows)", std::nullopt),
@@ -259,9 +265,9 @@ Section BenchPostgres(const Options& o, const Dataset& data, const std::string& 
       [&] { return RunQueuedRoad(uri, data); });
   add("insert", "(d) plain libpq: one prepared INSERT per row, one transaction", std::nullopt,
       [&] { return PostgresBench::RunInsertRoad(uri, data); });
-  add("ceiling", "(r) plain libpq: COPY FROM STDIN, binary format", std::nullopt,
-      [&] { return PostgresBench::RunCopyBinary(uri, data); })
-      .kind = "ceiling";
+  add("ceiling", "(r) plain libpq: COPY FROM STDIN, binary format", std::nullopt, [&] {
+    return PostgresBench::RunCopyBinary(uri, data);
+  }).kind = "ceiling";
   RunRounds(roads, o.repeat);
   PostgresBench::DropTable(uri);
   return section;
@@ -313,7 +319,8 @@ int Main(int argc, char** argv) {
 
   Stopwatch generation;
   const Dataset data(o.rows, o.seed);
-  std::cerr << "dataset: " << data.Bytes() / 1048576.0 << " MiB made in " << generation.WallSeconds() << " s\n";
+  std::cerr << "dataset: " << data.Bytes() / 1048576.0 << " MiB made in " << generation.WallSeconds()
+            << " s\n";
 
   const auto dir = MakeTempDir(o);
   std::vector<Section> sections;

@@ -68,9 +68,7 @@ void ConnectWrapper::SetMessage(std::string message) {
   component.SetMessage(Tessel::Text::NativeToManaged(message));
 }
 
-std::string ConnectWrapper::GetMessage() {
-  return Tessel::Text::ManagedToNative(Component().Message());
-}
+std::string ConnectWrapper::GetMessage() { return Tessel::Text::ManagedToNative(Component().Message()); }
 
 void ConnectWrapper::SetConnectionString(std::string ConnectionString) {
   Tessel::DbConnect& component = Component();

@@ -17,17 +17,14 @@ std::size_t FirstCharacterLength(std::string_view text) noexcept {
 
 const std::string& Required(const ManagedText& text, const char* argument) {
   if (!text) {
-    throw ArgumentNullError(std::string("RemoveKeyValue: argument '") + argument +
-                            "' is absent (null)");
+    throw ArgumentNullError(std::string("RemoveKeyValue: argument '") + argument + "' is absent (null)");
   }
   return *text;
 }
 
 }  // namespace
 
-std::string Util::SystemToStdString(const ManagedText& inString) {
-  return Text::ManagedToNative(inString);
-}
+std::string Util::SystemToStdString(const ManagedText& inString) { return Text::ManagedToNative(inString); }
 
 ManagedText Util::RemoveKeyValue(const ManagedText& Source, const ManagedText& Key,
                                  const ManagedText& SplitOn) {
@@ -58,14 +55,22 @@ ManagedText Util::RemoveKeyValue(const ManagedText& Source, const ManagedText& K
 
 Data::DbType Util::TranslateToNetDbType(SimpleDbType typenameIn) noexcept {
   switch (static_cast<std::uint32_t>(typenameIn)) {
-    case 0: return Data::DbType::String;
-    case 1: return Data::DbType::Int32;
-    case 2: return Data::DbType::Double;
-    case 3: return Data::DbType::Decimal;
-    case 4: return Data::DbType::Currency;
-    case 5: return Data::DbType::DateTime;
-    case 6: return Data::DbType::Binary;
-    default: return Data::DbType::AnsiString;
+    case 0:
+      return Data::DbType::String;
+    case 1:
+      return Data::DbType::Int32;
+    case 2:
+      return Data::DbType::Double;
+    case 3:
+      return Data::DbType::Decimal;
+    case 4:
+      return Data::DbType::Currency;
+    case 5:
+      return Data::DbType::DateTime;
+    case 6:
+      return Data::DbType::Binary;
+    default:
+      return Data::DbType::AnsiString;
   }
 }
 

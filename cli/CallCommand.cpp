@@ -31,12 +31,13 @@ void AddCallCommand(CLI::App& app, CommonOptions& common, int& status) {
                           std::string(Jobs::RoutineArgumentTypeWords()) +
                           " (datetime: YYYY-MM-DD[ HH:MM[:SS[.fff]]] from 0100-01-01 to 9999-12-31, or a day "
                           "number)");
-  SetFooter(*command,
-            "  tessel call AddCase caseid=int:7 modeldir=string:models/a name=string:first\n"
-            "  tessel call CaseSummary modeldir=string:models/a\n"
-            "  tessel call Stamp at=datetime:2024-03-01T12:30:00.250",
-            "0 when the routine ran (whatever result it gave), 1 when it failed or does not exist (the reason "
-            "on standard error), 2 for a wrong command line or an argument that cannot be read.");
+  SetFooter(
+      *command,
+      "  tessel call AddCase caseid=int:7 modeldir=string:models/a name=string:first\n"
+      "  tessel call CaseSummary modeldir=string:models/a\n"
+      "  tessel call Stamp at=datetime:2024-03-01T12:30:00.250",
+      "0 when the routine ran (whatever result it gave), 1 when it failed or does not exist (the reason "
+      "on standard error), 2 for a wrong command line or an argument that cannot be read.");
   command->callback([call, &common, &status] {
     // Arguments are checked before anything is opened; a bad one is a wrong
     // command line.

@@ -4,10 +4,9 @@
 // exceptions, which main turns into one line on standard error.
 #pragma once
 
+#include <CLI/CLI.hpp>
 #include <string>
 #include <vector>
-
-#include <CLI/CLI.hpp>
 
 namespace Tessel::Cli {
 

@@ -15,7 +15,8 @@ namespace {
 constexpr std::string_view kSqliteScheme = "sqlite:";
 
 bool IsOptionName(std::string_view name) {
-  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return (c >= 'a' && c <= 'z') || c == '_'; });
+  return !name.empty() &&
+         std::all_of(name.begin(), name.end(), [](char c) { return (c >= 'a' && c <= 'z') || c == '_'; });
 }
 
 // Where the options of an SQLite connection string start: its last '?'
@@ -26,7 +27,8 @@ std::size_t OptionsStart(const std::string& connection) {
   if (question == std::string::npos) return question;
   const std::string_view rest = std::string_view(connection).substr(question + 1);
   const std::size_t equals = rest.substr(0, rest.find('&')).find('=');
-  return equals != std::string_view::npos && IsOptionName(rest.substr(0, equals)) ? question : std::string::npos;
+  return equals != std::string_view::npos && IsOptionName(rest.substr(0, equals)) ? question
+                                                                                  : std::string::npos;
 }
 
 int HexValue(char c) {
@@ -73,13 +75,15 @@ std::string CommonOptions::DefaultConnection() {
 
 void AddCommonOptions(CLI::App& command, CommonOptions& options) {
   command
-      .add_option("--db", options.db,
-                  "Connection string: sqlite:PATH[?mode=rwc|rw|ro], sqlite::memory:, postgresql://USER@HOST/DB or "
-                  "libpq key=value pairs. Default: the environment variable TESSEL_DB, else sqlite:tessel.db")
+      .add_option(
+          "--db", options.db,
+          "Connection string: sqlite:PATH[?mode=rwc|rw|ro], sqlite::memory:, postgresql://USER@HOST/DB or "
+          "libpq key=value pairs. Default: the environment variable TESSEL_DB, else sqlite:tessel.db")
       ->default_str(DbConnectFactory::MaskPasswords(options.db));
-  command.add_option("--schema", options.schema,
-                     "Table set (schema) holding the tables and routines; empty for the default (SQLite main, "
-                     "PostgreSQL public)");
+  command.add_option(
+      "--schema", options.schema,
+      "Table set (schema) holding the tables and routines; empty for the default (SQLite main, "
+      "PostgreSQL public)");
 }
 
 void SetFooter(CLI::App& command, const std::string& more, const std::string& examples,
@@ -112,7 +116,8 @@ std::string ExistingDatabase(const std::string& connection, const char* command,
   if (DbConnectFactory::BackendName(text) != "sqlite") return connection;
   const std::size_t options = OptionsStart(text);
   const std::string path =
-      text.substr(kSqliteScheme.size(), options == std::string::npos ? std::string::npos : options - kSqliteScheme.size());
+      text.substr(kSqliteScheme.size(),
+                  options == std::string::npos ? std::string::npos : options - kSqliteScheme.size());
   if (path == ":memory:") {
     if (memoryAllowed) return connection;
     throw Error(std::string("tessel ") + command +
@@ -128,7 +133,8 @@ std::string ExistingDatabase(const std::string& connection, const char* command,
 
 std::vector<std::string> CommandNames(const CLI::App& app) {
   std::vector<std::string> names;
-  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) names.push_back(sub->get_name());
+  for (const CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; }))
+    names.push_back(sub->get_name());
   return names;
 }
 
@@ -136,8 +142,9 @@ std::string Nearest(const std::string& word, const std::vector<std::string>& nam
   std::string best;
   std::size_t bestDistance = std::string::npos;
   for (const std::string& name : names) {
-    const std::size_t distance =
-        name.rfind(word, 0) == 0 && !word.empty() ? 0 : EditDistance(word, name);  // a prefix is as good as a match
+    const std::size_t distance = name.rfind(word, 0) == 0 && !word.empty()
+                                     ? 0
+                                     : EditDistance(word, name);  // a prefix is as good as a match
     if (distance < bestDistance) {
       bestDistance = distance;
       best = name;

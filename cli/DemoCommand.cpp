@@ -15,8 +15,8 @@ void PrintReport(const Jobs::DemoReport& report, const Jobs::DemoOptions& option
   std::printf("demo on %s (%s), model directory '%s'\n", DescribeConnection(options.connection).c_str(),
               report.backend.c_str(), options.modelDir.c_str());
   for (const Jobs::DemoStep& step : report.steps) {
-    std::printf("  %-58s %8s rows %9s ms", step.what.c_str(), Grouped(static_cast<std::uint64_t>(step.rows)).c_str(),
-                Fixed(step.milliseconds, 1).c_str());
+    std::printf("  %-58s %8s rows %9s ms", step.what.c_str(),
+                Grouped(static_cast<std::uint64_t>(step.rows)).c_str(), Fixed(step.milliseconds, 1).c_str());
     if (!step.detail.empty()) std::printf("   %s", step.detail.c_str());
     std::printf("\n");
   }

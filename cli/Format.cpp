@@ -31,7 +31,8 @@ std::string Fixed(double value, int decimals) {
   // to_chars, unlike printf's %f, takes no decimal point from the locale. The
   // buffer holds any double with up to 180 decimals.
   char buffer[512];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+  const auto result =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
   if (result.ec != std::errc()) return "?";
   return std::string(buffer, result.ptr);
 }

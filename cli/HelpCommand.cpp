@@ -25,8 +25,9 @@ void AddHelpCommand(CLI::App& app, int& status) {
     }
     if (sub == nullptr) {
       const std::string nearest = Nearest(*topic, CommandNames(app));
-      throw CLI::ValidationError("COMMAND", "no command '" + *topic + "'" +
-                                                (nearest.empty() ? "" : " (did you mean '" + nearest + "'?)"));
+      throw CLI::ValidationError(
+          "COMMAND",
+          "no command '" + *topic + "'" + (nearest.empty() ? "" : " (did you mean '" + nearest + "'?)"));
     }
     std::cout << sub->help(app.get_name());
     status = 0;

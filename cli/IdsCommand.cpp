@@ -25,8 +25,9 @@ void AddIdsCommand(CLI::App& app, CommonOptions& common, int& status) {
       "ids", "Print the case and solution identifiers (GetMaxSolnIdCaseId) of a model directory.");
   AddCommonOptions(*command, common);
   command->add_option("MODELDIR", ids->modelDir, "Model directory whose cases are listed")->required();
-  command->add_option("--format", ids->format,
-                      "list: as the library gives it (1:2;2:4;); tsv: a tab-separated table with a header line")
+  command
+      ->add_option("--format", ids->format,
+                   "list: as the library gives it (1:2;2:4;); tsv: a tab-separated table with a header line")
       ->check(CLI::IsMember({"list", "tsv"}))
       ->capture_default_str();
   // --table names the table to write in `load`; here it was a flag. Kept
@@ -49,8 +50,8 @@ void AddIdsCommand(CLI::App& app, CommonOptions& common, int& status) {
     } else {
       std::printf("%s\n", list.c_str());
     }
-    std::fprintf(stderr, "%zu case%s in model directory '%s'\n", entries.size(), entries.size() == 1 ? "" : "s",
-                 ids->modelDir.c_str());
+    std::fprintf(stderr, "%zu case%s in model directory '%s'\n", entries.size(),
+                 entries.size() == 1 ? "" : "s", ids->modelDir.c_str());
     status = 0;
   });
 }

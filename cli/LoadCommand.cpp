@@ -35,9 +35,9 @@ struct LoadArguments {
 char DelimiterOf(const std::string& text) {
   if (text == "\\t" || text == "tab" || text == "TAB" || text == "\t") return '\t';
   if (text.size() == 1 && text[0] != '"' && text[0] != '\n' && text[0] != '\r') return text[0];
-  throw CLI::ValidationError("--delimiter",
-                             "'" + text + "' is not one character other than a quote or a line break "
-                             "(write \\t or tab for a tab)");
+  throw CLI::ValidationError("--delimiter", "'" + text +
+                                                "' is not one character other than a quote or a line break "
+                                                "(write \\t or tab for a tab)");
 }
 
 std::string Plural(std::uint64_t n, const char* one, const char* many) {
@@ -56,7 +56,8 @@ constexpr const char* kDialect =
     "              (a doubled quote \"\" inside is one quote); blanks are data\n"
     "  lines       LF, CRLF or CR; blank lines are skipped and counted; a UTF-8 byte order mark is dropped\n"
     "  null        an unquoted empty field (or with --null TEXT, an unquoted TEXT): the column keeps its\n"
-    "              default, else null. A quoted \"\" is an empty text. A line with no value at all is refused\n"
+    "              default, else null. A quoted \"\" is an empty text. A line with no value at all is "
+    "refused\n"
     "  booleans    1/0, t/f, true/false, yes/no, y/n, on/off, in any case\n"
     "  dates       YYYY-MM-DD[ HH:MM[:SS[.fffffff]]] ('T' may stand for the space); a zone after the\n"
     "              time (Z, +00, +02:00, -0530) is converted to UTC. On PostgreSQL the load's session\n"
@@ -74,16 +75,18 @@ void AddLoadCommand(CLI::App& app, CommonOptions& common, int& status) {
   CLI::App* command = app.add_subcommand("load", kDescription);
   AddCommonOptions(*command, common);
   command->add_option("--table", load->table, "Table to write into")->required();
-  command->add_option("--delimiter", load->delimiter, "Field delimiter: one character, or \\t or tab for a tab")
+  command
+      ->add_option("--delimiter", load->delimiter, "Field delimiter: one character, or \\t or tab for a tab")
       ->capture_default_str();
   command->add_option("--null", load->nullText,
                       "An unquoted field of exactly this text is null (e.g. NULL or \\N); an unquoted empty "
                       "field is then an empty text");
   command->add_flag("--no-header", load->noHeader, "The file has no header line; --columns names its fields");
   command->add_option("--columns", load->columnList, "The columns of the fields, for --no-header: a,b,c");
-  command->add_option("--encoding", load->encoding,
-                      "The file's encoding: UTF-8, latin1, locale (the locale's character set) or an iconv "
-                      "name such as CP1252")
+  command
+      ->add_option("--encoding", load->encoding,
+                   "The file's encoding: UTF-8, latin1, locale (the locale's character set) or an iconv "
+                   "name such as CP1252")
       ->capture_default_str();
   command->add_flag("--progress", load->progress,
                     "Report progress on standard error even when it is not a terminal (a line every "
@@ -92,18 +95,20 @@ void AddLoadCommand(CLI::App& app, CommonOptions& common, int& status) {
       ->capture_default_str()
       ->check(CLI::Range(0.0, 3600.0));
   command->add_option("FILE", load->file, "CSV file ('-' for standard input)")->required();
-  SetFooter(*command, kDialect,
-            "  tessel load --table results results.csv\n"
-            "  tessel load --table results --delimiter tab --null NULL results.tsv\n"
-            "  tessel load --table results --no-header --columns SolutionId,Name,Value --encoding latin1 old.csv\n"
-            "  psql -c \"COPY results TO STDOUT WITH CSV HEADER\" | tessel load --table results -",
-            "0 when every line was written, 1 when nothing was written (the reason, with the line, column "
-            "and value, on standard error), 2 for a wrong command line.");
+  SetFooter(
+      *command, kDialect,
+      "  tessel load --table results results.csv\n"
+      "  tessel load --table results --delimiter tab --null NULL results.tsv\n"
+      "  tessel load --table results --no-header --columns SolutionId,Name,Value --encoding latin1 old.csv\n"
+      "  psql -c \"COPY results TO STDOUT WITH CSV HEADER\" | tessel load --table results -",
+      "0 when every line was written, 1 when nothing was written (the reason, with the line, column "
+      "and value, on standard error), 2 for a wrong command line.");
   command->callback([load, &common, &status] {
     if (load->noHeader != !load->columnList.empty())
       throw CLI::ValidationError(load->noHeader ? "--no-header" : "--columns",
-                                 load->noHeader ? "a file without a header needs --columns a,b,c to name its fields"
-                                                : "--columns is for a file without a header: add --no-header");
+                                 load->noHeader
+                                     ? "a file without a header needs --columns a,b,c to name its fields"
+                                     : "--columns is for a file without a header: add --no-header");
     Jobs::CsvLoadOptions options;
     options.tableSet = common.schema;
     options.delimiter = DelimiterOf(load->delimiter);
@@ -140,8 +145,9 @@ void AddLoadCommand(CLI::App& app, CommonOptions& common, int& status) {
     std::string reasons;
     for (const Jobs::CsvSkipped& s : summary.skipped) {
       skipped += s.count;
-      reasons += (reasons.empty() ? ": " : "; ") + Plural(s.count, s.reason.c_str(), (s.reason + "s").c_str()) +
-                 " (first: line " + std::to_string(s.firstLine) + ")";
+      reasons += (reasons.empty() ? ": " : "; ") +
+                 Plural(s.count, s.reason.c_str(), (s.reason + "s").c_str()) + " (first: line " +
+                 std::to_string(s.firstLine) + ")";
     }
     std::printf("loaded table %s: %s read, %s written, %s skipped%s; %s s (%s rows/s; write %s s)\n",
                 summary.table.c_str(), Plural(summary.rowsRead, "row", "rows").c_str(),

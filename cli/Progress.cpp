@@ -87,7 +87,8 @@ std::string ProgressLogLine(const Jobs::CsvLoadProgress& p) {
 int TerminalColumns() {
 #if defined(_WIN32)
   CONSOLE_SCREEN_BUFFER_INFO info{};
-  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) && info.dwSize.X > 0) return info.dwSize.X;
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) && info.dwSize.X > 0)
+    return info.dwSize.X;
 #else
   struct winsize size {};
   if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;

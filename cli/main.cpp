@@ -2,6 +2,7 @@
 //
 // Exit status: 0 on success, 1 when the work failed (the reason is one line on
 // standard error), 2 when the command line itself is wrong.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <clocale>
 #include <cstdio>
@@ -9,8 +10,6 @@
 #include <iostream>
 #include <string>
 #include <vector>
-
-#include <CLI/CLI.hpp>
 
 #include "Commands.h"
 
@@ -57,17 +56,19 @@ int main(int argc, char** argv) {
   // converts it); numbers stay in the "C" form.
   std::setlocale(LC_CTYPE, "");
 
-  CLI::App app{"tessel: write rows into database tables, run routines and list case and solution "
-               "identifiers through the TesselWrapper bridge."};
+  CLI::App app{
+      "tessel: write rows into database tables, run routines and list case and solution "
+      "identifiers through the TesselWrapper bridge."};
   app.name("tessel");
   app.set_version_flag("--version", "tessel " TESSEL_VERSION);
   app.require_subcommand(1);
-  app.footer("The database is --db, else the environment variable TESSEL_DB, else the SQLite file "
-             "tessel.db in the working folder (only demo creates a missing SQLite file).\n\n"
-             "Example:\n  tessel demo && tessel ids models/demo\n\n"
-             "Exit status: 0 on success, 1 when the work failed (the reason on standard error), 2 for a "
-             "wrong command line.\n"
-             "Run 'tessel help COMMAND' or 'tessel COMMAND --help' for the options of a command.");
+  app.footer(
+      "The database is --db, else the environment variable TESSEL_DB, else the SQLite file "
+      "tessel.db in the working folder (only demo creates a missing SQLite file).\n\n"
+      "Example:\n  tessel demo && tessel ids models/demo\n\n"
+      "Exit status: 0 on success, 1 when the work failed (the reason on standard error), 2 for a "
+      "wrong command line.\n"
+      "Run 'tessel help COMMAND' or 'tessel COMMAND --help' for the options of a command.");
 
   Tessel::Cli::CommonOptions common;
   Tessel::Cli::AddCommonOptions(app, common);
@@ -87,8 +88,8 @@ int main(int argc, char** argv) {
     std::string list;
     for (const std::string& name : commands) list += (list.empty() ? "" : ", ") + name;
     std::cerr << "tessel: no command '" << OneLine(word, {}) << "'"
-              << (nearest.empty() ? "" : " (did you mean '" + nearest + "'?)") << "; the commands are " << list
-              << " (see tessel --help)\n";
+              << (nearest.empty() ? "" : " (did you mean '" + nearest + "'?)") << "; the commands are "
+              << list << " (see tessel --help)\n";
     return 2;
   }
 

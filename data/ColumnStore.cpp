@@ -97,7 +97,9 @@ bool IsInteger(DataType type) noexcept {
 
 ColumnStore::ColumnStore(DataType type) noexcept
     : type_(type),
-      layout_(IsInteger(type) ? Layout::Int32 : HoldsBytes(type) ? Layout::Text24 : Layout::Wide) {}
+      layout_(IsInteger(type)    ? Layout::Int32
+              : HoldsBytes(type) ? Layout::Text24
+                                 : Layout::Wide) {}
 
 void ColumnStore::SetDefault(const Cell& cell) {
   assert(Records() == 0);
@@ -117,8 +119,12 @@ void ColumnStore::SetDefault(const Cell& cell) {
 
 void ColumnStore::ReserveRecords(std::size_t records) {
   switch (layout_) {
-    case Layout::Wide: wide_.Reserve(records); break;
-    case Layout::Int32: ints_.Reserve(records); break;
+    case Layout::Wide:
+      wide_.Reserve(records);
+      break;
+    case Layout::Int32:
+      ints_.Reserve(records);
+      break;
     case Layout::Text24:
       cells_.Reserve(3 * records);
       bases_.Reserve((records + kBlockRecords - 1) / kBlockRecords);
@@ -221,9 +227,15 @@ void ColumnStore::StoreBytes(RecordId r, std::string_view bytes, bool keepOldByt
 void ColumnStore::StoreSlow(RecordId r, const Cell& cell, bool keepOldBytes) {
   if (cell.null) {
     switch (layout_) {
-      case Layout::Wide: wide_[r] = 0; break;
-      case Layout::Int32: ints_[r] = 0; break;
-      case Layout::Text24: PutCell24(r, 0); break;
+      case Layout::Wide:
+        wide_[r] = 0;
+        break;
+      case Layout::Int32:
+        ints_[r] = 0;
+        break;
+      case Layout::Text24:
+        PutCell24(r, 0);
+        break;
     }
     nulls_.Set(r);
     return;
@@ -241,7 +253,8 @@ void ColumnStore::StoreSlow(RecordId r, const Cell& cell, bool keepOldBytes) {
 void ColumnStore::Widen() {
   if (layout_ == Layout::Wide) return;
   PodArray<std::uint64_t> wide;
-  wide.Reserve(std::max<std::size_t>(records_, layout_ == Layout::Int32 ? ints_.Capacity() : cells_.Capacity() / 3));
+  wide.Reserve(
+      std::max<std::size_t>(records_, layout_ == Layout::Int32 ? ints_.Capacity() : cells_.Capacity() / 3));
   wide.ResizeZeroed(records_);
   std::uint64_t* out = wide.Data();
   if (layout_ == Layout::Int32) {
@@ -284,9 +297,14 @@ ColumnStore::Saved ColumnStore::Save(RecordId r) const noexcept {
 void ColumnStore::Restore(RecordId r, Saved saved) noexcept {
   nulls_.Assign(r, saved.null);
   switch (layout_) {
-    case Layout::Wide: wide_[r] = saved.word; return;
-    case Layout::Int32: ints_[r] = static_cast<std::int32_t>(saved.word); return;  // saved from this form
-    case Layout::Text24: break;
+    case Layout::Wide:
+      wide_[r] = saved.word;
+      return;
+    case Layout::Int32:
+      ints_[r] = static_cast<std::int32_t>(saved.word);
+      return;  // saved from this form
+    case Layout::Text24:
+      break;
   }
   // Saved from this form too: the default's bytes, none, or bytes of the
   // cell's own within reach of its block's base.
@@ -338,22 +356,30 @@ std::uint64_t FoldedTextHash(std::string_view text) noexcept {
 std::uint64_t CellHash(const ColumnStore& s, RecordId r, bool ignoreCase) noexcept {
   if (ignoreCase && s.Type() == DataType::String) return FoldedTextHash(s.Text(r));
   switch (s.Type()) {
-    case DataType::Double: return Mix(DoubleKeyBits(s.Real(r)));
-    case DataType::Decimal: return std::hash<std::string_view>{}(DecimalKey(s.Text(r)));
+    case DataType::Double:
+      return Mix(DoubleKeyBits(s.Real(r)));
+    case DataType::Decimal:
+      return std::hash<std::string_view>{}(DecimalKey(s.Text(r)));
     case DataType::String:
-    case DataType::Binary: return std::hash<std::string_view>{}(s.Text(r));
-    default: return Mix(s.Word(r));
+    case DataType::Binary:
+      return std::hash<std::string_view>{}(s.Text(r));
+    default:
+      return Mix(s.Word(r));
   }
 }
 
 bool CellsEqual(const ColumnStore& s, RecordId a, RecordId b, bool ignoreCase) noexcept {
   if (ignoreCase && s.Type() == DataType::String) return Text::EqualsIgnoreAsciiCase(s.Text(a), s.Text(b));
   switch (s.Type()) {
-    case DataType::Double: return DoubleKeyBits(s.Real(a)) == DoubleKeyBits(s.Real(b));
-    case DataType::Decimal: return DecimalKey(s.Text(a)) == DecimalKey(s.Text(b));
+    case DataType::Double:
+      return DoubleKeyBits(s.Real(a)) == DoubleKeyBits(s.Real(b));
+    case DataType::Decimal:
+      return DecimalKey(s.Text(a)) == DecimalKey(s.Text(b));
     case DataType::String:
-    case DataType::Binary: return s.Text(a) == s.Text(b);
-    default: return s.Word(a) == s.Word(b);
+    case DataType::Binary:
+      return s.Text(a) == s.Text(b);
+    default:
+      return s.Word(a) == s.Word(b);
   }
 }
 

@@ -84,8 +84,14 @@ class PodArray {
   std::size_t Capacity() const noexcept { return buffer_.Bytes() / sizeof(T); }
   T* Data() noexcept { return static_cast<T*>(buffer_.Data()); }
   const T* Data() const noexcept { return static_cast<const T*>(buffer_.Data()); }
-  T& operator[](std::size_t i) noexcept { assert(i < size_); return Data()[i]; }
-  const T& operator[](std::size_t i) const noexcept { assert(i < size_); return Data()[i]; }
+  T& operator[](std::size_t i) noexcept {
+    assert(i < size_);
+    return Data()[i];
+  }
+  const T& operator[](std::size_t i) const noexcept {
+    assert(i < size_);
+    return Data()[i];
+  }
 
   void Reserve(std::size_t n) {
     if (n > Capacity()) buffer_.Grow(n * sizeof(T));
@@ -211,7 +217,8 @@ class ColumnStore {
   // their bits: equal values give equal words in either form.
   std::uint64_t Word(RecordId r) const noexcept {
     assert(r < records_);
-    return layout_ == Layout::Int32 ? static_cast<std::uint64_t>(std::int64_t{ints_.Data()[r]}) : wide_.Data()[r];
+    return layout_ == Layout::Int32 ? static_cast<std::uint64_t>(std::int64_t{ints_.Data()[r]})
+                                    : wide_.Data()[r];
   }
   std::int64_t Int(RecordId r) const noexcept { return static_cast<std::int64_t>(Word(r)); }
   double Real(RecordId r) const noexcept { return std::bit_cast<double>(Word(r)); }
@@ -221,7 +228,8 @@ class ColumnStore {
   }
   std::span<const std::uint8_t> Bytes(RecordId r) const noexcept {
     const Span s = SpanOf(r);
-    return {s.length == 0 ? nullptr : reinterpret_cast<const std::uint8_t*>(arena_.Data() + s.offset), s.length};
+    return {s.length == 0 ? nullptr : reinterpret_cast<const std::uint8_t*>(arena_.Data() + s.offset),
+            s.length};
   }
 
   // The value every new record starts with. Only before the first record.
@@ -233,8 +241,12 @@ class ColumnStore {
   void AppendRecord() noexcept {
     const auto r = static_cast<RecordId>(records_++);
     switch (layout_) {
-      case Layout::Wide: wide_.PushBackReserved(defaultWord_); break;
-      case Layout::Int32: ints_.PushBackReserved(static_cast<std::int32_t>(defaultWord_)); break;
+      case Layout::Wide:
+        wide_.PushBackReserved(defaultWord_);
+        break;
+      case Layout::Int32:
+        ints_.PushBackReserved(static_cast<std::int32_t>(defaultWord_));
+        break;
       case Layout::Text24:
         if ((r & (kBlockRecords - 1)) == 0) bases_.PushBackReserved(kNoBase);
         cells_.AppendReserved(3);

@@ -24,9 +24,12 @@ bool IsDigit(char c) noexcept { return c >= '0' && c <= '9'; }
 
 ConvertFault FromParse(ParseOutcome outcome) noexcept {
   switch (outcome) {
-    case ParseOutcome::Ok: return ConvertFault::None;
-    case ParseOutcome::OutOfRange: return ConvertFault::Overflow;
-    default: return ConvertFault::InvalidCast;
+    case ParseOutcome::Ok:
+      return ConvertFault::None;
+    case ParseOutcome::OutOfRange:
+      return ConvertFault::Overflow;
+    default:
+      return ConvertFault::InvalidCast;
   }
 }
 
@@ -44,9 +47,15 @@ ConvertFault RoundToInt64(double d, std::int64_t& out) noexcept {
 ConvertFault ToInteger(DataType type, const ValueView& value, std::uint64_t& word) {
   std::int64_t v = 0;
   switch (value.index()) {
-    case kBool: v = std::get<bool>(value) ? 1 : 0; break;
-    case kInt32: v = std::get<std::int32_t>(value); break;
-    case kInt64: v = std::get<std::int64_t>(value); break;
+    case kBool:
+      v = std::get<bool>(value) ? 1 : 0;
+      break;
+    case kInt32:
+      v = std::get<std::int32_t>(value);
+      break;
+    case kInt64:
+      v = std::get<std::int64_t>(value);
+      break;
     case kDouble:
       if (auto f = RoundToInt64(std::get<double>(value), v); f != ConvertFault::None) return f;
       break;
@@ -54,13 +63,14 @@ ConvertFault ToInteger(DataType type, const ValueView& value, std::uint64_t& wor
       if (auto f = FromParse(TryParseInt64(std::get<std::string_view>(value), v)); f != ConvertFault::None)
         return f;
       break;
-    default: return ConvertFault::InvalidCast;
+    default:
+      return ConvertFault::InvalidCast;
   }
-  if (type == DataType::Int16 && (v < std::numeric_limits<std::int16_t>::min() ||
-                                  v > std::numeric_limits<std::int16_t>::max()))
+  if (type == DataType::Int16 &&
+      (v < std::numeric_limits<std::int16_t>::min() || v > std::numeric_limits<std::int16_t>::max()))
     return ConvertFault::Overflow;
-  if (type == DataType::Int32 && (v < std::numeric_limits<std::int32_t>::min() ||
-                                  v > std::numeric_limits<std::int32_t>::max()))
+  if (type == DataType::Int32 &&
+      (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max()))
     return ConvertFault::Overflow;
   word = static_cast<std::uint64_t>(v);
   return ConvertFault::None;
@@ -68,32 +78,56 @@ ConvertFault ToInteger(DataType type, const ValueView& value, std::uint64_t& wor
 
 ConvertFault ToBoolean(const ValueView& value, std::uint64_t& word) {
   switch (value.index()) {
-    case kBool: word = std::get<bool>(value) ? 1 : 0; return ConvertFault::None;
-    case kInt32: word = std::get<std::int32_t>(value) != 0; return ConvertFault::None;
-    case kInt64: word = std::get<std::int64_t>(value) != 0; return ConvertFault::None;
-    case kDouble: word = std::get<double>(value) != 0.0; return ConvertFault::None;  // NaN too is not zero
+    case kBool:
+      word = std::get<bool>(value) ? 1 : 0;
+      return ConvertFault::None;
+    case kInt32:
+      word = std::get<std::int32_t>(value) != 0;
+      return ConvertFault::None;
+    case kInt64:
+      word = std::get<std::int64_t>(value) != 0;
+      return ConvertFault::None;
+    case kDouble:
+      word = std::get<double>(value) != 0.0;
+      return ConvertFault::None;  // NaN too is not zero
     case kText: {
       const std::string_view s = TrimSpace(std::get<std::string_view>(value));
-      if (Text::EqualsIgnoreAsciiCase(s, "True")) { word = 1; return ConvertFault::None; }
-      if (Text::EqualsIgnoreAsciiCase(s, "False")) { word = 0; return ConvertFault::None; }
+      if (Text::EqualsIgnoreAsciiCase(s, "True")) {
+        word = 1;
+        return ConvertFault::None;
+      }
+      if (Text::EqualsIgnoreAsciiCase(s, "False")) {
+        word = 0;
+        return ConvertFault::None;
+      }
       return ConvertFault::InvalidCast;
     }
-    default: return ConvertFault::InvalidCast;
+    default:
+      return ConvertFault::InvalidCast;
   }
 }
 
 ConvertFault ToDouble(const ValueView& value, std::uint64_t& word) {
   double d = 0;
   switch (value.index()) {
-    case kBool: d = std::get<bool>(value) ? 1.0 : 0.0; break;
-    case kInt32: d = std::get<std::int32_t>(value); break;
-    case kInt64: d = static_cast<double>(std::get<std::int64_t>(value)); break;
-    case kDouble: d = std::get<double>(value); break;
+    case kBool:
+      d = std::get<bool>(value) ? 1.0 : 0.0;
+      break;
+    case kInt32:
+      d = std::get<std::int32_t>(value);
+      break;
+    case kInt64:
+      d = static_cast<double>(std::get<std::int64_t>(value));
+      break;
+    case kDouble:
+      d = std::get<double>(value);
+      break;
     case kText:
       if (auto f = FromParse(TryParseDouble(std::get<std::string_view>(value), d)); f != ConvertFault::None)
         return f;
       break;
-    default: return ConvertFault::InvalidCast;
+    default:
+      return ConvertFault::InvalidCast;
   }
   word = std::bit_cast<std::uint64_t>(d);
   return ConvertFault::None;
@@ -112,7 +146,8 @@ ConvertFault ToDateTime(const ValueView& value, std::uint64_t& word) {
       } catch (const Tessel::Error&) {
         return ConvertFault::InvalidCast;
       }
-    default: return ConvertFault::InvalidCast;
+    default:
+      return ConvertFault::InvalidCast;
   }
 }
 
@@ -125,9 +160,15 @@ void WriteInteger(std::int64_t v, std::string& out) {
 
 ConvertFault ToDecimal(const ValueView& value, std::string& out) {
   switch (value.index()) {
-    case kBool: out.assign(std::get<bool>(value) ? "1" : "0"); return ConvertFault::None;
-    case kInt32: WriteInteger(std::get<std::int32_t>(value), out); return ConvertFault::None;
-    case kInt64: WriteInteger(std::get<std::int64_t>(value), out); return ConvertFault::None;
+    case kBool:
+      out.assign(std::get<bool>(value) ? "1" : "0");
+      return ConvertFault::None;
+    case kInt32:
+      WriteInteger(std::get<std::int32_t>(value), out);
+      return ConvertFault::None;
+    case kInt64:
+      WriteInteger(std::get<std::int64_t>(value), out);
+      return ConvertFault::None;
     case kDouble: {
       const double d = std::get<double>(value);
       if (!std::isfinite(d)) return ConvertFault::Overflow;
@@ -137,18 +178,28 @@ ConvertFault ToDecimal(const ValueView& value, std::string& out) {
       const auto result = std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::scientific);
       return CanonicalDecimal(std::string_view(buffer, static_cast<std::size_t>(result.ptr - buffer)), out);
     }
-    case kText: return CanonicalDecimal(std::get<std::string_view>(value), out);
-    default: return ConvertFault::InvalidCast;
+    case kText:
+      return CanonicalDecimal(std::get<std::string_view>(value), out);
+    default:
+      return ConvertFault::InvalidCast;
   }
 }
 
 // The text form of a non-text value for a String column.
 void TextForm(const ValueView& value, Cell& cell, std::string& scratch) {
   switch (value.index()) {
-    case kBool: cell.bytes = std::get<bool>(value) ? "True" : "False"; return;
-    case kInt32: WriteInteger(std::get<std::int32_t>(value), scratch); break;
-    case kInt64: WriteInteger(std::get<std::int64_t>(value), scratch); break;
-    default: scratch = ToString(value); break;
+    case kBool:
+      cell.bytes = std::get<bool>(value) ? "True" : "False";
+      return;
+    case kInt32:
+      WriteInteger(std::get<std::int32_t>(value), scratch);
+      break;
+    case kInt64:
+      WriteInteger(std::get<std::int64_t>(value), scratch);
+      break;
+    default:
+      scratch = ToString(value);
+      break;
   }
   cell.bytes = scratch;
 }
@@ -160,12 +211,16 @@ ConvertFault ToCell(DataType type, const ValueView& value, Cell& cell, std::stri
   if (value.index() == kNull) return ConvertFault::None;
   cell.null = false;
   switch (type) {
-    case DataType::Boolean: return ToBoolean(value, cell.word);
+    case DataType::Boolean:
+      return ToBoolean(value, cell.word);
     case DataType::Int16:
     case DataType::Int32:
-    case DataType::Int64: return ToInteger(type, value, cell.word);
-    case DataType::Double: return ToDouble(value, cell.word);
-    case DataType::DateTime: return ToDateTime(value, cell.word);
+    case DataType::Int64:
+      return ToInteger(type, value, cell.word);
+    case DataType::Double:
+      return ToDouble(value, cell.word);
+    case DataType::DateTime:
+      return ToDateTime(value, cell.word);
     case DataType::Decimal: {
       const ConvertFault fault = ToDecimal(value, scratch);
       cell.bytes = scratch;
@@ -274,14 +329,22 @@ std::string_view DecimalKey(std::string_view canonical) noexcept {
 
 std::string_view ValueKindName(const ValueView& value) noexcept {
   switch (value.index()) {
-    case kNull: return "DBNull";
-    case kBool: return "Boolean";
-    case kInt32: return "Int32";
-    case kInt64: return "Int64";
-    case kDouble: return "Double";
-    case kText: return "String";
-    case kDate: return "DateTime";
-    default: return "Bytes";
+    case kNull:
+      return "DBNull";
+    case kBool:
+      return "Boolean";
+    case kInt32:
+      return "Int32";
+    case kInt64:
+      return "Int64";
+    case kDouble:
+      return "Double";
+    case kText:
+      return "String";
+    case kDate:
+      return "DateTime";
+    default:
+      return "Bytes";
   }
 }
 

@@ -74,7 +74,8 @@ inline bool ExactCell(DataType type, const ValueView& value, Cell& cell) noexcep
       if (type != DataType::DateTime) return false;
       cell.word = static_cast<std::uint64_t>(std::get_if<DateTime>(&value)->Ticks());
       break;
-    default: return false;
+    default:
+      return false;
   }
   cell.null = false;
   return true;

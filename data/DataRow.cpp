@@ -15,7 +15,8 @@ namespace detail {
 std::string MessageText(const ValueView& value) {
   constexpr std::size_t kMaxBytes = 100;
   std::string text;
-  if (const auto* bytes = std::get_if<std::span<const std::uint8_t>>(&value); bytes && bytes->size() > kMaxBytes / 2) {
+  if (const auto* bytes = std::get_if<std::span<const std::uint8_t>>(&value);
+      bytes && bytes->size() > kMaxBytes / 2) {
     text = ToString(ValueView(bytes->first(kMaxBytes / 2)));
   } else {
     text = ToString(value);
@@ -39,10 +40,11 @@ namespace {
 [[noreturn]] void ThrowRefused(detail::ConvertFault fault, const ValueView& value, const DataColumn& column,
                                const DataTable& table) {
   const std::string message = "cannot store '" + detail::MessageText(value) + "' (" +
-                              std::string(detail::ValueKindName(value)) + ") in column '" + column.ColumnName +
-                              "' of table '" + table.TableName() + "': ";
+                              std::string(detail::ValueKindName(value)) + ") in column '" +
+                              column.ColumnName + "' of table '" + table.TableName() + "': ";
   const std::string type(DataTypeName(column.Type));
-  if (fault == detail::ConvertFault::Overflow) throw OverflowError(message + "the value is outside the range of " + type);
+  if (fault == detail::ConvertFault::Overflow)
+    throw OverflowError(message + "the value is outside the range of " + type);
   throw InvalidCastError(message + "expected " + type);
 }
 
@@ -53,7 +55,8 @@ namespace {
 
 }  // namespace
 
-std::string DataTable::Impl::UniqueMessage(std::size_t constraint, RecordId record, const DataTable& table) const {
+std::string DataTable::Impl::UniqueMessage(std::size_t constraint, RecordId record,
+                                           const DataTable& table) const {
   const DataTable::Impl& t = *this;
   const detail::UniqueIndex& index = t.indexes[constraint];
   const bool several = index.Columns().size() > 1;
@@ -73,7 +76,8 @@ std::string DataTable::Impl::UniqueMessage(std::size_t constraint, RecordId reco
 
 // --- Impl: cells ------------------------------------------------------------------
 
-void DataTable::Impl::Write(RecordId record, std::size_t column, const ValueView& value, const DataTable& table) {
+void DataTable::Impl::Write(RecordId record, std::size_t column, const ValueView& value,
+                            const DataTable& table) {
   detail::ColumnStore& store = stores[column];
   detail::Cell cell;
   if (!detail::ExactCell(store.Type(), value, cell)) {
@@ -139,14 +143,20 @@ Value DataTable::Impl::CellValue(RecordId record, std::size_t column) const {
   const detail::ColumnStore& store = stores[column];
   if (store.IsNull(record)) return Value();
   switch (store.Type()) {
-    case DataType::Boolean: return Value(store.Int(record) != 0);
+    case DataType::Boolean:
+      return Value(store.Int(record) != 0);
     case DataType::Int16:
-    case DataType::Int32: return Value(static_cast<std::int32_t>(store.Int(record)));
-    case DataType::Int64: return Value(std::int64_t{store.Int(record)});
-    case DataType::Double: return Value(store.Real(record));
+    case DataType::Int32:
+      return Value(static_cast<std::int32_t>(store.Int(record)));
+    case DataType::Int64:
+      return Value(std::int64_t{store.Int(record)});
+    case DataType::Double:
+      return Value(store.Real(record));
     case DataType::Decimal:
-    case DataType::String: return Value(std::string(store.Text(record)));
-    case DataType::DateTime: return Value(DateTime(store.Int(record)));
+    case DataType::String:
+      return Value(std::string(store.Text(record)));
+    case DataType::DateTime:
+      return Value(DateTime(store.Int(record)));
     case DataType::Binary: {
       const auto bytes = store.Bytes(record);
       return Value(Bytes(bytes.begin(), bytes.end()));

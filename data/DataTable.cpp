@@ -72,7 +72,8 @@ std::size_t DataTable::Impl::ResolveSlow(std::string_view name, const DataTable&
   if (ambiguous)
     throw ArgumentError("column name '" + std::string(name) + "' matches several columns of table '" +
                         table.TableName() + "' by case but none exactly");
-  throw ArgumentError("column '" + std::string(name) + "' does not belong to table '" + table.TableName() + "'");
+  throw ArgumentError("column '" + std::string(name) + "' does not belong to table '" + table.TableName() +
+                      "'");
 }
 
 void DataTable::Impl::ThrowColumnIndex(std::size_t column, const DataTable& table) const {
@@ -112,7 +113,8 @@ std::size_t DataTable::AddColumn(DataColumn column) {
                           std::string(detail::ValueKindName(defaultValue)) + ") of column '" +
                           column.ColumnName + "' of table '" + tableName_ + "' ";
     const std::string type(DataTypeName(column.Type));
-    if (fault == detail::ConvertFault::Overflow) throw OverflowError(message + "is outside the range of " + type);
+    if (fault == detail::ConvertFault::Overflow)
+      throw OverflowError(message + "is outside the range of " + type);
     throw InvalidCastError(message + "cannot be stored as " + type);
   }
   detail::ColumnStore store(column.Type);
@@ -135,8 +137,10 @@ void DataTable::AddUniqueConstraint(std::vector<std::size_t> columns, bool isPri
   Impl& t = *impl_;
   const std::string what = isPrimaryKey ? "primary key" : "unique constraint";
   if (t.records != 0)
-    throw ArgumentError("cannot add a " + what + " to table '" + tableName_ + "': rows have already been made");
-  if (columns.empty()) throw ArgumentError("a " + what + " of table '" + tableName_ + "' needs at least one column");
+    throw ArgumentError("cannot add a " + what + " to table '" + tableName_ +
+                        "': rows have already been made");
+  if (columns.empty())
+    throw ArgumentError("a " + what + " of table '" + tableName_ + "' needs at least one column");
   for (std::size_t i = 0; i < columns.size(); ++i) {
     t.CheckColumnIndex(columns[i], *this);
     if (std::find(columns.begin(), columns.begin() + static_cast<std::ptrdiff_t>(i), columns[i]) !=
@@ -201,7 +205,8 @@ void DataTable::Impl::ReserveRecords(std::size_t count) {
 
 RecordId DataTable::Impl::NewRecord(const DataTable& table) {
   if (records >= kMaxRecords)
-    throw Error("table '" + table.TableName() + "' cannot make more than " + std::to_string(kMaxRecords) + " rows");
+    throw Error("table '" + table.TableName() + "' cannot make more than " + std::to_string(kMaxRecords) +
+                " rows");
   // Room in every column first: a record exists in all columns or in none.
   // Made ahead, doubling, so that most records only check for it; untouched
   // room costs no memory.

@@ -176,7 +176,8 @@ double DateTime::ToOADate() const {
   // 23:59:59.9996 of a day before 1899-12-30 become a whole day of -1.0 on
   // top of the day already counted, two days early.
   const std::int64_t milliseconds = (ticks_ + kTicksPerMillisecond / 2) / kTicksPerMillisecond;
-  if (milliseconds < kDaysTo0100 * kMillisecondsPerDay || milliseconds >= kDaysTo10000 * kMillisecondsPerDay) {
+  if (milliseconds < kDaysTo0100 * kMillisecondsPerDay ||
+      milliseconds >= kDaysTo10000 * kMillisecondsPerDay) {
     throw ArgumentError(ToString() + " has no OLE Automation date (those run from 0100-01-01 to " +
                         "9999-12-31 23:59:59.999)");
   }

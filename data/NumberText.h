@@ -8,9 +8,9 @@
 
 #include <cstdint>
 #include <limits>
-#include <type_traits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace Tessel::Data {
 

@@ -48,7 +48,8 @@ class ColumnNames {
     const std::size_t next = Next();
     if (next >= spellings_.size()) return false;  // no columns
     const std::string& spelling = spellings_[next].text;
-    if (spelling.size() != name.size() || (!name.empty() && std::memcmp(spelling.data(), name.data(), name.size()) != 0))
+    if (spelling.size() != name.size() ||
+        (!name.empty() && std::memcmp(spelling.data(), name.data(), name.size()) != 0))
       return false;
     column = hint_ = next;
     return true;
@@ -116,13 +117,13 @@ struct DataTable::Impl {
   std::vector<detail::UniqueIndex> indexes;
   bool hasPrimaryKey = false;
 
-  std::size_t records = 0;  // made by NewRow, added or not
+  std::size_t records = 0;   // made by NewRow, added or not
   std::size_t reserved = 0;  // records every column has room for
-  detail::BitArray added;   // the records in Rows()
+  detail::BitArray added;    // the records in Rows()
 
   detail::ColumnNames names;
   detail::TableFeed* feed = nullptr;  // while a producer still fills the table
-  std::string scratch;  // text made by conversions, reused from write to write
+  std::string scratch;                // text made by conversions, reused from write to write
 
   // Name lookup that throws ArgumentError naming `table`.
   std::size_t Resolve(std::string_view name, const DataTable& table) const {
@@ -189,7 +190,9 @@ struct TableAccess {
   static DataTable::Impl& Of(DataTable& table) noexcept { return *table.impl_; }
   static const DataTable::Impl& Of(const DataTable& table) noexcept { return *table.impl_; }
   static std::vector<RecordId>& Rows(DataTable& table) noexcept { return table.rows_.records_; }
-  static const std::vector<ColumnStore>& Stores(const DataTable& table) noexcept { return table.impl_->stores; }
+  static const std::vector<ColumnStore>& Stores(const DataTable& table) noexcept {
+    return table.impl_->stores;
+  }
 };
 
 }  // namespace detail

@@ -215,7 +215,8 @@ void AcceptTableFeeds(const std::type_info& component) {
 bool AcceptsTableFeeds(const std::type_info& component) noexcept {
   FeedReaders& readers = Readers();
   const std::lock_guard<std::mutex> lock(readers.mutex);
-  return std::find(readers.types.begin(), readers.types.end(), std::type_index(component)) != readers.types.end();
+  return std::find(readers.types.begin(), readers.types.end(), std::type_index(component)) !=
+         readers.types.end();
 }
 
 }  // namespace Tessel::Data::detail

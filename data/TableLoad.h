@@ -6,9 +6,9 @@
 // managed text and looked up every time). Shared with the whole library.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <shared_mutex>

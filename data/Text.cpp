@@ -164,8 +164,7 @@ const char* NativeCharset() noexcept { return nl_langinfo(CODESET); }
 bool IsUtf8Charset(const char* charset) noexcept {
   if (std::strcmp(charset, "UTF-8") == 0) return true;  // what glibc reports
   return CharsetNameIs(charset, "UTF8") || CharsetNameIs(charset, "ANSIX341968") ||
-         CharsetNameIs(charset, "ASCII") || CharsetNameIs(charset, "USASCII") ||
-         CharsetNameIs(charset, "");
+         CharsetNameIs(charset, "ASCII") || CharsetNameIs(charset, "USASCII") || CharsetNameIs(charset, "");
 }
 
 std::size_t ValidUtf8Length(std::string_view bytes) noexcept {

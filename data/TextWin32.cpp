@@ -42,11 +42,11 @@ UINT CodePageOf(const char* name) {
     UINT codePage;
   };
   static constexpr Alias kAliases[] = {
-      {"UTF8", CP_UTF8},         {"ASCII", 20127},       {"USASCII", 20127},    {"ANSIX341968", 20127},
-      {"LATIN1", 28591},
-      {"WINDOWS1252", 1252},     {"MSANSI", 1252},       {"WINDOWS1251", 1251}, {"WINDOWS1250", 1250},
-      {"SHIFTJIS", 932},         {"SJIS", 932},          {"EUCJP", 20932},      {"GBK", 936},
-      {"GB2312", 936},           {"BIG5", 950},          {"EUCKR", 949},        {"KOI8R", 20866},
+      {"UTF8", CP_UTF8},     {"ASCII", 20127},      {"USASCII", 20127}, {"ANSIX341968", 20127},
+      {"LATIN1", 28591},     {"WINDOWS1252", 1252}, {"MSANSI", 1252},   {"WINDOWS1251", 1251},
+      {"WINDOWS1250", 1250}, {"SHIFTJIS", 932},     {"SJIS", 932},      {"EUCJP", 20932},
+      {"GBK", 936},          {"GB2312", 936},       {"BIG5", 950},      {"EUCKR", 949},
+      {"KOI8R", 20866},
   };
   for (const Alias& alias : kAliases)
     if (n == alias.name) return alias.codePage;
@@ -57,7 +57,8 @@ UINT CodePageOf(const char* name) {
     const UINT page = number <= 9 ? 28590 + number : number == 13 ? 28603 : number == 15 ? 28605 : 0;
     return page != 0 && IsValidCodePage(page) ? page : 0;
   }
-  if (n.size() > 2 && n.compare(0, 2, "CP") == 0 && std::sscanf(n.c_str() + 2, "%u", &number) == 1 && number > 0)
+  if (n.size() > 2 && n.compare(0, 2, "CP") == 0 && std::sscanf(n.c_str() + 2, "%u", &number) == 1 &&
+      number > 0)
     return IsValidCodePage(number) ? number : 0;
   return 0;
 }
@@ -74,7 +75,8 @@ std::size_t Fail(int error) {
 }
 
 // One character of the code page at `in` to UTF-8 at `out`.
-std::size_t DecodeFromCodePage(Converter& c, char** in, std::size_t* inLeft, char** out, std::size_t* outLeft) {
+std::size_t DecodeFromCodePage(Converter& c, char** in, std::size_t* inLeft, char** out,
+                               std::size_t* outLeft) {
   while (*inLeft > 0) {
     const auto* p = reinterpret_cast<const unsigned char*>(*in);
     std::size_t length = 1;
@@ -134,8 +136,8 @@ std::size_t EncodeToCodePage(Converter& c, char** in, std::size_t* inLeft, char*
         units[0] = static_cast<WCHAR>(step.codePoint);
       }
       BOOL usedDefault = FALSE;
-      const int n = WideCharToMultiByte(c.codePage, WC_NO_BEST_FIT_CHARS, units, count, bytes, sizeof bytes, nullptr,
-                                        &usedDefault);
+      const int n = WideCharToMultiByte(c.codePage, WC_NO_BEST_FIT_CHARS, units, count, bytes, sizeof bytes,
+                                        nullptr, &usedDefault);
       if (n <= 0 || usedDefault) return Fail(EILSEQ);
       produced = static_cast<std::size_t>(n);
     }
@@ -169,7 +171,8 @@ iconv_t iconv_open(const char* to, const char* from) {
 std::size_t iconv(iconv_t cd, char** in, std::size_t* inLeft, char** out, std::size_t* outLeft) {
   auto* converter = static_cast<Converter*>(cd);
   if (in == nullptr || *in == nullptr || inLeft == nullptr) return 0;  // back to the initial state: none kept
-  if (converter->toUtf8 && converter->codePage != CP_UTF8) return DecodeFromCodePage(*converter, in, inLeft, out, outLeft);
+  if (converter->toUtf8 && converter->codePage != CP_UTF8)
+    return DecodeFromCodePage(*converter, in, inLeft, out, outLeft);
   return EncodeToCodePage(*converter, in, inLeft, out, outLeft);
 }
 
@@ -203,9 +206,11 @@ char32_t FoldWithSystemLocale(char32_t c) noexcept {
   // The invariant locale, so that no language's own rules (Turkish dotted i)
   // apply, with linguistic casing: the file system's casing leaves out
   // mappings such as the micro sign to mu and final sigma to sigma.
-  const int u = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING, units, count, upper, 4, nullptr, nullptr, 0);
+  const int u = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING, units, count,
+                              upper, 4, nullptr, nullptr, 0);
   if (u <= 0) return c;
-  const int l = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING, upper, u, lower, 4, nullptr, nullptr, 0);
+  const int l = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE | LCMAP_LINGUISTIC_CASING, upper, u,
+                              lower, 4, nullptr, nullptr, 0);
   if (l == 1) return lower[0];
   if (l == 2 && lower[0] >= 0xD800 && lower[0] <= 0xDBFF)
     return 0x10000 + ((static_cast<char32_t>(lower[0]) - 0xD800) << 10) + (lower[1] - 0xDC00);

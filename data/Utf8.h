@@ -30,7 +30,7 @@ inline Utf8Step DecodeUtf8(const unsigned char* p, std::size_t n) noexcept {
   const unsigned char b0 = p[0];
   if (b0 < 0x80) return {b0, 1, true};
 
-  std::size_t need;       // continuation bytes that must follow
+  std::size_t need;                    // continuation bytes that must follow
   unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
   char32_t cp;
   if (b0 >= 0xC2 && b0 <= 0xDF) {

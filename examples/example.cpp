@@ -5,18 +5,18 @@
 //   tessel_example [CONNECTION]      (default: sqlite:example.db)
 //
 // Exits 0 when everything it wrote reads back as expected, 1 otherwise.
+#include <TesselWrapper/TesselWrapper.h>
+#include <TesselWrapper/jobs/Bridge.h>
+#include <TesselWrapper/jobs/CaseSolutionList.h>
+#include <TesselWrapper/jobs/Demo.h>
+#include <TesselWrapper/jobs/RoutineText.h>
+
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <queue>
 #include <string>
 #include <vector>
-
-#include <TesselWrapper/TesselWrapper.h>
-#include <TesselWrapper/jobs/Bridge.h>
-#include <TesselWrapper/jobs/CaseSolutionList.h>
-#include <TesselWrapper/jobs/Demo.h>
-#include <TesselWrapper/jobs/RoutineText.h>
 
 namespace {
 
@@ -87,7 +87,8 @@ int main(int argc, char** argv) {
       if (!db->AddCurRow()) Fail("AddCurRow(cases)", *db);
     }
     for (int c = 0; c < 2; ++c) {
-      if (!db->StartNewRow("solutions", &stored, &written, &executionTime)) Fail("StartNewRow(solutions)", *db);
+      if (!db->StartNewRow("solutions", &stored, &written, &executionTime))
+        Fail("StartNewRow(solutions)", *db);
       db->AddFieldData("SolutionId", firstSolution + c);
       db->AddFieldData("Caseid", firstCase + c);
       db->AddFieldData("Objective", 42.5 + c);
@@ -125,7 +126,8 @@ int main(int argc, char** argv) {
     std::printf("GetMaxSolnIdCaseId(\"%s\") -> \"%s\"\n", kModelDir, list.c_str());
     const std::vector<Tessel::Jobs::CaseSolution> entries = Tessel::Jobs::ParseCaseSolutionList(list);
     for (int c = 0; c < 2; ++c) {
-      const Tessel::Jobs::CaseSolution expected{std::to_string(firstCase + c), std::to_string(firstSolution + c)};
+      const Tessel::Jobs::CaseSolution expected{std::to_string(firstCase + c),
+                                                std::to_string(firstSolution + c)};
       bool found = false;
       for (const auto& entry : entries) found = found || entry == expected;
       if (!found) {

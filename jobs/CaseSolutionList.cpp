@@ -16,8 +16,8 @@ std::vector<CaseSolution> ParseCaseSolutionList(std::string_view text) {
     const std::string_view entry = text.substr(pos, end - pos);
     const std::size_t colon = entry.find(':');
     if (colon == std::string_view::npos)
-      throw ArgumentError("entry " + Quoted(entry) + " of case and solution list '" +
-                          std::string(text) + "' has no ':' between case and solution");
+      throw ArgumentError("entry " + Quoted(entry) + " of case and solution list '" + std::string(text) +
+                          "' has no ':' between case and solution");
     entries.push_back({std::string(entry.substr(0, colon)), std::string(entry.substr(colon + 1))});
     pos = end + 1;
   }

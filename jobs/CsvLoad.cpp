@@ -23,8 +23,8 @@ double SecondsSince(Clock::time_point start) {
 
 std::string DescribeLoadError(std::uint64_t line, const std::string& column, const std::string& value,
                               const std::string& reason) {
-  std::string text = line == 0 ? std::string("in the column names given for the file")
-                               : "line " + std::to_string(line);
+  std::string text =
+      line == 0 ? std::string("in the column names given for the file") : "line " + std::to_string(line);
   if (!column.empty()) text += ", column " + Quoted(column);
   if (!value.empty()) text += ", value " + QuotedExcerpt(value);
   return text + ": " + reason;
@@ -182,7 +182,8 @@ CsvLoadSummary LoadCsvFile(IConnectWrapper& db, const std::string& table, const 
   summary.table = table;
   summary.rows = records;
   summary.rowsRead = records + counts.blankLines;
-  if (counts.blankLines > 0) summary.skipped.push_back({"blank line", counts.blankLines, counts.firstBlankLine});
+  if (counts.blankLines > 0)
+    summary.skipped.push_back({"blank line", counts.blankLines, counts.firstBlankLine});
   summary.writeSeconds = SecondsSince(writeStart);
   summary.seconds = SecondsSince(start);
   summary.executionTime = executionTime;

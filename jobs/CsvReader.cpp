@@ -95,7 +95,8 @@ class Parser {
           i = j;
           if (i == n) break;
           if (data[i] == '"')
-            Malformed("a quote inside an unquoted field (quote the whole field and double the quote)", data, i);
+            Malformed("a quote inside an unquoted field (quote the whole field and double the quote)", data,
+                      i);
           EndField();
           if (data[i] == delimiter_) {
             state_ = State::FieldStart;
@@ -108,8 +109,9 @@ class Parser {
         }
         case State::Quoted: {
           const std::size_t quote = std::min(data.find('"', i), n);
-          line_ += static_cast<std::uint64_t>(std::count(data.begin() + static_cast<std::ptrdiff_t>(i),
-                                                         data.begin() + static_cast<std::ptrdiff_t>(quote), '\n'));
+          line_ +=
+              static_cast<std::uint64_t>(std::count(data.begin() + static_cast<std::ptrdiff_t>(i),
+                                                    data.begin() + static_cast<std::ptrdiff_t>(quote), '\n'));
           text_.append(data.data() + i, quote - i);
           i = quote;
           if (i < n) {
@@ -178,8 +180,7 @@ class Parser {
     fields_.clear();
     for (const Span& span : spans_) {
       const std::string_view text = std::string_view(text_).substr(span.offset, span.length);
-      const bool present =
-          span.quoted || (nullText_ ? text != std::string_view(*nullText_) : !text.empty());
+      const bool present = span.quoted || (nullText_ ? text != std::string_view(*nullText_) : !text.empty());
       fields_.push_back({text, present});
     }
     // The record is over before the sink sees it, so that an error the sink
@@ -207,8 +208,8 @@ class Parser {
   const char delimiter_;
   const std::optional<std::string>& nullText_;
   State state_ = State::FieldStart;
-  bool started_ = false;  // the record in progress has begun
-  bool quoted_ = false;   // the field in progress began with a quote
+  bool started_ = false;               // the record in progress has begun
+  bool quoted_ = false;                // the field in progress began with a quote
   std::uint64_t line_ = 1;             // the line the parser has reached
   std::uint64_t recordStartLine_ = 1;  // the line the record in progress began on
   std::uint64_t recordLine_ = 1;
@@ -239,8 +240,8 @@ CsvReadCounts ReadCsv(const std::string& path, CsvRecordSink& sink, const CsvRea
   FileHandle file = OpenInput(path);
   Parser parser(sink, options.delimiter, options.nullText);
   std::vector<char> block(kBlockSize);
-  std::string raw;      // bytes not decoded yet: a character cut by the block's end, then the block
-  std::string decoded;  // the decodable part, as UTF-8
+  std::string raw;              // bytes not decoded yet: a character cut by the block's end, then the block
+  std::string decoded;          // the decodable part, as UTF-8
   std::uint64_t rawOffset = 0;  // the file offset of raw[0]
   std::uint64_t bytesRead = 0;
   bool atStart = true;
@@ -280,8 +281,9 @@ CsvReadCounts ReadCsv(const std::string& path, CsvRecordSink& sink, const CsvRea
   if (std::ferror(file.get()))
     throw ArgumentError("cannot read CSV file " + Quoted(path) + ": " + std::strerror(errno));
   if (!raw.empty())
-    refuseByteAt(0, "byte " + Hex(static_cast<unsigned char>(raw[0])),
-                 " begins a character that the end of the file cuts short (not valid " + options.encoding + ")");
+    refuseByteAt(
+        0, "byte " + Hex(static_cast<unsigned char>(raw[0])),
+        " begins a character that the end of the file cuts short (not valid " + options.encoding + ")");
   parser.Finish();
   return parser.Counts();
 }

@@ -114,9 +114,12 @@ std::optional<std::string> UtcText(std::string_view text) {
 template <class Typed>
 Data::ValueView ViewOf(const Typed& typed) {
   switch (typed.kind) {
-    case Typed::Integer: return typed.integer;
-    case Typed::Double: return typed.number;
-    default: return std::string_view(typed.text);
+    case Typed::Integer:
+      return typed.integer;
+    case Typed::Double:
+      return typed.number;
+    default:
+      return std::string_view(typed.text);
   }
 }
 
@@ -147,8 +150,9 @@ bool SameKeyCell(const DataTable& table, std::size_t column, RecordId a, RecordI
       return value(table.GetText(a, column)) == value(table.GetText(b, column));
     }
     case DataType::String:
-      return shape.IgnoreCase ? Text::EqualsIgnoreAsciiCase(table.GetText(a, column), table.GetText(b, column))
-                              : table.GetText(a, column) == table.GetText(b, column);
+      return shape.IgnoreCase
+                 ? Text::EqualsIgnoreAsciiCase(table.GetText(a, column), table.GetText(b, column))
+                 : table.GetText(a, column) == table.GetText(b, column);
     case DataType::DateTime:
       return table.GetDateTime(a, column) == table.GetDateTime(b, column);
     case DataType::Binary: {
@@ -161,7 +165,8 @@ bool SameKeyCell(const DataTable& table, std::size_t column, RecordId a, RecordI
 
 // Replaces, in `message`, each "<before>N<after>" by what `describe` makes of N.
 template <typename Describe>
-std::string ReplaceNumbers(std::string message, std::string_view before, std::string_view after, Describe describe) {
+std::string ReplaceNumbers(std::string message, std::string_view before, std::string_view after,
+                           Describe describe) {
   for (std::size_t at = message.find(before); at != std::string::npos; at = message.find(before, at + 1)) {
     std::size_t end = at + before.size();
     std::uint64_t number = 0;
@@ -197,8 +202,8 @@ std::vector<std::string> SplitNames(std::string_view list) {
 
 }  // namespace
 
-CsvRecordBuilder::CsvRecordBuilder(std::shared_ptr<const Data::DataTable> shape, std::span<const CsvField> names,
-                                   std::uint64_t headerLine)
+CsvRecordBuilder::CsvRecordBuilder(std::shared_ptr<const Data::DataTable> shape,
+                                   std::span<const CsvField> names, std::uint64_t headerLine)
     : shape_(std::move(shape)), nativeIsUtf8_(Text::NativeIsUtf8()) {
   const std::string& table = shape_->TableName();
   std::vector<std::size_t> fieldOfColumn(shape_->ColumnCount(), SIZE_MAX);
@@ -241,16 +246,19 @@ CsvRecordBuilder::CsvRecordBuilder(std::shared_ptr<const Data::DataTable> shape,
         break;
     }
     // The bridge reads names in the locale's character set.
-    const CStringA nativeName(nativeIsUtf8_ ? shapeColumn.ColumnName : Text::ManagedToNative(shapeColumn.ColumnName));
-    plans_.push_back({*column, shapeColumn.ColumnName, nativeName, kind, shapeColumn.Type == DataType::String});
+    const CStringA nativeName(nativeIsUtf8_ ? shapeColumn.ColumnName
+                                            : Text::ManagedToNative(shapeColumn.ColumnName));
+    plans_.push_back(
+        {*column, shapeColumn.ColumnName, nativeName, kind, shapeColumn.Type == DataType::String});
   }
 
   for (std::size_t c = 0; c < shape_->ColumnCount(); ++c) {
     if (!NeedsValue(shape_->Column(c))) continue;
     if (fieldOfColumn[c] == SIZE_MAX)
       throw CsvLoadError(headerLine, shape_->Column(c).ColumnName, "",
-                         "table " + Quoted(table) + " needs a value in this column (NOT NULL, no default) "
-                         "and the file has no such column");
+                         "table " + Quoted(table) +
+                             " needs a value in this column (NOT NULL, no default) "
+                             "and the file has no such column");
     required_.push_back(fieldOfColumn[c]);
   }
 
@@ -360,8 +368,7 @@ void CsvRecordBuilder::CheckKey(std::uint64_t line, std::span<const CsvField> fi
   for (std::size_t f = 0; f < plans_.size(); ++f) {
     const std::size_t column = keyColumnOf_[plans_[f].column];
     const Typed& typed = typed_[f];
-    if (column != SIZE_MAX && typed.kind != Typed::None)
-      row.Set(column, ViewOf(typed));
+    if (column != SIZE_MAX && typed.kind != Typed::None) row.Set(column, ViewOf(typed));
   }
   try {
     keys_->Rows().Add(row);
@@ -405,7 +412,8 @@ std::unique_ptr<SqlRow> CsvRecordBuilder::Build(std::uint64_t line, std::span<co
   }
   for (std::size_t f : required_)
     if (typed_[f].kind == Typed::None)
-      throw CsvLoadError(line, plans_[f].name, "", "no value, and the column needs one (NOT NULL, no default)");
+      throw CsvLoadError(line, plans_[f].name, "",
+                         "no value, and the column needs one (NOT NULL, no default)");
 
   // The values go into a row of the write's own shape, as the bridge will
   // store them: a value the column cannot hold is refused here, with its
@@ -451,14 +459,16 @@ std::unique_ptr<SqlRow> CsvRecordBuilder::Build(std::uint64_t line, std::span<co
         record->AddDoubleField(name, typed.number);
         break;
       case Typed::Text:
-        record->AddTextField(name, nativeIsUtf8_ ? CStringA(typed.text) : CStringA(Text::ManagedToNative(typed.text)));
+        record->AddTextField(
+            name, nativeIsUtf8_ ? CStringA(typed.text) : CStringA(Text::ManagedToNative(typed.text)));
         break;
     }
   }
   return record;
 }
 
-std::string CsvRecordBuilder::WithFileLines(const std::string& message, const std::queue<SqlRow*>& queued) const {
+std::string CsvRecordBuilder::WithFileLines(const std::string& message,
+                                            const std::queue<SqlRow*>& queued) const {
   auto lineOf = [&](std::uint64_t position) -> std::optional<std::string> {
     if (position >= lines_.size()) return std::nullopt;
     return std::to_string(lines_[position]);
@@ -485,7 +495,8 @@ std::string CsvRecordBuilder::WithFileLines(const std::string& message, const st
       end += after.size();
     }
     const auto first = lineOf(numbers[0]), last = lineOf(numbers[1]);
-    if (ok && first && last) text.replace(at, end - at, "the rows of lines " + *first + " to " + *last + " of the file");
+    if (ok && first && last)
+      text.replace(at, end - at, "the rows of lines " + *first + " to " + *last + " of the file");
   }
 
   // PostgreSQL names a refused row by its key: "Key (a, b)=(1, x) already
@@ -497,7 +508,8 @@ std::string CsvRecordBuilder::WithFileLines(const std::string& message, const st
   std::size_t close = text.find(") already exists", equals);
   if (close == std::string::npos) close = text.find(") is not present in table", equals);
   if (close == std::string::npos) return text;
-  const std::vector<std::string> columns = SplitNames(std::string_view(text).substr(key + 5, equals - key - 5));
+  const std::vector<std::string> columns =
+      SplitNames(std::string_view(text).substr(key + 5, equals - key - 5));
   const std::string_view valueList = std::string_view(text).substr(equals + 3, close - equals - 3);
   std::vector<std::string> values;
   if (columns.size() == 1) {
@@ -541,7 +553,8 @@ std::string CsvRecordBuilder::WithFileLines(const std::string& message, const st
     for (std::size_t f : fields) {
       const ColumnPlan& plan = plans_[f];
       candidate.Set(plan.column, Data::DBNull);
-      for (std::size_t i = 0; i < record.fieldNames.size() && i < static_cast<std::size_t>(record.fieldCount); ++i) {
+      for (std::size_t i = 0; i < record.fieldNames.size() && i < static_cast<std::size_t>(record.fieldCount);
+           ++i) {
         if (record.fieldNames[i].str() != plan.nativeName.str()) continue;
         const std::string_view type = record.fieldTypes[i].str();
         try {

@@ -26,7 +26,8 @@ double MillisecondsSince(Clock::time_point start) {
 
 // Now as an OLE Automation date, in whole seconds.
 double OaDateNow() {
-  return Data::DateTime(std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now())).ToOADate();
+  return Data::DateTime(std::chrono::floor<std::chrono::seconds>(std::chrono::system_clock::now()))
+      .ToOADate();
 }
 
 // An in-memory SQLite database lives and dies with its one connection.
@@ -42,7 +43,8 @@ bool IsInMemorySqlite(const std::string& connection) {
 void LoadComponent(IConnectWrapper& db, std::shared_ptr<DbConnect> component, const std::string& tableSet) {
   static std::atomic<unsigned> counter{0};
   const std::string scheme = "tessel-demo-component-" + std::to_string(counter++);
-  DbConnectFactory::RegisterProvider(scheme, [component](const std::string&, const std::string&) { return component; });
+  DbConnectFactory::RegisterProvider(
+      scheme, [component](const std::string&, const std::string&) { return component; });
   struct Unregister {
     std::string scheme;
     ~Unregister() { DbConnectFactory::UnregisterProvider(scheme); }
@@ -161,7 +163,8 @@ DemoReport RunDemo(IConnectWrapper& db, const DemoOptions& options) {
   };
 
   {
-    std::shared_ptr<DbConnect> component = DbConnectFactory::CreateDbConnect(options.connection, options.tableSet);
+    std::shared_ptr<DbConnect> component =
+        DbConnectFactory::CreateDbConnect(options.connection, options.tableSet);
     component->ExecuteScript(DemoSchemaScript(DemoBackendFor(options.connection), options.tableSet));
     step("set up tables and routines", 0);
     // The bridge would open a second, empty, in-memory database of its own;
@@ -174,8 +177,9 @@ DemoReport RunDemo(IConnectWrapper& db, const DemoOptions& options) {
   }
   if (!db.Test())
     throw DatabaseError("cannot reach " +
-                        (options.connection.empty() ? std::string("the default database")
-                                                    : Quoted(DbConnectFactory::MaskPasswords(options.connection))) +
+                        (options.connection.empty()
+                             ? std::string("the default database")
+                             : Quoted(DbConnectFactory::MaskPasswords(options.connection))) +
                         ": " + db.GetMessage());
   step("connection test", 0, db.GetMessage());
 
@@ -271,8 +275,7 @@ DemoReport RunDemo(IConnectWrapper& db, const DemoOptions& options) {
   const CaseCounts after = CaseSummary(db, options.modelDir);
   step("CaseSummary", after.cases, after.output);
   if (after.cases != before.cases + options.cases + 1 ||
-      after.solutions != before.solutions + solutionCount ||
-      after.results != before.results + resultCount)
+      after.solutions != before.solutions + solutionCount || after.results != before.results + resultCount)
     throw Error("the database holds " + std::to_string(after.cases - before.cases) + " new cases, " +
                 std::to_string(after.solutions - before.solutions) + " new solutions and " +
                 std::to_string(after.results - before.results) + " new results; the demo wrote " +

@@ -75,7 +75,8 @@ std::string SqliteScript(const std::string& tableSet) {
   script += WithSchema("INSERT OR REPLACE INTO {S}tessel_procedures(name, body) VALUES\n", prefix);
   script += "  ('AddCase', " + QuoteLiteral(WithSchema(kSqliteAddCase, prefix)) + "),\n";
   script += "  ('CaseSummary', " + QuoteLiteral(WithSchema(kSqliteCaseSummary, prefix)) + "),\n";
-  script += "  ('GetMaxSolnIdCaseId', " + QuoteLiteral(WithSchema(kSqliteGetMaxSolnIdCaseId, prefix)) + ");\n";
+  script +=
+      "  ('GetMaxSolnIdCaseId', " + QuoteLiteral(WithSchema(kSqliteGetMaxSolnIdCaseId, prefix)) + ");\n";
   return script;
 }
 

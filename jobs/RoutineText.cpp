@@ -43,7 +43,8 @@ double OaDateFromIsoText(std::string_view text) {
   } catch (const ArgumentError&) {
     // The bridge would refuse the day number later, naming a number the
     // caller never wrote; say it here with the caller's own text.
-    throw InvalidCastError(QuotedExcerpt(text) + " lies outside the dates the bridge can carry (0100-01-01 to "
+    throw InvalidCastError(QuotedExcerpt(text) +
+                           " lies outside the dates the bridge can carry (0100-01-01 to "
                            "9999-12-31 23:59:59.999)");
   }
 }
@@ -64,8 +65,8 @@ SimpleDbParameter ParseRoutineArgument(std::string_view text) {
   for (const TypeWord& candidate : kTypeWords)
     if (Text::EqualsIgnoreAsciiCase(candidate.word, word)) found = &candidate;
   if (found == nullptr)
-    Refuse(text, "unknown type " + Quoted(word) + " (types: " +
-                     std::string(RoutineArgumentTypeWords()) + ")");
+    Refuse(text,
+           "unknown type " + Quoted(word) + " (types: " + std::string(RoutineArgumentTypeWords()) + ")");
 
   ParamValue paramValue;
   paramValue.valueType = found->type;
@@ -91,8 +92,9 @@ SimpleDbParameter ParseRoutineArgument(std::string_view text) {
         try {
           Data::DateTime::FromOADate(day);
         } catch (const Error&) {
-          Refuse(text, Quoted(value) + " is no day number the bridge can carry (from -657434 for 0100-01-01 "
-                       "to below 2958466 for 10000-01-01)");
+          Refuse(text, Quoted(value) +
+                           " is no day number the bridge can carry (from -657434 for 0100-01-01 "
+                           "to below 2958466 for 10000-01-01)");
         }
         paramValue.numericValue.doubleValue = day;
         break;
@@ -105,8 +107,9 @@ SimpleDbParameter ParseRoutineArgument(std::string_view text) {
       try {
         paramValue.numericValue.doubleValue = OaDateFromIsoText(value);
       } catch (const Error&) {
-        Refuse(text, Quoted(value) + " lies outside the dates the bridge can carry (0100-01-01 to "
-                     "9999-12-31 23:59:59.999)");
+        Refuse(text, Quoted(value) +
+                         " lies outside the dates the bridge can carry (0100-01-01 to "
+                         "9999-12-31 23:59:59.999)");
       }
       break;
     }

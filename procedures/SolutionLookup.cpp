@@ -27,9 +27,8 @@ std::string ConnectWrapper::GetMaxSolnIdCaseId(std::string modelDir) {
     solutionColumn = table->ColumnIndex("SolutionId");
     caseColumn = table->ColumnIndex("Caseid");
   } catch (...) {
-    Tessel::RethrowWithContext("GetMaxSolnIdCaseId for model directory " +
-                               Tessel::Quoted(modelDir) + ": reading table " +
-                               Tessel::Quoted(table->TableName()));
+    Tessel::RethrowWithContext("GetMaxSolnIdCaseId for model directory " + Tessel::Quoted(modelDir) +
+                               ": reading table " + Tessel::Quoted(table->TableName()));
   }
   for (const Tessel::Data::DataRow row : table->Rows()) {
     const std::string solution = row.Get(solutionColumn).ToString();

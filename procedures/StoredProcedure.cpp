@@ -37,13 +37,11 @@ Tessel::Data::Value ValueOf(const ParamValue& value) {
 
 }  // namespace
 
-int ConnectWrapper::ExecuteStoredProcedure(std::string procName,
-                                           std::vector<SimpleDbParameter> paramList,
+int ConnectWrapper::ExecuteStoredProcedure(std::string procName, std::vector<SimpleDbParameter> paramList,
                                            std::string* output) {
   Tessel::DbConnect& component = Component();
   if (output == nullptr) {
-    throw Tessel::ArgumentNullError(
-        "ExecuteStoredProcedure: argument 'output' must point to a string");
+    throw Tessel::ArgumentNullError("ExecuteStoredProcedure: argument 'output' must point to a string");
   }
   const std::string routine = Tessel::Text::NativeToManaged(procName);
   Tessel::ManagedText inOut = Tessel::Text::NativeToManaged(*output);
@@ -54,12 +52,12 @@ int ConnectWrapper::ExecuteStoredProcedure(std::string procName,
     // The size is the byte length of the native text for every type, as
     // callers that size their buffers by it expect; the value alone follows
     // the type.
-    parameters.push_back(component.NewDbParameter(
-        Tessel::Text::NativeToManaged(argument.parameterName),
-        Tessel::Util::TranslateToNetDbType(argument.paramValue.valueType),
-        static_cast<std::int32_t>(argument.paramValue.stringValue.size()),
-        static_cast<Tessel::Data::ParameterDirection>(argument.parameterDirection),
-        ValueOf(argument.paramValue)));
+    parameters.push_back(
+        component.NewDbParameter(Tessel::Text::NativeToManaged(argument.parameterName),
+                                 Tessel::Util::TranslateToNetDbType(argument.paramValue.valueType),
+                                 static_cast<std::int32_t>(argument.paramValue.stringValue.size()),
+                                 static_cast<Tessel::Data::ParameterDirection>(argument.parameterDirection),
+                                 ValueOf(argument.paramValue)));
   }
 
   const std::int32_t result = component.ExecuteStoredProcedure(routine, parameters, inOut);

@@ -151,7 +151,8 @@ class FieldMemo {
                        Tessel::Data::detail::NativeCharset& charset, std::string& scratch) {
     if (!hasColumn_ || !SameBytes(fieldName_, fieldName.str())) {
       hasColumn_ = false;
-      column_ = table.ColumnIndex(Tessel::Data::detail::NativeTextView(fieldName.GetString(), charset, scratch));
+      column_ =
+          table.ColumnIndex(Tessel::Data::detail::NativeTextView(fieldName.GetString(), charset, scratch));
       fieldName_ = fieldName.str();
       hasColumn_ = true;
     }
@@ -223,11 +224,10 @@ void CheckShape(const SqlRow* record, std::size_t position, const std::string& t
   if (record->fieldNames.size() < count || record->fieldTypes.size() < count ||
       record->fieldValues.size() < count || record->numericValues.size() < count) {
     throw Tessel::ArgumentError(
-        "BulkToTable into table " + Tessel::Quoted(table) + ": record " +
-        std::to_string(position) + " claims " + std::to_string(count) +
-        " fields but its lists hold fewer (names " + std::to_string(record->fieldNames.size()) +
-        ", types " + std::to_string(record->fieldTypes.size()) + ", texts " +
-        std::to_string(record->fieldValues.size()) + ", numbers " +
+        "BulkToTable into table " + Tessel::Quoted(table) + ": record " + std::to_string(position) +
+        " claims " + std::to_string(count) + " fields but its lists hold fewer (names " +
+        std::to_string(record->fieldNames.size()) + ", types " + std::to_string(record->fieldTypes.size()) +
+        ", texts " + std::to_string(record->fieldValues.size()) + ", numbers " +
         std::to_string(record->numericValues.size()) + ")");
   }
 }
@@ -339,7 +339,8 @@ class Conversion {
       for (std::size_t i = 0; i < count; ++i) {
         const FieldKind kind = memos_[i].KindOf(record->fieldTypes[i]);
         try {
-          StoreField(loader_, into, table_, *record, i, kind, memos_[i], charset_, nameScratch_, textScratch_);
+          StoreField(loader_, into, table_, *record, i, kind, memos_[i], charset_, nameScratch_,
+                     textScratch_);
         } catch (...) {
           Tessel::RethrowWithContext("BulkToTable into table " + Tessel::Quoted(tableName_) + ": record " +
                                      std::to_string(position) + " of the queue, column " +
@@ -356,9 +357,9 @@ class Conversion {
         // out of the write, as the table decides; the message says so.
         if (refusals_.count++ == 0) refusals_.first = "record " + std::to_string(position) + ": " + e.what();
         if (tracing) {
-          Tessel::Trace::Line("TABLE: " + tableName_ + ", Row: " + std::to_string(position) + ", Col: " +
-                              std::to_string(record->fieldCount) + "; " + record->fieldNames[count - 1].str() +
-                              " " + e.what());
+          Tessel::Trace::Line("TABLE: " + tableName_ + ", Row: " + std::to_string(position) +
+                              ", Col: " + std::to_string(record->fieldCount) + "; " +
+                              record->fieldNames[count - 1].str() + " " + e.what());
         }
       }
       if (feed != nullptr && rows.Count() != published &&
@@ -453,15 +454,13 @@ class OverlappedConversion {
 
 }  // namespace
 
-bool ConnectWrapper::BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRowQueue,
-                                 long* executionTime) {
+bool ConnectWrapper::BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRowQueue, long* executionTime) {
   Tessel::DbConnect& component = Component();
   if (m_sqlRowQueue == nullptr) {
     throw Tessel::ArgumentNullError("BulkToTable: argument 'm_sqlRowQueue' must point to a queue");
   }
   if (executionTime == nullptr) {
-    throw Tessel::ArgumentNullError(
-        "BulkToTable: argument 'executionTime' must point to a valid integer");
+    throw Tessel::ArgumentNullError("BulkToTable: argument 'executionTime' must point to a valid integer");
   }
   std::int64_t workingTime = Tessel::WidenLong32(*executionTime);
   const std::string tableName = Tessel::Text::NativeToManaged(table);
@@ -469,9 +468,8 @@ bool ConnectWrapper::BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRo
   std::shared_ptr<Tessel::Data::DataTable> target = component.GetTable(tableName);
   if (!target) {
     // Nothing could be written, so nothing is taken from the caller.
-    throw Tessel::ArgumentError("BulkToTable: the database has no table " +
-                                Tessel::Quoted(tableName) + "; the " +
-                                std::to_string(m_sqlRowQueue->size()) +
+    throw Tessel::ArgumentError("BulkToTable: the database has no table " + Tessel::Quoted(tableName) +
+                                "; the " + std::to_string(m_sqlRowQueue->size()) +
                                 " queued records were left in the queue");
   }
 
@@ -515,8 +513,8 @@ bool ConnectWrapper::BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRo
   if (refusals.count != 0) {
     component.SetMessage(component.Message().value_or(std::string()) + "; " + std::to_string(refusals.count) +
                          " of " + std::to_string(records.size()) + " records were refused by table " +
-                         Tessel::Quoted(tableName) + " and are not part of the write (first: " + refusals.first +
-                         ")");
+                         Tessel::Quoted(tableName) +
+                         " and are not part of the write (first: " + refusals.first + ")");
   }
   // The table goes before the records: freed while the allocator still has
   // few small free blocks, its large blocks cost no sweep over the records'.

@@ -63,9 +63,10 @@ bool SelectTable(DbConnect& component, const std::string& name) {
   std::shared_ptr<DataTable> table = component.GetTable(name);
   if (!table && !name.empty()) {
     const std::string tableSet = component.TableSetName();
-    throw Tessel::ArgumentError("StartNewRow: the database has no table " + Tessel::Quoted(name) +
-                                (tableSet.empty() ? std::string() : " in table set " + Tessel::Quoted(tableSet)) +
-                                " and it is no enumeration table; no row was opened");
+    throw Tessel::ArgumentError(
+        "StartNewRow: the database has no table " + Tessel::Quoted(name) +
+        (tableSet.empty() ? std::string() : " in table set " + Tessel::Quoted(tableSet)) +
+        " and it is no enumeration table; no row was opened");
   }
   component.SetDataTableCur(std::move(table));
   return false;
@@ -101,8 +102,8 @@ FlushOutcome Flush(DbConnect& component, std::int64_t& executionTime, int* rowsW
   // say whether they were committed. Writing the same rows again cannot
   // succeed, or could write them twice, so they are dropped and the caller
   // hears which and why.
-  component.SetMessage("StartNewRow: the " + std::to_string(rows) + " staged " + (rows == 1 ? "row" : "rows") +
-                       " of table " + Tessel::Quoted(flushed->TableName()) +
+  component.SetMessage("StartNewRow: the " + std::to_string(rows) + " staged " +
+                       (rows == 1 ? "row" : "rows") + " of table " + Tessel::Quoted(flushed->TableName()) +
                        " have been discarded, since the write failed without asking for a rerun: " +
                        component.Message().value_or("no reason given"));
   return FlushOutcome::Discarded;
@@ -124,8 +125,8 @@ bool StoreField(DbConnect& component, const char* fieldName, ValueView value,
   } catch (...) {
     std::string scratch;
     const std::string_view column = Tessel::Data::detail::NativeTextView(fieldName, charset, scratch);
-    Tessel::RethrowWithContext("storing " + Tessel::Quoted(Tessel::Data::ToString(value)) +
-                               " into column " + Tessel::Quoted(column) + " of table " +
+    Tessel::RethrowWithContext("storing " + Tessel::Quoted(Tessel::Data::ToString(value)) + " into column " +
+                               Tessel::Quoted(column) + " of table " +
                                Tessel::Quoted(row->Table().TableName()));
   }
   return true;
@@ -138,8 +139,8 @@ bool StoreField(DbConnect& component, const char* fieldName, ValueView value) {
 
 }  // namespace
 
-bool ConnectWrapper::StartNewRow(const char* tablename, int* rowsStoredCount,
-                                 int* rowsWrittenCount, long* executionTime) {
+bool ConnectWrapper::StartNewRow(const char* tablename, int* rowsStoredCount, int* rowsWrittenCount,
+                                 long* executionTime) {
   DbConnect& component = Component();
   RequirePointer(rowsStoredCount, "StartNewRow", "rowsStoredCount");
   RequirePointer(rowsWrittenCount, "StartNewRow", "rowsWrittenCount");
@@ -250,10 +251,10 @@ bool ConnectWrapper::AddFieldDateTimeData(const char* fieldName, double data) {
     when = Tessel::Data::DateTime::FromOADate(data);
   } catch (...) {
     std::string scratch;
-    Tessel::RethrowWithContext(
-        "storing the date " + Tessel::Data::ToString(ValueView{data}) + " into column " +
-        Tessel::Quoted(Tessel::Text::NativeToManagedView(fieldName, scratch)) + " of table " +
-        Tessel::Quoted(component.DataRowCur()->Table().TableName()));
+    Tessel::RethrowWithContext("storing the date " + Tessel::Data::ToString(ValueView{data}) +
+                               " into column " +
+                               Tessel::Quoted(Tessel::Text::NativeToManagedView(fieldName, scratch)) +
+                               " of table " + Tessel::Quoted(component.DataRowCur()->Table().TableName()));
   }
   return StoreField(component, fieldName, ValueView{when});
 }

@@ -6,14 +6,15 @@ namespace Tessel {
 
 std::span<const BuiltinBackend> BuiltinBackends() {
   static constexpr std::array kBackends = {
-      BuiltinBackend{"sqlite", "\"\", sqlite:PATH, sqlite::memory:", &Sqlite::IsSqliteConnectionString, &Sqlite::CreateSqliteConnect},
+    BuiltinBackend{"sqlite", "\"\", sqlite:PATH, sqlite::memory:", &Sqlite::IsSqliteConnectionString,
+                   &Sqlite::CreateSqliteConnect},
 #if defined(TESSEL_WITH_ODBC)
-      BuiltinBackend{"odbc", "odbc:DSN=..., odbc:Driver={...};...", &Odbc::IsOdbcConnectionString,
-                     &Odbc::CreateOdbcConnect},
+    BuiltinBackend{"odbc", "odbc:DSN=..., odbc:Driver={...};...", &Odbc::IsOdbcConnectionString,
+                   &Odbc::CreateOdbcConnect},
 #endif
 #if defined(TESSEL_WITH_POSTGRES)
-      BuiltinBackend{"postgres", "postgresql://..., postgres://..., libpq key=value pairs",
-                     &Postgres::IsPostgresConnectionString, &Postgres::CreatePostgresConnect},
+    BuiltinBackend{"postgres", "postgresql://..., postgres://..., libpq key=value pairs",
+                   &Postgres::IsPostgresConnectionString, &Postgres::CreatePostgresConnect},
 #endif
   };
   return kBackends;

@@ -30,17 +30,15 @@ std::span<const BuiltinBackend> BuiltinBackends();
 
 namespace Sqlite {
 bool IsSqliteConnectionString(const std::string& connect) noexcept;
-std::shared_ptr<DbConnect> CreateSqliteConnect(const std::string& connect,
-                                               const std::string& tableSet);
-}
+std::shared_ptr<DbConnect> CreateSqliteConnect(const std::string& connect, const std::string& tableSet);
+}  // namespace Sqlite
 namespace Odbc {
 bool IsOdbcConnectionString(const std::string& connect) noexcept;
 std::shared_ptr<DbConnect> CreateOdbcConnect(const std::string& connect, const std::string& tableSet);
-}
+}  // namespace Odbc
 namespace Postgres {
 bool IsPostgresConnectionString(const std::string& connect) noexcept;
-std::shared_ptr<DbConnect> CreatePostgresConnect(const std::string& connect,
-                                                 const std::string& tableSet);
-}
+std::shared_ptr<DbConnect> CreatePostgresConnect(const std::string& connect, const std::string& tableSet);
+}  // namespace Postgres
 
 }  // namespace Tessel

@@ -12,9 +12,9 @@ void DbConnect::SetConnectionString(ManagedText connectionString) {
 }
 
 std::shared_ptr<Data::DbParameter> DbConnect::NewDbParameter(const std::string& name, Data::DbType type,
-                                                            std::int32_t size,
-                                                            Data::ParameterDirection direction,
-                                                            Data::Value value) {
+                                                             std::int32_t size,
+                                                             Data::ParameterDirection direction,
+                                                             Data::Value value) {
   return std::make_shared<Data::DbParameter>(name, type, size, direction, std::move(value));
 }
 

@@ -42,9 +42,13 @@ std::string SchemeOf(const std::string& connect) {
   return connect.substr(0, colon);
 }
 
-bool IsSpace(char c) noexcept { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
+bool IsSpace(char c) noexcept {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
+}
 
-bool IsKeywordCharacter(char c) noexcept { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool IsKeywordCharacter(char c) noexcept {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+}
 
 struct Span {
   std::size_t begin, end;
@@ -89,8 +93,8 @@ void AddPasswordPairs(const std::string& text, std::vector<Span>& spans) {
     while (keyBegin > 0 && IsKeywordCharacter(text[keyBegin - 1])) --keyBegin;
     const std::string_view keyword = std::string_view(text).substr(keyBegin, keyEnd - keyBegin);
     const bool odbc = keyBegin > 0 && (text[keyBegin - 1] == ';' || text[keyBegin - 1] == ':');
-    const bool separated = keyBegin == 0 || odbc || IsSpace(text[keyBegin - 1]) || text[keyBegin - 1] == '?' ||
-                           text[keyBegin - 1] == '&';
+    const bool separated = keyBegin == 0 || odbc || IsSpace(text[keyBegin - 1]) ||
+                           text[keyBegin - 1] == '?' || text[keyBegin - 1] == '&';
     const bool pwd = keyword.size() == 3 && EndsWithIgnoringCase(keyword, "pwd");
     if (!separated || !(EndsWithIgnoringCase(keyword, "password") || pwd)) continue;
     std::size_t p = at + 1;
@@ -102,8 +106,8 @@ void AddPasswordPairs(const std::string& text, std::vector<Span>& spans) {
         if (close == '\'' && text[valueEnd] == '\\' && valueEnd + 1 < text.size()) ++valueEnd;
       if (valueEnd < text.size()) ++valueEnd;  // the closing quote or brace
     } else {
-      while (valueEnd < text.size() && !IsSpace(text[valueEnd]) && text[valueEnd] != '&' && text[valueEnd] != '#' &&
-             !((odbc || pwd) && text[valueEnd] == ';'))
+      while (valueEnd < text.size() && !IsSpace(text[valueEnd]) && text[valueEnd] != '&' &&
+             text[valueEnd] != '#' && !((odbc || pwd) && text[valueEnd] == ';'))
         ++valueEnd;
     }
     if (valueEnd > p) spans.push_back({p, valueEnd});
@@ -156,7 +160,8 @@ std::shared_ptr<DbConnect> DbConnectFactory::CreateDbConnect(const std::string& 
   if (const BuiltinBackend* backend = BuiltinFor(Connect)) return backend->create(Connect, TypedTableSet);
   std::string forms;
   for (const BuiltinBackend& backend : BuiltinBackends()) forms += std::string(backend.forms) + "; ";
-  throw ArgumentError("unknown connection string form " + Quoted(MaskPasswords(Connect)) + ": this build takes " + forms +
+  throw ArgumentError("unknown connection string form " + Quoted(MaskPasswords(Connect)) +
+                      ": this build takes " + forms +
                       "or a scheme registered with DbConnectFactory::RegisterProvider");
 }
 
@@ -180,7 +185,8 @@ std::string DbConnectFactory::MaskPasswords(const std::string& Connect) {
 
 std::vector<std::string> DbConnectFactory::Passwords(const std::string& Connect) {
   std::vector<std::string> passwords;
-  for (const Span& span : PasswordSpans(Connect)) passwords.push_back(Connect.substr(span.begin, span.end - span.begin));
+  for (const Span& span : PasswordSpans(Connect))
+    passwords.push_back(Connect.substr(span.begin, span.end - span.begin));
   return passwords;
 }
 

@@ -17,7 +17,8 @@ class CStringA {
   // The first `length` bytes of `text`; a null text or a length of 0 or
   // less gives the empty text (never a read before or past the buffer).
   CStringA(const char* text, int length)
-      : s_(text != nullptr && length > 0 ? std::string(text, static_cast<std::size_t>(length)) : std::string()) {}
+      : s_(text != nullptr && length > 0 ? std::string(text, static_cast<std::size_t>(length))
+                                         : std::string()) {}
   CStringA(std::string text) : s_(std::move(text)) {}  // NOLINT: implicit by design
   CStringA(std::string_view text) : s_(text) {}        // NOLINT: implicit by design
 
@@ -28,7 +29,10 @@ class CStringA {
   operator const char*() const noexcept { return s_.c_str(); }  // NOLINT: implicit by design
   const std::string& str() const noexcept { return s_; }
 
-  CStringA& operator+=(const CStringA& other) { s_ += other.s_; return *this; }
+  CStringA& operator+=(const CStringA& other) {
+    s_ += other.s_;
+    return *this;
+  }
   friend bool operator==(const CStringA& a, const CStringA& b) noexcept { return a.s_ == b.s_; }
   friend bool operator==(const CStringA& a, const char* b) noexcept { return a.s_ == (b ? b : ""); }
 

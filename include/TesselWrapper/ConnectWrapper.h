@@ -42,8 +42,7 @@ class TESSELWRAPPER_API ConnectWrapper : public IConnectWrapper {
   void SetConnectionString(std::string ConnectionString) override;
   std::string GetConnectionString() override;
   long BulkExample(int iterations) override;
-  bool BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRowQueue,
-                   long* executionTime) override;
+  bool BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRowQueue, long* executionTime) override;
   int ExecuteStoredProcedure(std::string procName, std::vector<SimpleDbParameter> paramList,
                              std::string* output) override;
   std::string GetMaxSolnIdCaseId(std::string modelDir) override;
@@ -57,13 +56,13 @@ class TESSELWRAPPER_API ConnectWrapper : public IConnectWrapper {
   bool AddFieldDateTimeData(const char* fieldName, double data) override;
 
   // The field type names of SqlRow, matched without regard to ASCII case.
-  static const char* const m_lpszDOUBLE;         // "Double"
-  static const char* const m_lpszLONGINTEGER;    // "LongInteger"
-  static const char* const m_lpszSHORTINTEGER;   // "ShortInteger"
-  static const char* const m_lpszDATE;           // "Date"
-  static const char* const m_lpszDATETIME;       // "DateTime"
-  static const char* const m_lpszTEXT;           // "Text"
-  static const char* const m_lpszMEMO;           // "Memo"
+  static const char* const m_lpszDOUBLE;        // "Double"
+  static const char* const m_lpszLONGINTEGER;   // "LongInteger"
+  static const char* const m_lpszSHORTINTEGER;  // "ShortInteger"
+  static const char* const m_lpszDATE;          // "Date"
+  static const char* const m_lpszDATETIME;      // "DateTime"
+  static const char* const m_lpszTEXT;          // "Text"
+  static const char* const m_lpszMEMO;          // "Memo"
 
  private:
   // The component, or throws MissingComponentError.

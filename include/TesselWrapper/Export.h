@@ -6,11 +6,11 @@
 #pragma once
 
 #if defined(_WIN32)
-#  if defined(TESSELWRAPPER_BUILDING)
-#    define TESSELWRAPPER_API __declspec(dllexport)
-#  else
-#    define TESSELWRAPPER_API __declspec(dllimport)
-#  endif
+#if defined(TESSELWRAPPER_BUILDING)
+#define TESSELWRAPPER_API __declspec(dllexport)
 #else
-#  define TESSELWRAPPER_API __attribute__((visibility("default")))
+#define TESSELWRAPPER_API __declspec(dllimport)
+#endif
+#else
+#define TESSELWRAPPER_API __attribute__((visibility("default")))
 #endif

@@ -95,8 +95,7 @@ class TESSELWRAPPER_API IConnectWrapper {
   // success; GetMessage() then says how many of how many, and the first
   // reason. *executionTime gains the write's milliseconds. The records and
   // the table built from them are both in memory until the write ends.
-  virtual bool BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRowQueue,
-                           long* executionTime) = 0;
+  virtual bool BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRowQueue, long* executionTime) = 0;
 
   // Runs a routine with typed parameters. *output goes in as text and comes
   // back as the routine's result row, "name=value;" per column. Returns the

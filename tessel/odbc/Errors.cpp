@@ -20,7 +20,9 @@ bool IsOneOf(std::int32_t value, std::initializer_list<std::int32_t> values) {
   return false;
 }
 
-bool Contains(std::string_view text, std::string_view part) { return text.find(part) != std::string_view::npos; }
+bool Contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
 
 // SQLite's primary result codes, as its drivers report them.
 namespace SqliteCode {
@@ -34,7 +36,8 @@ ErrorCategory DbmsCategory(const Failure& failure) {
   const std::string_view state = failure.sqlState;
   switch (failure.dbms) {
     case Dbms::PostgreSQL:
-      if (IsOneOf(state, {"42P01", "42703", "42804", "22P03", "3F000", "42809"})) return ErrorCategory::SchemaChange;
+      if (IsOneOf(state, {"42P01", "42703", "42804", "22P03", "3F000", "42809"}))
+        return ErrorCategory::SchemaChange;
       if (IsOneOf(state, {"40P01", "55P03", "57014", "57P01", "57P02", "57P03", "25006"}) ||
           state.substr(0, 2) == "53")
         return ErrorCategory::Rerun;
@@ -98,14 +101,16 @@ Failure FailureOf(SQLSMALLINT handleType, SQLHANDLE handle, SQLRETURN rc, Dbms d
       SQLWCHAR message[1024];
       constexpr SQLSMALLINT kCapacity = static_cast<SQLSMALLINT>(sizeof message / sizeof message[0]);
       SQLSMALLINT length = 0;
-      if (!SQL_SUCCEEDED(SQLGetDiagRecW(handleType, handle, record, state, &native, message, kCapacity, &length)))
+      if (!SQL_SUCCEEDED(
+              SQLGetDiagRecW(handleType, handle, record, state, &native, message, kCapacity, &length)))
         break;
       const std::string stateText = FromWide(state, 5);
       const bool warning = stateText.rfind("01", 0) == 0;
       if (warning && haveWarning) continue;
       failure.sqlState = stateText;
       failure.nativeCode = native;
-      failure.text = OneLine(FromWide(message, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(length, 0, kCapacity - 1))));
+      failure.text = OneLine(
+          FromWide(message, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(length, 0, kCapacity - 1))));
       if (!warning) break;
       haveWarning = true;
     }
@@ -159,13 +164,17 @@ std::string DescribeFailure(const Failure& failure) {
   return WithCategorySentence(DescribeError(failure), CategoryOf(failure));
 }
 
-WriteFailure WriteFailureOf(const Failure& failure) { return WriteFailure{CategoryOf(failure), DescribeError(failure)}; }
+WriteFailure WriteFailureOf(const Failure& failure) {
+  return WriteFailure{CategoryOf(failure), DescribeError(failure)};
+}
 
 QueryError::QueryError(const Odbc::Failure& failure, std::string_view context)
-    : DatabaseError(std::string(context) + ": " + DescribeFailure(failure), CategoryOf(failure), failure.nativeCode,
-                    failure.sqlState),
+    : DatabaseError(std::string(context) + ": " + DescribeFailure(failure), CategoryOf(failure),
+                    failure.nativeCode, failure.sqlState),
       failure_(failure) {}
 
-void ThrowDatabaseError(const Failure& failure, std::string_view context) { throw QueryError(failure, context); }
+void ThrowDatabaseError(const Failure& failure, std::string_view context) {
+  throw QueryError(failure, context);
+}
 
 }  // namespace Tessel::Odbc

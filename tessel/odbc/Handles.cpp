@@ -90,7 +90,8 @@ SQLRETURN Transaction::Begin() noexcept {
 
 SQLRETURN Transaction::Commit() noexcept {
   stmt_.reset();
-  const SQLRETURN rc = style_ == Style::Driver ? SQLEndTran(SQL_HANDLE_DBC, conn_, SQL_COMMIT) : Run("COMMIT");
+  const SQLRETURN rc =
+      style_ == Style::Driver ? SQLEndTran(SQL_HANDLE_DBC, conn_, SQL_COMMIT) : Run("COMMIT");
   if (SQL_SUCCEEDED(rc)) {
     active_ = false;
     if (style_ == Style::Driver) SetAutoCommit(conn_, true);

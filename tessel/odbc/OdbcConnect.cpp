@@ -1,7 +1,7 @@
 #include "tessel/odbc/OdbcConnect.h"
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 #include "TesselWrapper/Errors.h"
@@ -21,7 +21,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::string WhereText(const Session& session) {
-  return session.Schema().empty() ? std::string("the ODBC data source") : "schema " + Quoted(session.Schema());
+  return session.Schema().empty() ? std::string("the ODBC data source")
+                                  : "schema " + Quoted(session.Schema());
 }
 
 }  // namespace
@@ -43,7 +44,8 @@ auto OdbcConnect::ReadWithReconnect(Read&& read) -> decltype(read()) {
   }
 }
 
-OdbcConnect::OdbcConnect(const std::string& connect, const std::string& tableSet) : session_(connect, tableSet) {
+OdbcConnect::OdbcConnect(const std::string& connect, const std::string& tableSet)
+    : session_(connect, tableSet) {
   SetConnectionString(connect);
 }
 
@@ -106,13 +108,15 @@ std::optional<Failure> OdbcConnect::WriteInTransaction(const Data::DataTable& ta
   // sees the table as the write will.
   const std::optional<TableShape> shape = ReadTableShape(session_, table.TableName(), false);
   if (!shape)
-    return ClientFailure("table " + Quoted(table.TableName()) + " is no longer in " + WhereText(session_), true);
+    return ClientFailure("table " + Quoted(table.TableName()) + " is no longer in " + WhereText(session_),
+                         true);
   InsertPlan plan;
   if (auto mismatch = PlanInsert(session_, table, *shape, plan)) return mismatch;
   if (auto failure = InsertRows(session_, plan, table)) return failure;
   const SQLRETURN rc = transaction.Commit();
   if (SQL_SUCCEEDED(rc)) return std::nullopt;
-  Failure failure = CommitFailure(session_.Failure(transaction.DiagnosticsType(), transaction.DiagnosticsHandle(), rc));
+  Failure failure =
+      CommitFailure(session_.Failure(transaction.DiagnosticsType(), transaction.DiagnosticsHandle(), rc));
   if (failure.outcomeUnknown) {
     // The connection is not to be trusted with a rollback any more.
     transaction.Abandon();
@@ -136,16 +140,17 @@ bool OdbcConnect::BulkToTable(Data::DataTable& table, std::int64_t& executionTim
     session_.DropIfBroken(failure && failure->connectionLost);
   }
   executionTime += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-  return ReportWrite(*this, shapes_, table, failure ? std::optional<WriteFailure>(WriteFailureOf(*failure)) : std::nullopt);
+  return ReportWrite(*this, shapes_, table,
+                     failure ? std::optional<WriteFailure>(WriteFailureOf(*failure)) : std::nullopt);
 }
 
 std::int64_t OdbcConnect::BulkExample(std::int32_t iterations) {
   session_.Connection();
   const std::string target = session_.Qualified(Catalogue::kBulkExampleTable);
   const bool sqlServer = session_.Traits().dbms == Dbms::SqlServer;
-  const std::string columns = sqlServer
-                                  ? "(id BIGINT NOT NULL, value FLOAT, label NVARCHAR(64), stamp DATETIME2)"
-                                  : "(id BIGINT NOT NULL, value DOUBLE PRECISION, label VARCHAR(64), stamp TIMESTAMP)";
+  const std::string columns =
+      sqlServer ? "(id BIGINT NOT NULL, value FLOAT, label NVARCHAR(64), stamp DATETIME2)"
+                : "(id BIGINT NOT NULL, value DOUBLE PRECISION, label VARCHAR(64), stamp TIMESTAMP)";
   const auto drop = [&] {
     try {
       session_.Exec("DROP TABLE " + target, "dropping the bulk example's table");
@@ -193,8 +198,9 @@ std::int32_t OdbcConnect::ExecuteStoredProcedure(const std::string& procName,
   try {
     const std::optional<Routine> routine = FindRoutine(session_, procName);
     if (!routine) {
-      SetMessage("no routine " + Quoted(procName) + " in " + WhereText(session_) +
-                 (session_.Traits().procedures ? "" : " (routines are the rows of its table tessel_procedures)"));
+      SetMessage(
+          "no routine " + Quoted(procName) + " in " + WhereText(session_) +
+          (session_.Traits().procedures ? "" : " (routines are the rows of its table tessel_procedures)"));
       return -1;
     }
     routineName = routine->name;
@@ -204,8 +210,8 @@ std::int32_t OdbcConnect::ExecuteStoredProcedure(const std::string& procName,
   }
   if (result.failure) {
     session_.DropIfBroken(result.failure->connectionLost);
-    SetMessage("routine " + Quoted(routineName) + " failed: " +
-               WithRetrySentence(DescribeError(*result.failure), CategoryOf(*result.failure)));
+    SetMessage("routine " + Quoted(routineName) +
+               " failed: " + WithRetrySentence(DescribeError(*result.failure), CategoryOf(*result.failure)));
     return -1;
   }
   RoutineRow row;
@@ -251,10 +257,11 @@ std::shared_ptr<Data::DataTable> OdbcConnect::GetMaxSolnIdCaseId(const std::stri
         const auto& value = row[c].Get();
         if (std::holds_alternative<Data::DBNullType>(value)) continue;
         integers = integers && std::holds_alternative<std::int64_t>(value);
-        numbers = numbers && (std::holds_alternative<std::int64_t>(value) || std::holds_alternative<double>(value));
+        numbers =
+            numbers && (std::holds_alternative<std::int64_t>(value) || std::holds_alternative<double>(value));
         dates = dates && std::holds_alternative<Data::DateTime>(value);
       }
-      column.Type = integers ? Data::DataType::Int64
+      column.Type = integers  ? Data::DataType::Int64
                     : numbers ? Data::DataType::Double
                     : dates   ? Data::DataType::DateTime
                               : Data::DataType::String;
@@ -274,17 +281,20 @@ void OdbcConnect::ExecuteScript(const std::string& sql) {
   try {
     SQLHDBC conn = session_.Connection();
     Transaction transaction(conn, session_.TransactionStyle(), Session::kBeginStatement);
-    session_.Check(transaction.DiagnosticsType(), transaction.DiagnosticsHandle(), transaction.Begin(), "script");
+    session_.Check(transaction.DiagnosticsType(), transaction.DiagnosticsHandle(), transaction.Begin(),
+                   "script");
     const Dbms dbms = session_.Traits().dbms;
     if (dbms == Dbms::PostgreSQL) {
       session_.Exec(sql, "script");
     } else {
-      for (std::string_view statement : SplitStatements(sql, dbms)) session_.Exec(std::string(statement), "script");
+      for (std::string_view statement : SplitStatements(sql, dbms))
+        session_.Exec(std::string(statement), "script");
     }
     const SQLRETURN rc = transaction.Commit();
     if (!SQL_SUCCEEDED(rc))
       ThrowDatabaseError(
-          CommitFailure(session_.Failure(transaction.DiagnosticsType(), transaction.DiagnosticsHandle(), rc)), "script");
+          CommitFailure(session_.Failure(transaction.DiagnosticsType(), transaction.DiagnosticsHandle(), rc)),
+          "script");
   } catch (const QueryError& e) {
     session_.DropIfBroken(e.Failure().connectionLost);
     throw;

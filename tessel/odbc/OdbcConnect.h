@@ -59,7 +59,9 @@ class OdbcConnect final : public DbConnect {
   std::int64_t BulkExample(std::int32_t iterations) override;
   std::shared_ptr<Data::DataTable> GetTable(const std::string& name) override;
   bool IsEnumTable(const std::string& name) override;
-  std::string TableSetName() const override { return session_.Schema().empty() ? session_.TableSet() : session_.Schema(); }
+  std::string TableSetName() const override {
+    return session_.Schema().empty() ? session_.TableSet() : session_.Schema();
+  }
   bool BulkToTable(Data::DataTable& table, std::int64_t& executionTime) override;
   std::int32_t ExecuteStoredProcedure(const std::string& procName,
                                       std::vector<std::shared_ptr<Data::DbParameter>>& parameters,

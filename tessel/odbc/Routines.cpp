@@ -28,13 +28,17 @@ bool IsDateType(DbType type) {
 
 SQLSMALLINT IntegerSqlType(DbType type) {
   switch (type) {
-    case DbType::Boolean: return SQL_BIT;
+    case DbType::Boolean:
+      return SQL_BIT;
     case DbType::Byte:
     case DbType::SByte:
-    case DbType::Int16: return SQL_SMALLINT;
+    case DbType::Int16:
+      return SQL_SMALLINT;
     case DbType::UInt16:
-    case DbType::Int32: return SQL_INTEGER;
-    default: return SQL_BIGINT;
+    case DbType::Int32:
+      return SQL_INTEGER;
+    default:
+      return SQL_BIGINT;
   }
 }
 
@@ -105,7 +109,8 @@ Argument MakeArgument(const Data::Value& value, DbType type, Dbms dbms) {
             argument.SetText(text, SQL_NUMERIC);
             argument.size = text.size();
             const std::size_t point = text.find('.');
-            argument.digits = point == std::string::npos ? 0 : static_cast<SQLSMALLINT>(text.size() - point - 1);
+            argument.digits =
+                point == std::string::npos ? 0 : static_cast<SQLSMALLINT>(text.size() - point - 1);
           } else if (type == DbType::Boolean) {
             argument.SetFixed(SQL_C_SBIGINT, SQL_BIT, SQLBIGINT{v != 0});
           } else {
@@ -135,7 +140,8 @@ SQLRETURN Bind(SQLHSTMT stmt, SQLUSMALLINT number, Argument& argument) {
 }
 
 bool IsInput(SQLSMALLINT columnType) {
-  return columnType == SQL_PARAM_INPUT || columnType == SQL_PARAM_INPUT_OUTPUT || columnType == SQL_PARAM_TYPE_UNKNOWN;
+  return columnType == SQL_PARAM_INPUT || columnType == SQL_PARAM_INPUT_OUTPUT ||
+         columnType == SQL_PARAM_TYPE_UNKNOWN;
 }
 
 // The procedure's name in column 3 of SQLProcedures and
@@ -147,21 +153,24 @@ std::string ProcedureName(SQLHSTMT stmt) {
 }
 
 std::optional<Routine> FindProcedure(Session& session, std::string_view name) {
-  const std::string context = "reading the procedures of " +
-                              (session.Schema().empty() ? std::string("the data source") : "schema " + Quoted(session.Schema()));
+  const std::string context =
+      "reading the procedures of " +
+      (session.Schema().empty() ? std::string("the data source") : "schema " + Quoted(session.Schema()));
   std::vector<std::string> names;
   {
     StmtHandle stmt = session.Statement();
     const Wide every = ToWide("%");
-    session.Check(stmt, SQLProceduresW(stmt.get(), nullptr, 0, session.SchemaPattern(), SQL_NTS, Arg(every), SQL_NTS),
-                  context);
+    session.Check(
+        stmt, SQLProceduresW(stmt.get(), nullptr, 0, session.SchemaPattern(), SQL_NTS, Arg(every), SQL_NTS),
+        context);
     for (;;) {
       const SQLRETURN rc = SQLFetch(stmt.get());
       if (rc == SQL_NO_DATA) break;
       session.Check(stmt, rc, context);
       if (!InSchema(session, stmt.get(), 2)) continue;
       std::string procedure = ProcedureName(stmt.get());
-      if (std::find(names.begin(), names.end(), procedure) == names.end()) names.push_back(std::move(procedure));
+      if (std::find(names.begin(), names.end(), procedure) == names.end())
+        names.push_back(std::move(procedure));
     }
   }
   const std::optional<std::string> picked = PickByName(name, names);
@@ -174,8 +183,8 @@ std::optional<Routine> FindProcedure(Session& session, std::string_view name) {
   const Wide pattern = session.Pattern(routine.name);
   // Every parameter: a null column name (psqlODBC matches none for "%").
   session.Check(stmt,
-                SQLProcedureColumnsW(stmt.get(), nullptr, 0, session.SchemaPattern(), SQL_NTS, Arg(pattern), SQL_NTS,
-                                     nullptr, 0),
+                SQLProcedureColumnsW(stmt.get(), nullptr, 0, session.SchemaPattern(), SQL_NTS, Arg(pattern),
+                                     SQL_NTS, nullptr, 0),
                 context);
   // The parameters of each overload, in order: an ordinal that does not grow
   // starts the next overload.
@@ -253,10 +262,11 @@ class ResultReader {
       SQLWCHAR name[256] = {};
       SQLSMALLINT nameLength = 0, sqlType = 0, digits = 0, nullable = 0;
       SQLULEN size = 0;
-      const SQLRETURN rc = SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(c), name, 256, &nameLength, &sqlType, &size,
-                                           &digits, &nullable);
+      const SQLRETURN rc = SQLDescribeColW(stmt, static_cast<SQLUSMALLINT>(c), name, 256, &nameLength,
+                                           &sqlType, &size, &digits, &nullable);
       if (!SQL_SUCCEEDED(rc)) return session_.Failure(SQL_HANDLE_STMT, stmt, rc);
-      columns.push_back(FromWide(name, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(nameLength, 0, 255))));
+      columns.push_back(
+          FromWide(name, static_cast<std::size_t>(std::clamp<SQLSMALLINT>(nameLength, 0, 255))));
       types.push_back(ResultDataTypeOf(sqlType));
     }
     // A PostgreSQL function that returns void still gives a row of one
@@ -264,8 +274,11 @@ class ResultReader {
     if (count == 1 && session_.Traits().dbms == Dbms::PostgreSQL) {
       SQLWCHAR typeName[64] = {};
       SQLSMALLINT bytes = 0;
-      if (SQL_SUCCEEDED(SQLColAttributeW(stmt, 1, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, &bytes, nullptr)) &&
-          FromWide(typeName, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)) / sizeof(SQLWCHAR), 63)) == "void") {
+      if (SQL_SUCCEEDED(
+              SQLColAttributeW(stmt, 1, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, &bytes, nullptr)) &&
+          FromWide(typeName, std::min<std::size_t>(
+                                 static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)) / sizeof(SQLWCHAR),
+                                 63)) == "void") {
         result_.columns.clear();
         result_.rows.clear();
         SQLCloseCursor(stmt);
@@ -308,9 +321,10 @@ class ProcedureCall {
 
   RoutineResult Run() {
     const std::vector<const Data::DbParameter*> passed = PassedParameters();
-    const bool named = !passed.empty() && std::all_of(passed.begin(), passed.end(), [](const Data::DbParameter* p) {
-      return !Catalogue::ArgumentName(p->ParameterName).empty();
-    });
+    const bool named =
+        !passed.empty() && std::all_of(passed.begin(), passed.end(), [](const Data::DbParameter* p) {
+          return !Catalogue::ArgumentName(p->ParameterName).empty();
+        });
     const std::vector<RoutineParameter>& overload = ChooseOverload(passed.size());
     std::vector<std::optional<Passed>> values;  // one per input parameter of the overload
     std::vector<const RoutineParameter*> inputs;
@@ -327,26 +341,31 @@ class ProcedureCall {
         const std::string_view given = Catalogue::ArgumentName(parameter->ParameterName);
         const std::optional<std::string> picked = PickByName(given, names);
         if (!picked) {
-          result_.failure = ClientFailure("routine " + Quoted(routine_.name) + " has no parameter " + Quoted(given));
+          result_.failure =
+              ClientFailure("routine " + Quoted(routine_.name) + " has no parameter " + Quoted(given));
           return std::move(result_);
         }
-        const auto at = static_cast<std::size_t>(std::find(names.begin(), names.end(), *picked) - names.begin());
+        const auto at =
+            static_cast<std::size_t>(std::find(names.begin(), names.end(), *picked) - names.begin());
         values[at] = Passed{&parameter->ParamValue, parameter->Type};
       }
     } else {
       if (passed.size() > values.size() && !inputs.empty()) {
-        result_.failure = ClientFailure("routine " + Quoted(routine_.name) + " takes " + std::to_string(values.size()) +
-                                        " arguments, not " + std::to_string(passed.size()));
+        result_.failure =
+            ClientFailure("routine " + Quoted(routine_.name) + " takes " + std::to_string(values.size()) +
+                          " arguments, not " + std::to_string(passed.size()));
         return std::move(result_);
       }
       values.resize(std::max(values.size(), passed.size()));
-      for (std::size_t i = 0; i < passed.size(); ++i) values[i] = Passed{&passed[i]->ParamValue, passed[i]->Type};
+      for (std::size_t i = 0; i < passed.size(); ++i)
+        values[i] = Passed{&passed[i]->ParamValue, passed[i]->Type};
     }
     // Parameters after the last one given keep their defaults.
     while (!values.empty() && !values.back()) values.pop_back();
 
     std::vector<std::string> markers(values.size(), "?");
-    std::optional<Failure> failure = Call("{CALL " + session_.Qualified(routine_.name) + "(" + Join(markers) + ")}", values);
+    std::optional<Failure> failure =
+        Call("{CALL " + session_.Qualified(routine_.name) + "(" + Join(markers) + ")}", values);
     if (failure && session_.Traits().dbms == Dbms::PostgreSQL && failure->sqlState == "42809") {
       // A procedure, which PostgreSQL runs only with CALL: every parameter of
       // the overload in order, OUT ones as NULL.
@@ -429,7 +448,8 @@ class CatalogueRun {
       : session_(session), routine_(routine), arguments_(arguments), allRows_(allRows) {
     if (arguments_.parameters != nullptr)
       for (const auto& parameter : *arguments_.parameters)
-        names_.emplace_back(parameter ? std::string(Catalogue::ArgumentName(parameter->ParameterName)) : std::string());
+        names_.emplace_back(parameter ? std::string(Catalogue::ArgumentName(parameter->ParameterName))
+                                      : std::string());
   }
 
   RoutineResult Run() {
@@ -445,7 +465,8 @@ class CatalogueRun {
     }
     rc = transaction.Commit();
     if (!SQL_SUCCEEDED(rc))
-      return Fail(CommitFailure(session_.Failure(transaction.DiagnosticsType(), transaction.DiagnosticsHandle(), rc)));
+      return Fail(CommitFailure(
+          session_.Failure(transaction.DiagnosticsType(), transaction.DiagnosticsHandle(), rc)));
     return std::move(result_);
   }
 
@@ -482,7 +503,8 @@ class CatalogueRun {
       }
       const Data::DbParameter* argument = ArgumentFor(marked.names[i], marked.positions[i]);
       if (argument == nullptr) {
-        const std::string shown = marked.names[i].empty() ? "?" + std::to_string(marked.positions[i]) : ":" + marked.names[i];
+        const std::string shown =
+            marked.names[i].empty() ? "?" + std::to_string(marked.positions[i]) : ":" + marked.names[i];
         return ClientFailure("statement " + std::to_string(number) + " uses parameter " + shown +
                              ", which no argument gives");
       }
@@ -512,7 +534,8 @@ class CatalogueRun {
 };
 
 bool IsNameStart(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' ||
+         static_cast<unsigned char>(c) >= 0x80;
 }
 bool IsNameCharacter(char c) { return IsNameStart(c) || (c >= '0' && c <= '9'); }
 
@@ -555,7 +578,8 @@ std::size_t SkipQuoted(std::string_view sql, std::size_t at, Dbms dbms) {
 }
 
 bool IsBlank(std::string_view text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
+  return std::all_of(text.begin(), text.end(),
+                     [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; });
 }
 
 }  // namespace
@@ -567,8 +591,10 @@ std::optional<Routine> FindRoutine(Session& session, std::string_view name) {
   return FindCatalogueRoutine(session, name);
 }
 
-RoutineResult RunRoutine(Session& session, const Routine& routine, const RoutineArguments& arguments, bool allRows) {
-  if (routine.kind == Routine::Kind::Procedure) return ProcedureCall(session, routine, arguments, allRows).Run();
+RoutineResult RunRoutine(Session& session, const Routine& routine, const RoutineArguments& arguments,
+                         bool allRows) {
+  if (routine.kind == Routine::Kind::Procedure)
+    return ProcedureCall(session, routine, arguments, allRows).Run();
   return CatalogueRun(session, routine, arguments, allRows).Run();
 }
 
@@ -592,7 +618,9 @@ std::vector<std::string_view> SplitStatements(std::string_view sql, Dbms dbms) {
       if (words == 0) trigger = false;
       if (words == 0 && !Text::EqualsIgnoreAsciiCase(word, "CREATE")) words = 99;  // not a CREATE: no trigger
       if (words < 4 && Text::EqualsIgnoreAsciiCase(word, "TRIGGER")) trigger = true;
-      if (trigger && (Text::EqualsIgnoreAsciiCase(word, "BEGIN") || Text::EqualsIgnoreAsciiCase(word, "CASE"))) ++depth;
+      if (trigger &&
+          (Text::EqualsIgnoreAsciiCase(word, "BEGIN") || Text::EqualsIgnoreAsciiCase(word, "CASE")))
+        ++depth;
       if (trigger && Text::EqualsIgnoreAsciiCase(word, "END") && depth > 0) --depth;
       ++words;
       i = end;

@@ -51,7 +51,7 @@ struct RoutineParameter {
 struct Routine {
   enum class Kind { Procedure, Catalogue };
   Kind kind = Kind::Procedure;
-  std::string name;  // as the database spells it
+  std::string name;                                      // as the database spells it
   std::vector<std::vector<RoutineParameter>> overloads;  // Procedure: the parameters of each
   std::string body;                                      // Catalogue: the statements
 };
@@ -75,7 +75,8 @@ struct RoutineResult {
 
 // Runs the routine as the file comment says. Throws ArgumentError for a date
 // number that is no OLE Automation date.
-RoutineResult RunRoutine(Session& session, const Routine& routine, const RoutineArguments& arguments, bool allRows);
+RoutineResult RunRoutine(Session& session, const Routine& routine, const RoutineArguments& arguments,
+                         bool allRows);
 
 // `sql` cut into statements at each ';' outside quotes ('...', "...",
 // `...`), comments (-- and /* */) and, on PostgreSQL, dollar quotes

@@ -32,11 +32,13 @@ std::vector<std::string> SqliteTables(Session& session, const char* types) {
 }
 
 std::vector<std::string> TablesNamed(Session& session, const Wide& pattern, const char* types) {
-  if (session.Connection() != nullptr && session.Traits().dbms == Dbms::SQLite) return SqliteTables(session, types);
+  if (session.Connection() != nullptr && session.Traits().dbms == Dbms::SQLite)
+    return SqliteTables(session, types);
   StmtHandle stmt = session.Statement();
   const Wide typeList = ToWide(types);
-  const std::string context = "reading the tables of " + (session.Schema().empty() ? std::string("the data source")
-                                                                                    : "schema " + Quoted(session.Schema()));
+  const std::string context =
+      "reading the tables of " +
+      (session.Schema().empty() ? std::string("the data source") : "schema " + Quoted(session.Schema()));
   session.Check(stmt,
                 SQLTablesW(stmt.get(), nullptr, 0, session.SchemaPattern(), SQL_NTS, Arg(pattern), SQL_NTS,
                            Arg(typeList), SQL_NTS),
@@ -59,7 +61,8 @@ std::vector<UniqueKey> ReadKeys(Session& session, const std::string& table) {
   const Wide name = ToWide(table);
   {
     StmtHandle stmt = session.Statement();
-    if (SQL_SUCCEEDED(SQLPrimaryKeysW(stmt.get(), nullptr, 0, session.SchemaArgument(), SQL_NTS, Arg(name), SQL_NTS))) {
+    if (SQL_SUCCEEDED(
+            SQLPrimaryKeysW(stmt.get(), nullptr, 0, session.SchemaArgument(), SQL_NTS, Arg(name), SQL_NTS))) {
       std::map<std::int64_t, std::string> columns;  // KEY_SEQ -> name
       while (SQL_SUCCEEDED(SQLFetch(stmt.get()))) {
         if (!InSchema(session, stmt.get(), 2) || TextAt(stmt.get(), 3) != table) continue;
@@ -75,8 +78,8 @@ std::vector<UniqueKey> ReadKeys(Session& session, const std::string& table) {
     }
   }
   StmtHandle stmt = session.Statement();
-  if (!SQL_SUCCEEDED(SQLStatisticsW(stmt.get(), nullptr, 0, session.SchemaArgument(), SQL_NTS, Arg(name), SQL_NTS,
-                                    SQL_INDEX_UNIQUE, SQL_QUICK)))
+  if (!SQL_SUCCEEDED(SQLStatisticsW(stmt.get(), nullptr, 0, session.SchemaArgument(), SQL_NTS, Arg(name),
+                                    SQL_NTS, SQL_INDEX_UNIQUE, SQL_QUICK)))
     return keys;
   struct Index {
     std::map<std::int64_t, std::string> columns;  // ORDINAL_POSITION -> name
@@ -92,7 +95,8 @@ std::vector<UniqueKey> ReadKeys(Session& session, const std::string& table) {
     const auto position = NumberAt(stmt.get(), 8);
     const auto column = TextAt(stmt.get(), 9);
     const auto filter = TextAt(stmt.get(), 13);
-    auto it = std::find_if(indexes.begin(), indexes.end(), [&](const auto& entry) { return entry.first == *indexName; });
+    auto it = std::find_if(indexes.begin(), indexes.end(),
+                           [&](const auto& entry) { return entry.first == *indexName; });
     if (it == indexes.end()) it = indexes.insert(indexes.end(), {*indexName, Index()});
     // An expression or a partial index: the model cannot check it, and a
     // rule stricter than the database's would refuse rows it takes.
@@ -116,21 +120,24 @@ std::vector<UniqueKey> ReadKeys(Session& session, const std::string& table) {
 void ReadAutoUnique(Session& session, TableShape& shape) {
   StmtHandle stmt = session.Statement();
   const Wide sql = ToWide("SELECT * FROM " + session.Qualified(shape.name) + " WHERE 1 = 0");
-  if (!SQL_SUCCEEDED(SQLExecDirectW(stmt.get(), Arg(sql), SQL_NTS))) return;  // the catalogue already answered
+  if (!SQL_SUCCEEDED(SQLExecDirectW(stmt.get(), Arg(sql), SQL_NTS)))
+    return;  // the catalogue already answered
   SQLSMALLINT count = 0;
   if (!SQL_SUCCEEDED(SQLNumResultCols(stmt.get(), &count))) return;
   for (SQLSMALLINT c = 1; c <= count; ++c) {
     SQLLEN autoUnique = SQL_FALSE;
-    if (!SQL_SUCCEEDED(SQLColAttributeW(stmt.get(), static_cast<SQLUSMALLINT>(c), SQL_DESC_AUTO_UNIQUE_VALUE, nullptr,
-                                        0, nullptr, &autoUnique)) ||
+    if (!SQL_SUCCEEDED(SQLColAttributeW(stmt.get(), static_cast<SQLUSMALLINT>(c), SQL_DESC_AUTO_UNIQUE_VALUE,
+                                        nullptr, 0, nullptr, &autoUnique)) ||
         autoUnique != SQL_TRUE)
       continue;
     SQLWCHAR label[256] = {};
     SQLSMALLINT bytes = 0;
-    if (!SQL_SUCCEEDED(SQLColAttributeW(stmt.get(), static_cast<SQLUSMALLINT>(c), SQL_DESC_NAME, label, sizeof label,
-                                        &bytes, nullptr)))
+    if (!SQL_SUCCEEDED(SQLColAttributeW(stmt.get(), static_cast<SQLUSMALLINT>(c), SQL_DESC_NAME, label,
+                                        sizeof label, &bytes, nullptr)))
       continue;
-    const std::string name = FromWide(label, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)) / sizeof(SQLWCHAR), 255));
+    const std::string name = FromWide(
+        label, std::min<std::size_t>(
+                   static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)) / sizeof(SQLWCHAR), 255));
     for (ServerColumn& column : shape.columns)
       if (column.name == name) column.autoUnique = true;
   }
@@ -140,13 +147,15 @@ void ReadAutoUnique(Session& session, TableShape& shape) {
 
 std::optional<std::string> TextAt(SQLHSTMT stmt, SQLUSMALLINT column) {
   Data::Value value;
-  if (!SQL_SUCCEEDED(ReadCell(stmt, column, Data::DataType::String, value)) || value.IsDBNull()) return std::nullopt;
+  if (!SQL_SUCCEEDED(ReadCell(stmt, column, Data::DataType::String, value)) || value.IsDBNull())
+    return std::nullopt;
   return std::get<std::string>(value.Get());
 }
 
 std::optional<std::int64_t> NumberAt(SQLHSTMT stmt, SQLUSMALLINT column) {
   Data::Value value;
-  if (!SQL_SUCCEEDED(ReadCell(stmt, column, Data::DataType::Int64, value)) || value.IsDBNull()) return std::nullopt;
+  if (!SQL_SUCCEEDED(ReadCell(stmt, column, Data::DataType::Int64, value)) || value.IsDBNull())
+    return std::nullopt;
   return std::get<std::int64_t>(value.Get());
 }
 
@@ -174,8 +183,8 @@ std::optional<TableShape> ReadTableShape(Session& session, std::string_view name
   const Wide pattern = session.Pattern(shape.name);
   const Wide every = ToWide("%");
   session.Check(stmt,
-                SQLColumnsW(stmt.get(), nullptr, 0, session.SchemaPattern(), SQL_NTS, Arg(pattern), SQL_NTS, Arg(every),
-                            SQL_NTS),
+                SQLColumnsW(stmt.get(), nullptr, 0, session.SchemaPattern(), SQL_NTS, Arg(pattern), SQL_NTS,
+                            Arg(every), SQL_NTS),
                 context);
   std::vector<std::pair<std::int64_t, ServerColumn>> columns;
   for (;;) {
@@ -191,10 +200,12 @@ std::optional<TableShape> ReadTableShape(Session& session, std::string_view name
     column.decimalDigits = static_cast<SQLSMALLINT>(NumberAt(stmt.get(), 9).value_or(0));
     column.notNull = NumberAt(stmt.get(), 11) == SQL_NO_NULLS;
     column.columnDefault = TextAt(stmt.get(), 13);
-    const std::int64_t ordinal = NumberAt(stmt.get(), 17).value_or(static_cast<std::int64_t>(columns.size()) + 1);
+    const std::int64_t ordinal =
+        NumberAt(stmt.get(), 17).value_or(static_cast<std::int64_t>(columns.size()) + 1);
     columns.emplace_back(ordinal, std::move(column));
   }
-  std::stable_sort(columns.begin(), columns.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(columns.begin(), columns.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
   for (auto& [ordinal, column] : columns) shape.columns.push_back(std::move(column));
   stmt.reset();
 

@@ -38,13 +38,13 @@ namespace Tessel::Odbc {
 // One column as SQLColumns describes it.
 struct ServerColumn {
   std::string name;
-  SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;  // DATA_TYPE
-  std::string typeName;                    // TYPE_NAME, as the database declares it
-  SQLINTEGER columnSize = 0;               // COLUMN_SIZE (0 when the driver gives none)
-  SQLSMALLINT decimalDigits = 0;           // DECIMAL_DIGITS
-  bool notNull = false;                    // NULLABLE is SQL_NO_NULLS
+  SQLSMALLINT sqlType = SQL_UNKNOWN_TYPE;    // DATA_TYPE
+  std::string typeName;                      // TYPE_NAME, as the database declares it
+  SQLINTEGER columnSize = 0;                 // COLUMN_SIZE (0 when the driver gives none)
+  SQLSMALLINT decimalDigits = 0;             // DECIMAL_DIGITS
+  bool notNull = false;                      // NULLABLE is SQL_NO_NULLS
   std::optional<std::string> columnDefault;  // COLUMN_DEF
-  bool autoUnique = false;                 // the database makes its values
+  bool autoUnique = false;                   // the database makes its values
 };
 
 struct UniqueKey {
@@ -53,7 +53,7 @@ struct UniqueKey {
 };
 
 struct TableShape {
-  std::string name;  // as the database spells it
+  std::string name;                   // as the database spells it
   std::vector<ServerColumn> columns;  // in table order
   std::vector<UniqueKey> keys;        // primary key first
 };

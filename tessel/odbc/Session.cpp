@@ -16,9 +16,9 @@ std::string InfoText(SQLHDBC conn, SQLUSMALLINT info) {
   SQLWCHAR buffer[256] = {};
   SQLSMALLINT bytes = 0;
   if (!SQL_SUCCEEDED(SQLGetInfoW(conn, info, buffer, sizeof buffer, &bytes))) return {};
-  const std::size_t units = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)) /
-                                                      sizeof(SQLWCHAR),
-                                                  sizeof buffer / sizeof buffer[0] - 1);
+  const std::size_t units =
+      std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(bytes, 0)) / sizeof(SQLWCHAR),
+                            sizeof buffer / sizeof buffer[0] - 1);
   return FromWide(buffer, units);
 }
 
@@ -30,9 +30,7 @@ SQLUINTEGER InfoNumber(SQLHDBC conn, SQLUSMALLINT info) {
 
 }  // namespace
 
-bool IsOdbcConnectionString(const std::string& connect) noexcept {
-  return connect.rfind(kScheme, 0) == 0;
-}
+bool IsOdbcConnectionString(const std::string& connect) noexcept { return connect.rfind(kScheme, 0) == 0; }
 
 void Session::SetConnectionString(std::string connect) {
   Close();
@@ -53,14 +51,15 @@ SQLHDBC Session::Connection() {
   if (!IsOdbcConnectionString(connect_))
     throw ArgumentError(Quoted(DbConnectFactory::MaskPasswords(connect_)) +
                         " is not an ODBC connection string (odbc:DSN=... or odbc:Driver={...};...)");
-  const std::string context =
-      "connecting to ODBC data source " + Quoted(DbConnectFactory::MaskPasswords(connect_).substr(kScheme.size()));
+  const std::string context = "connecting to ODBC data source " +
+                              Quoted(DbConnectFactory::MaskPasswords(connect_).substr(kScheme.size()));
 
   SQLHENV env = nullptr;
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
     ThrowDatabaseError(ClientFailure("the ODBC driver manager could not make an environment"), context);
   EnvHandle envHandle(env);
-  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_OV_ODBC3)), 0);
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_OV_ODBC3)),
+                0);
   SQLHDBC raw = nullptr;
   SQLRETURN rc = SQLAllocHandle(SQL_HANDLE_DBC, env, &raw);
   if (!SQL_SUCCEEDED(rc)) ThrowDatabaseError(Odbc::FailureOf(SQL_HANDLE_ENV, env, rc, Dbms::Other), context);
@@ -113,7 +112,8 @@ void Session::SetUpSession() {
       SQLLEN length = 0;
       if (SQL_SUCCEEDED(SQLFetch(stmt.get())) &&
           SQL_SUCCEEDED(SQLGetData(stmt.get(), 1, SQL_C_WCHAR, name, sizeof name, &length)) && length > 0)
-        schema_ = FromWide(name, std::min<std::size_t>(static_cast<std::size_t>(length) / sizeof(SQLWCHAR), 255));
+        schema_ =
+            FromWide(name, std::min<std::size_t>(static_cast<std::size_t>(length) / sizeof(SQLWCHAR), 255));
     }
     // As the native backend: the schema quoted, and as a parameter, so that
     // no name can be read as anything else.
@@ -122,7 +122,8 @@ void Session::SetUpSession() {
     Wide value = ToWide(searchPath);
     SQLLEN length = static_cast<SQLLEN>(value.size() * sizeof(SQLWCHAR));
     SQLBindParameter(stmt.get(), 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR,
-                     static_cast<SQLULEN>(std::max<std::size_t>(value.size(), 1)), 0, Arg(value), length, &length);
+                     static_cast<SQLULEN>(std::max<std::size_t>(value.size(), 1)), 0, Arg(value), length,
+                     &length);
     const Wide sql = ToWide(
         "SELECT pg_catalog.set_config('search_path', ?, false), "
         "pg_catalog.set_config('lock_timeout', CASE pg_catalog.current_setting('lock_timeout') "

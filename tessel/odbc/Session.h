@@ -50,9 +50,9 @@ bool IsOdbcConnectionString(const std::string& connect) noexcept;
 // What the backend learns of a driver once per connection.
 struct DriverTraits {
   Dbms dbms = Dbms::Other;
-  std::string dbmsName;     // SQL_DBMS_NAME
-  std::string dbmsVersion;  // SQL_DBMS_VER
-  std::string driverName;   // SQL_DRIVER_NAME, the driver's file
+  std::string dbmsName;      // SQL_DBMS_NAME
+  std::string dbmsVersion;   // SQL_DBMS_VER
+  std::string driverName;    // SQL_DRIVER_NAME, the driver's file
   std::string quote = "\"";  // SQL_IDENTIFIER_QUOTE_CHAR; empty when names cannot be quoted
   std::string escape;        // SQL_SEARCH_PATTERN_ESCAPE; empty when there is none
   bool schemas = false;      // schemas may qualify table names in statements

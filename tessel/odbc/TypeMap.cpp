@@ -17,7 +17,8 @@ using Data::DataType;
 // hands out. `unit` is the size of a character of `cType` (0 for bytes,
 // which end in no terminator).
 template <typename Unit>
-SQLRETURN ReadPieces(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, std::vector<Unit>& out, bool& isNull) {
+SQLRETURN ReadPieces(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, std::vector<Unit>& out,
+                     bool& isNull) {
   constexpr std::size_t kPiece = 4096;
   const std::size_t terminator = cType == SQL_C_BINARY ? 0 : 1;
   out.clear();
@@ -26,8 +27,8 @@ SQLRETURN ReadPieces(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, std:
     const std::size_t used = out.size();
     out.resize(used + kPiece);
     SQLLEN indicator = 0;
-    const SQLRETURN rc =
-        SQLGetData(stmt, column, cType, out.data() + used, static_cast<SQLLEN>(kPiece * sizeof(Unit)), &indicator);
+    const SQLRETURN rc = SQLGetData(stmt, column, cType, out.data() + used,
+                                    static_cast<SQLLEN>(kPiece * sizeof(Unit)), &indicator);
     if (rc == SQL_NO_DATA) {
       out.resize(used);
       return SQL_SUCCESS;
@@ -41,7 +42,8 @@ SQLRETURN ReadPieces(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType, std:
     // Truncated (01004): the buffer is full but for the terminator; the
     // indicator holds the length left or SQL_NO_TOTAL.
     const bool more = rc == SQL_SUCCESS_WITH_INFO &&
-                      (indicator == SQL_NO_TOTAL || static_cast<std::size_t>(indicator) > (kPiece - terminator) * sizeof(Unit));
+                      (indicator == SQL_NO_TOTAL ||
+                       static_cast<std::size_t>(indicator) > (kPiece - terminator) * sizeof(Unit));
     if (more) {
       out.resize(used + kPiece - terminator);
       continue;
@@ -66,24 +68,33 @@ DataType DataTypeOf(SQLSMALLINT sqlType, std::string_view typeName, Dbms dbms) n
   // BoolsAsChar setting); the type's name says what the column holds.
   if (dbms == Dbms::PostgreSQL && typeName == "bool") return DataType::Boolean;
   switch (sqlType) {
-    case SQL_BIT: return DataType::Boolean;
+    case SQL_BIT:
+      return DataType::Boolean;
     case SQL_TINYINT:
-    case SQL_SMALLINT: return DataType::Int16;
-    case SQL_INTEGER: return DataType::Int32;
-    case SQL_BIGINT: return DataType::Int64;
+    case SQL_SMALLINT:
+      return DataType::Int16;
+    case SQL_INTEGER:
+      return DataType::Int32;
+    case SQL_BIGINT:
+      return DataType::Int64;
     case SQL_REAL:
     case SQL_FLOAT:
-    case SQL_DOUBLE: return DataType::Double;
+    case SQL_DOUBLE:
+      return DataType::Double;
     case SQL_DECIMAL:
-    case SQL_NUMERIC: return DataType::Decimal;
+    case SQL_NUMERIC:
+      return DataType::Decimal;
     case SQL_TYPE_DATE:
     case SQL_TYPE_TIMESTAMP:
     case SQL_DATE:
-    case SQL_TIMESTAMP: return DataType::DateTime;
+    case SQL_TIMESTAMP:
+      return DataType::DateTime;
     case SQL_BINARY:
     case SQL_VARBINARY:
-    case SQL_LONGVARBINARY: return DataType::Binary;
-    default: return DataType::String;
+    case SQL_LONGVARBINARY:
+      return DataType::Binary;
+    default:
+      return DataType::String;
   }
 }
 
@@ -92,8 +103,10 @@ DataType ResultDataTypeOf(SQLSMALLINT sqlType) noexcept {
     case SQL_TINYINT:
     case SQL_SMALLINT:
     case SQL_INTEGER:
-    case SQL_BIGINT: return DataType::Int64;
-    default: return DataTypeOf(sqlType, {}, Dbms::Other);
+    case SQL_BIGINT:
+      return DataType::Int64;
+    default:
+      return DataTypeOf(sqlType, {}, Dbms::Other);
   }
 }
 

@@ -27,14 +27,20 @@ enum class Carrier { Integer, Bit, Double, DecimalText, WideText, Bytes, Timesta
 
 Carrier CarrierFor(DataType type, SQLSMALLINT sqlType, Dbms dbms) {
   switch (type) {
-    case DataType::Boolean: return Carrier::Bit;
+    case DataType::Boolean:
+      return Carrier::Bit;
     case DataType::Int16:
     case DataType::Int32:
-    case DataType::Int64: return Carrier::Integer;
-    case DataType::Double: return Carrier::Double;
-    case DataType::Decimal: return Carrier::DecimalText;
-    case DataType::String: return Carrier::WideText;
-    case DataType::Binary: return Carrier::Bytes;
+    case DataType::Int64:
+      return Carrier::Integer;
+    case DataType::Double:
+      return Carrier::Double;
+    case DataType::Decimal:
+      return Carrier::DecimalText;
+    case DataType::String:
+      return Carrier::WideText;
+    case DataType::Binary:
+      return Carrier::Bytes;
     case DataType::DateTime:
       if (dbms == Dbms::SQLite) return Carrier::IsoText;
       return sqlType == SQL_TYPE_DATE || sqlType == SQL_DATE ? Carrier::Date : Carrier::Timestamp;
@@ -54,18 +60,26 @@ struct Parameter {
 
 // The bytes per element `parameter` needs for the chunk's rows: fixed for
 // fixed-size values, the longest value (and its terminator) for the others.
-std::size_t WidthFor(const Parameter& parameter, const Data::DataTable& table, std::span<const RecordId> records) {
+std::size_t WidthFor(const Parameter& parameter, const Data::DataTable& table,
+                     std::span<const RecordId> records) {
   const std::size_t column = parameter.column->modelIndex;
   switch (parameter.carrier) {
-    case Carrier::Integer: return sizeof(SQLBIGINT);
-    case Carrier::Bit: return sizeof(unsigned char);
-    case Carrier::Double: return sizeof(double);
-    case Carrier::Timestamp: return sizeof(SQL_TIMESTAMP_STRUCT);
-    case Carrier::Date: return sizeof(SQL_DATE_STRUCT);
-    case Carrier::IsoText: return Sqlite::kIsoDateTimeCapacity;
+    case Carrier::Integer:
+      return sizeof(SQLBIGINT);
+    case Carrier::Bit:
+      return sizeof(unsigned char);
+    case Carrier::Double:
+      return sizeof(double);
+    case Carrier::Timestamp:
+      return sizeof(SQL_TIMESTAMP_STRUCT);
+    case Carrier::Date:
+      return sizeof(SQL_DATE_STRUCT);
+    case Carrier::IsoText:
+      return Sqlite::kIsoDateTimeCapacity;
     case Carrier::DecimalText:
     case Carrier::WideText:
-    case Carrier::Bytes: break;
+    case Carrier::Bytes:
+      break;
   }
   std::size_t longest = 0;
   for (RecordId record : records) {
@@ -188,21 +202,28 @@ CTypes TypesFor(const Parameter& p) {
   const SQLSMALLINT own = c.sqlType == SQL_UNKNOWN_TYPE ? SQL_WVARCHAR : c.sqlType;
   const auto chars = static_cast<SQLULEN>(std::max<std::size_t>(p.width, 2) - 1);
   switch (p.carrier) {
-    case Carrier::Integer: return {SQL_C_SBIGINT, own, 0, 0};
-    case Carrier::Bit: return {SQL_C_BIT, SQL_BIT, 1, 0};
-    case Carrier::Double: return {SQL_C_DOUBLE, own, 15, 0};
+    case Carrier::Integer:
+      return {SQL_C_SBIGINT, own, 0, 0};
+    case Carrier::Bit:
+      return {SQL_C_BIT, SQL_BIT, 1, 0};
+    case Carrier::Double:
+      return {SQL_C_DOUBLE, own, 15, 0};
     case Carrier::DecimalText:
-      return {SQL_C_CHAR, own, c.columnSize > 0 ? static_cast<SQLULEN>(c.columnSize) : chars, c.decimalDigits};
+      return {SQL_C_CHAR, own, c.columnSize > 0 ? static_cast<SQLULEN>(c.columnSize) : chars,
+              c.decimalDigits};
     case Carrier::WideText:
       return {SQL_C_WCHAR, own, std::max<SQLULEN>(p.width / sizeof(SQLWCHAR) - 1, 1), 0};
-    case Carrier::Bytes: return {SQL_C_BINARY, own, static_cast<SQLULEN>(p.width), 0};
+    case Carrier::Bytes:
+      return {SQL_C_BINARY, own, static_cast<SQLULEN>(p.width), 0};
     case Carrier::Timestamp: {
       const SQLSMALLINT digits = std::clamp<SQLSMALLINT>(c.decimalDigits, 0, 9);
-      return {SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, static_cast<SQLULEN>(19 + (digits > 0 ? digits + 1 : 0)),
-              digits};
+      return {SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP,
+              static_cast<SQLULEN>(19 + (digits > 0 ? digits + 1 : 0)), digits};
     }
-    case Carrier::Date: return {SQL_C_TYPE_DATE, SQL_TYPE_DATE, 10, 0};
-    case Carrier::IsoText: return {SQL_C_CHAR, SQL_VARCHAR, Sqlite::kIsoDateTimeCapacity - 1, 0};
+    case Carrier::Date:
+      return {SQL_C_TYPE_DATE, SQL_TYPE_DATE, 10, 0};
+    case Carrier::IsoText:
+      return {SQL_C_CHAR, SQL_VARCHAR, Sqlite::kIsoDateTimeCapacity - 1, 0};
   }
   return {SQL_C_WCHAR, own, chars, 0};
 }
@@ -218,8 +239,8 @@ struct Group {
 std::vector<Group> GroupRows(const InsertPlan& plan, const Data::DataTable& table) {
   const std::span<const RecordId> records = table.Rows().Records();
   std::vector<Group> groups;
-  const bool anyGenerated =
-      std::any_of(plan.columns.begin(), plan.columns.end(), [](const InsertColumn& c) { return c.generated; });
+  const bool anyGenerated = std::any_of(plan.columns.begin(), plan.columns.end(),
+                                        [](const InsertColumn& c) { return c.generated; });
   if (!anyGenerated) {  // the usual case: one group, in table order
     Group all{std::vector<bool>(plan.columns.size(), false), {records.begin(), records.end()}, {}};
     all.positions.resize(records.size());
@@ -256,7 +277,8 @@ class GroupWriter {
       values += parameters_.empty() ? "?" : ", ?";
       Parameter parameter;
       parameter.column = &column;
-      parameter.carrier = CarrierFor(table_.Column(column.modelIndex).Type, column.sqlType, session_.Traits().dbms);
+      parameter.carrier =
+          CarrierFor(table_.Column(column.modelIndex).Type, column.sqlType, session_.Traits().dbms);
       parameters_.push_back(std::move(parameter));
     }
     // Every column left to the database: one row of its defaults per record.
@@ -282,13 +304,15 @@ class GroupWriter {
   // The largest parameter array the driver takes, up to kChunkRows; 1 when it
   // takes none (it refuses the attribute, or puts another size in its place).
   std::size_t ArraySize() {
-    SQLRETURN rc = SQLSetStmtAttrW(stmt_.get(), SQL_ATTR_PARAM_BIND_TYPE,
-                                   reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_PARAM_BIND_BY_COLUMN)), 0);
+    SQLRETURN rc =
+        SQLSetStmtAttrW(stmt_.get(), SQL_ATTR_PARAM_BIND_TYPE,
+                        reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_PARAM_BIND_BY_COLUMN)), 0);
     if (!SQL_SUCCEEDED(rc)) return 1;
     rc = SQLSetStmtAttrW(stmt_.get(), SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(kChunkRows), 0);
     if (!SQL_SUCCEEDED(rc)) return 1;
     SQLULEN size = 0;
-    if (!SQL_SUCCEEDED(SQLGetStmtAttrW(stmt_.get(), SQL_ATTR_PARAMSET_SIZE, &size, 0, nullptr)) || size < 1) return 1;
+    if (!SQL_SUCCEEDED(SQLGetStmtAttrW(stmt_.get(), SQL_ATTR_PARAMSET_SIZE, &size, 0, nullptr)) || size < 1)
+      return 1;
     status_.assign(std::min<std::size_t>(size, kChunkRows), kStatusUnset);
     SQLSetStmtAttrW(stmt_.get(), SQL_ATTR_PARAM_STATUS_PTR, status_.data(), 0);
     SQLSetStmtAttrW(stmt_.get(), SQL_ATTR_PARAMS_PROCESSED_PTR, &processed_, 0);
@@ -316,14 +340,15 @@ class GroupWriter {
       Parameter& parameter = parameters_[p];
       Fill(parameter, table_, records);
       const CTypes types = TypesFor(parameter);
-      const SQLRETURN rc = SQLBindParameter(stmt_.get(), static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT,
-                                            types.cType, types.sqlType, types.columnSize, types.digits,
-                                            parameter.buffer.data(), static_cast<SQLLEN>(parameter.width),
-                                            parameter.indicators.data());
+      const SQLRETURN rc =
+          SQLBindParameter(stmt_.get(), static_cast<SQLUSMALLINT>(p + 1), SQL_PARAM_INPUT, types.cType,
+                           types.sqlType, types.columnSize, types.digits, parameter.buffer.data(),
+                           static_cast<SQLLEN>(parameter.width), parameter.indicators.data());
       if (!SQL_SUCCEEDED(rc)) return session_.Failure(SQL_HANDLE_STMT, stmt_.get(), rc);
     }
     if (arrays) {
-      const SQLRETURN rc = SQLSetStmtAttrW(stmt_.get(), SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0);
+      const SQLRETURN rc =
+          SQLSetStmtAttrW(stmt_.get(), SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0);
       if (!SQL_SUCCEEDED(rc)) return session_.Failure(SQL_HANDLE_STMT, stmt_.get(), rc);
       std::fill(status_.begin(), status_.end(), kStatusUnset);
       processed_ = static_cast<SQLULEN>(-1);
@@ -338,7 +363,8 @@ class GroupWriter {
     // The driver said it succeeded; what it reports of each set must agree.
     if (processed_ != static_cast<SQLULEN>(-1) && processed_ < rows)
       return ClientFailure("the ODBC driver processed " + std::to_string(processed_) + " of the " +
-                           std::to_string(rows) + " rows it was given for table " + Quoted(plan_.displayName));
+                           std::to_string(rows) + " rows it was given for table " +
+                           Quoted(plan_.displayName));
     for (std::size_t i = 0; i < rows; ++i) {
       if (status_[i] == SQL_PARAM_ERROR || status_[i] == SQL_PARAM_UNUSED) {
         Failure failure = session_.Failure(SQL_HANDLE_STMT, stmt_.get(), rc);
@@ -379,8 +405,8 @@ class GroupWriter {
 
 }  // namespace
 
-std::optional<Failure> PlanInsert(const Session& session, const Data::DataTable& table, const TableShape& shape,
-                                  InsertPlan& plan) {
+std::optional<Failure> PlanInsert(const Session& session, const Data::DataTable& table,
+                                  const TableShape& shape, InsertPlan& plan) {
   plan.target = session.Qualified(shape.name);
   plan.displayName = table.TableName();
   plan.columns.clear();
@@ -405,8 +431,9 @@ std::optional<Failure> PlanInsert(const Session& session, const Data::DataTable&
     // SQLite takes any value in a column declared without a type.
     const bool anything = dbms == Dbms::SQLite && server.typeName.empty();
     if (!anything && DataTypeOf(server.sqlType, server.typeName, dbms) != model.Type)
-      return ClientFailure("column " + Quoted(model.ColumnName) + " of " + tableText + " is " + server.typeName +
-                               " in the database, which does not hold " + std::string(Data::DataTypeName(model.Type)),
+      return ClientFailure("column " + Quoted(model.ColumnName) + " of " + tableText + " is " +
+                               server.typeName + " in the database, which does not hold " +
+                               std::string(Data::DataTypeName(model.Type)),
                            true);
     matched[s] = true;
     plan.columns.push_back(
@@ -415,7 +442,8 @@ std::optional<Failure> PlanInsert(const Session& session, const Data::DataTable&
   for (std::size_t s = 0; s < shape.columns.size(); ++s) {
     const ServerColumn& server = shape.columns[s];
     if (!matched[s] && server.notNull && !server.columnDefault && !server.autoUnique)
-      return ClientFailure("the database's " + tableText + " has a new required column " + Quoted(server.name), true);
+      return ClientFailure(
+          "the database's " + tableText + " has a new required column " + Quoted(server.name), true);
   }
   return std::nullopt;
 }

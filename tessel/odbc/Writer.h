@@ -59,8 +59,8 @@ struct InsertPlan {
 
 // Builds the plan, or gives the Failure (shapeChanged) that says what no
 // longer matches.
-std::optional<Failure> PlanInsert(const Session& session, const Data::DataTable& table, const TableShape& shape,
-                                  InsertPlan& plan);
+std::optional<Failure> PlanInsert(const Session& session, const Data::DataTable& table,
+                                  const TableShape& shape, InsertPlan& plan);
 
 // Writes every row of `table` as the plan says. Must run inside a
 // transaction on the session's connection (the caller commits or rolls

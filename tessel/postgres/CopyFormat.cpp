@@ -1,8 +1,8 @@
 #include "tessel/postgres/CopyFormat.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <algorithm>
 #include <cstring>
 
 #include "TesselWrapper/data/DateTime.h"
@@ -71,11 +71,24 @@ void AppendEscapedText(CopyBuffer& out, std::string_view text) {
   char* p = start;
   for (char c : text) {
     switch (c) {
-      case '\\': *p++ = '\\'; *p++ = '\\'; break;
-      case '\n': *p++ = '\\'; *p++ = 'n'; break;
-      case '\r': *p++ = '\\'; *p++ = 'r'; break;
-      case '\t': *p++ = '\\'; *p++ = 't'; break;
-      default: *p++ = c;
+      case '\\':
+        *p++ = '\\';
+        *p++ = '\\';
+        break;
+      case '\n':
+        *p++ = '\\';
+        *p++ = 'n';
+        break;
+      case '\r':
+        *p++ = '\\';
+        *p++ = 'r';
+        break;
+      case '\t':
+        *p++ = '\\';
+        *p++ = 't';
+        break;
+      default:
+        *p++ = c;
     }
   }
   out.Advance(static_cast<std::size_t>(p - start));
@@ -187,14 +200,12 @@ void CopyBuffer::Grow(std::size_t n) {
 }
 
 void AppendBinaryHeader(CopyBuffer& out) {
-  static constexpr char kHeader[19] = {'P', 'G', 'C', 'O', 'P', 'Y', '\n', '\377', '\r', '\n', '\0',
-                                       0,   0,   0,   0,   0,   0,   0,    0};
+  static constexpr char kHeader[19] = {'P',  'G', 'C', 'O', 'P', 'Y', '\n', '\377', '\r', '\n',
+                                       '\0', 0,   0,   0,   0,   0,   0,    0,      0};
   out.Append(kHeader, sizeof kHeader);
 }
 
-void AppendBinaryTrailer(CopyBuffer& out) {
-  out.Append("\377\377", 2);
-}
+void AppendBinaryTrailer(CopyBuffer& out) { out.Append("\377\377", 2); }
 
 void AppendBinaryFieldCount(CopyBuffer& out, std::uint16_t count) {
   PutBig16(out.Reserve(2), count);
@@ -237,10 +248,9 @@ std::size_t FormatTimestamp(std::int64_t ticks, bool dateOnly, char* out) noexce
 }
 
 bool EncodeNumeric(std::string_view text, std::string& out) {
-  constexpr std::uint16_t kPositive = 0x0000, kNegative = 0x4000, kNaN = 0xC000,
-                          kPlusInfinity = 0xD000, kMinusInfinity = 0xF000;
-  auto header = [&out](std::uint16_t ndigits, std::int16_t weight, std::uint16_t sign,
-                       std::uint16_t dscale) {
+  constexpr std::uint16_t kPositive = 0x0000, kNegative = 0x4000, kNaN = 0xC000, kPlusInfinity = 0xD000,
+                          kMinusInfinity = 0xF000;
+  auto header = [&out](std::uint16_t ndigits, std::int16_t weight, std::uint16_t sign, std::uint16_t dscale) {
     char h[8];
     PutBig16(h, ndigits);
     PutBig16(h + 2, static_cast<std::uint16_t>(weight));
@@ -321,7 +331,8 @@ bool EncodeNumeric(std::string_view text, std::string& out) {
   return true;
 }
 
-bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnStore& store, Data::RecordId record) {
+bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnStore& store,
+                Data::RecordId record) {
   const bool binary = codec <= FieldCodec::kBinaryTimestamp;
   if (store.IsNull(record)) {
     if (binary) {
@@ -391,8 +402,7 @@ bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnSto
       return true;
     }
     case FieldCodec::kBinaryTimestamp:
-      AppendBinary64(out, static_cast<std::uint64_t>(
-                              PostgresMicroseconds(store.Int(record))));
+      AppendBinary64(out, static_cast<std::uint64_t>(PostgresMicroseconds(store.Int(record))));
       return true;
     case FieldCodec::kTextInteger:
       AppendTextInteger(out, store.Int(record));
@@ -409,8 +419,7 @@ bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnSto
     case FieldCodec::kTextDate:
     case FieldCodec::kTextTimestamp: {
       char* p = out.Reserve(kTimestampTextCapacity);
-      out.Advance(FormatTimestamp(store.Int(record),
-                                  codec == FieldCodec::kTextDate, p));
+      out.Advance(FormatTimestamp(store.Int(record), codec == FieldCodec::kTextDate, p));
       return true;
     }
     case FieldCodec::kTextBytea: {

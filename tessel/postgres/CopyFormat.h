@@ -38,14 +38,14 @@ enum class FieldCodec : std::uint8_t {
   kBinaryFloat4,
   kBinaryFloat8,
   kBinaryNumeric,
-  kBinaryText,   // text, varchar, bpchar, name: the UTF-8 bytes
+  kBinaryText,  // text, varchar, bpchar, name: the UTF-8 bytes
   kBinaryBytea,
   kBinaryDate,
   kBinaryTimestamp,
   kTextInteger,  // Boolean columns into integer types, and every integer type
   kTextBool,
   kTextDouble,
-  kTextString,   // String and Decimal columns, escaped
+  kTextString,  // String and Decimal columns, escaped
   kTextDate,
   kTextTimestamp,
   kTextBytea,
@@ -75,7 +75,10 @@ class CopyBuffer {
   }
   void Advance(std::size_t n) noexcept { size_ += n; }
   void Append(const void* bytes, std::size_t n);
-  void Append(char c) { *Reserve(1) = c; ++size_; }
+  void Append(char c) {
+    *Reserve(1) = c;
+    ++size_;
+  }
 
   // Called after each row: sends a full chunk.
   void EndRow() {
@@ -104,7 +107,8 @@ void AppendBinaryFieldCount(CopyBuffer& out, std::uint16_t count);
 // write the length word and the value; text codecs write the value only (the
 // caller writes the tab and newline separators). Returns false only when a
 // Decimal cell holds text that is no number (the caller abandons the COPY).
-bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnStore& store, Data::RecordId record);
+bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnStore& store,
+                Data::RecordId record);
 
 // PostgreSQL's binary numeric for decimal text ("-12.50", "1E+20", "NaN",
 // "Infinity"): appended to `out`; false when the text is no number.

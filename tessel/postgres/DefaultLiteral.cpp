@@ -29,15 +29,14 @@ bool IsCastTail(std::string_view s) {
     std::size_t n = 0;
     while (n < s.size() && s.substr(n, 2) != "::") {
       const char c = s[n];
-      if (!(IsAsciiAlnum(c) || c == '_' || c == ' ' || c == '.' || c == '"' || c == '(' ||
-            c == ')' || c == ',' || c == '[' || c == ']'))
+      if (!(IsAsciiAlnum(c) || c == '_' || c == ' ' || c == '.' || c == '"' || c == '(' || c == ')' ||
+            c == ',' || c == '[' || c == ']'))
         return false;
       if (c == '(') {  // type modifiers: numbers only
         std::size_t close = s.find(')', n);
         if (close == std::string_view::npos) return false;
         for (std::size_t k = n + 1; k < close; ++k)
-          if (!std::isdigit(static_cast<unsigned char>(s[k])) && s[k] != ',' && s[k] != ' ')
-            return false;
+          if (!std::isdigit(static_cast<unsigned char>(s[k])) && s[k] != ',' && s[k] != ' ') return false;
         n = close;
       }
       ++n;
@@ -83,7 +82,8 @@ std::optional<LiteralText> ReadLiteral(std::string_view expression) {
   if (cast != std::string_view::npos && !IsCastTail(s.substr(cast))) return std::nullopt;
   const std::string_view head = WithoutEnclosingParentheses(s.substr(0, cast));
   if (head == "NULL") return LiteralText{true, {}};
-  if (head == "true" || head == "false" || IsDecimalLiteral(head)) return LiteralText{false, std::string(head)};
+  if (head == "true" || head == "false" || IsDecimalLiteral(head))
+    return LiteralText{false, std::string(head)};
   return std::nullopt;
 }
 

@@ -1,6 +1,5 @@
 #include "tessel/postgres/Errors.h"
 
-
 namespace Tessel::Postgres {
 namespace {
 
@@ -33,8 +32,7 @@ Failure FailureOf(PGconn* conn, const PGresult* result) {
       failure.detail = OneLine(detail);
     if (failure.text.empty()) failure.text = OneLine(WithoutSeverity(PQresultErrorMessage(result)));
   }
-  if (failure.text.empty() && conn != nullptr)
-    failure.text = OneLine(WithoutSeverity(PQerrorMessage(conn)));
+  if (failure.text.empty() && conn != nullptr) failure.text = OneLine(WithoutSeverity(PQerrorMessage(conn)));
   if (failure.text.empty()) failure.text = "the server gave no reason";
   failure.connectionLost = conn == nullptr || PQstatus(conn) != CONNECTION_OK;
   return failure;

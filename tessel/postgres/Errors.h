@@ -25,7 +25,7 @@ struct Failure {
   std::string detail;    // the server's detail, often empty
   std::string sqlState;  // five characters; empty when no server answered
   bool connectionLost = false;
-  bool shapeChanged = false;  // the catalogue no longer matches the caller's table
+  bool shapeChanged = false;    // the catalogue no longer matches the caller's table
   bool outcomeUnknown = false;  // a commit whose result nobody could learn
 };
 

@@ -17,12 +17,9 @@
 namespace Tessel::Postgres {
 namespace {
 
-
 using Clock = std::chrono::steady_clock;
 
-Failure ResultFailure(PGconn* conn, const ResultHandle& result) {
-  return FailureOf(conn, result.get());
-}
+Failure ResultFailure(PGconn* conn, const ResultHandle& result) { return FailureOf(conn, result.get()); }
 
 bool Succeeded(const ResultHandle& result) {
   return result && PQresultStatus(result.get()) == PGRES_COMMAND_OK;
@@ -65,8 +62,8 @@ bool PostgresConnect::Test() {
     // The schema is part of what must be there, as SQLite's Test checks its
     // table set: a server that answers is of no use for a schema it lacks.
     ResultHandle schema = ReadWithReconnect([&] {
-      return session_.ExecParams("SELECT 1 FROM pg_catalog.pg_namespace WHERE nspname = $1", {schema_.c_str()},
-                                 "the PostgreSQL server does not answer");
+      return session_.ExecParams("SELECT 1 FROM pg_catalog.pg_namespace WHERE nspname = $1",
+                                 {schema_.c_str()}, "the PostgreSQL server does not answer");
     });
     if (PQntuples(schema.get()) == 0) {
       SetMessage("the PostgreSQL server answers, but its database has no schema " + Quoted(schema_) +
@@ -100,10 +97,10 @@ bool PostgresConnect::IsEnumTable(const std::string& name) {
         "WHERE n.nspname = $1 AND c.relname = $2 AND c.relkind IN ('r', 'p', 'v', 'm', 'f')",
         {schema_.c_str(), Catalogue::kEnumTables}, context);
     if (PQntuples(exists.get()) == 0) return false;
-    ResultHandle rows = session_.Exec(("SELECT name FROM " + QualifiedName(schema_, Catalogue::kEnumTables) +
-                                       " WHERE name IS NOT NULL")
-                                          .c_str(),
-                                      context);
+    ResultHandle rows = session_.Exec(
+        ("SELECT name FROM " + QualifiedName(schema_, Catalogue::kEnumTables) + " WHERE name IS NOT NULL")
+            .c_str(),
+        context);
     std::vector<std::string> names;
     for (int i = 0; i < PQntuples(rows.get()); ++i) names.emplace_back(PQgetvalue(rows.get(), i, 0));
     return PickByName(name, names).has_value();
@@ -153,15 +150,17 @@ std::int64_t PostgresConnect::BulkExample(std::int32_t iterations) {
   try {
     // A temporary table lives in the session's own schema, so that
     // concurrent probes never meet.
-    session_.Exec("DROP TABLE IF EXISTS pg_temp.tessel_bulk_example; "
-                  "CREATE TEMP TABLE tessel_bulk_example (id int8 NOT NULL, a int8, b int8, "
-                  "x float8, y float8, stamp timestamp, label text, note text)",
-                  "preparing the bulk example");
+    session_.Exec(
+        "DROP TABLE IF EXISTS pg_temp.tessel_bulk_example; "
+        "CREATE TEMP TABLE tessel_bulk_example (id int8 NOT NULL, a int8, b int8, "
+        "x float8, y float8, stamp timestamp, label text, note text)",
+        "preparing the bulk example");
     ResultHandle temp = session_.Exec(
         "SELECT nspname FROM pg_catalog.pg_namespace WHERE oid = pg_catalog.pg_my_temp_schema()",
         "preparing the bulk example");
     const std::string tempSchema = PQgetvalue(temp.get(), 0, 0);
-    const std::optional<TableShape> shape = ReadTableShape(session_, tempSchema, Catalogue::kBulkExampleTable);
+    const std::optional<TableShape> shape =
+        ReadTableShape(session_, tempSchema, Catalogue::kBulkExampleTable);
     if (!shape) throw DatabaseError("the bulk example's temporary table vanished");
     auto table = MakeDataTable(*shape, Catalogue::kBulkExampleTable);
 
@@ -174,7 +173,8 @@ std::int64_t PostgresConnect::BulkExample(std::int32_t iterations) {
       row.Set(std::size_t{2}, -std::int64_t{i});
       row.Set(std::size_t{3}, i * 0.5);
       row.Set(std::size_t{4}, i / 3.0);
-      row.Set(std::size_t{5}, Data::DateTime(base.Ticks() + std::int64_t{i} * Data::DateTime::kTicksPerSecond));
+      row.Set(std::size_t{5},
+              Data::DateTime(base.Ticks() + std::int64_t{i} * Data::DateTime::kTicksPerSecond));
       int n = std::snprintf(text, sizeof text, "label %d", static_cast<int>(i));
       row.Set(std::size_t{6}, std::string_view(text, static_cast<std::size_t>(n)));
       n = std::snprintf(text, sizeof text, "note number %d", static_cast<int>(i));
@@ -212,8 +212,8 @@ std::int32_t PostgresConnect::ExecuteStoredProcedure(
     row = FirstRow(result.get());
   } catch (const QueryError& e) {
     session_.DropIfBroken();
-    SetMessage("routine " + Quoted(routineName) + " failed: " +
-               WithRetrySentence(DescribeError(e.Failure()), CategoryOf(e.Failure())));
+    SetMessage("routine " + Quoted(routineName) +
+               " failed: " + WithRetrySentence(DescribeError(e.Failure()), CategoryOf(e.Failure())));
     return -1;
   }
   output = FormatRoutineOutput(row);

@@ -52,8 +52,8 @@
 #include <vector>
 
 #include "TesselWrapper/component/DbConnect.h"
-#include "tessel/postgres/Errors.h"
 #include "tessel/ShapeCache.h"
+#include "tessel/postgres/Errors.h"
 #include "tessel/postgres/Session.h"
 
 namespace Tessel::Postgres {

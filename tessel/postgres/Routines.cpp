@@ -32,30 +32,46 @@ constexpr const char* kRoutinesSql =
 
 const char* CastFor(DbType type) {
   switch (type) {
-    case DbType::Binary: return "bytea";
+    case DbType::Binary:
+      return "bytea";
     case DbType::Byte:
     case DbType::SByte:
-    case DbType::Int16: return "int2";
-    case DbType::Boolean: return "bool";
+    case DbType::Int16:
+      return "int2";
+    case DbType::Boolean:
+      return "bool";
     case DbType::Currency:
     case DbType::Decimal:
     case DbType::VarNumeric:
-    case DbType::UInt64: return "numeric";
-    case DbType::Date: return "date";
+    case DbType::UInt64:
+      return "numeric";
+    case DbType::Date:
+      return "date";
     case DbType::DateTime:
-    case DbType::DateTime2: return "timestamp";
-    case DbType::DateTimeOffset: return "timestamptz";
-    case DbType::Time: return "time";
-    case DbType::Double: return "float8";
-    case DbType::Single: return "float4";
-    case DbType::Guid: return "uuid";
+    case DbType::DateTime2:
+      return "timestamp";
+    case DbType::DateTimeOffset:
+      return "timestamptz";
+    case DbType::Time:
+      return "time";
+    case DbType::Double:
+      return "float8";
+    case DbType::Single:
+      return "float4";
+    case DbType::Guid:
+      return "uuid";
     case DbType::UInt16:
-    case DbType::Int32: return "int4";
+    case DbType::Int32:
+      return "int4";
     case DbType::UInt32:
-    case DbType::Int64: return "int8";
-    case DbType::Xml: return "xml";
-    case DbType::Object: return nullptr;  // let the server infer it
-    default: return "text";  // the string types, and numbers DbType does not name
+    case DbType::Int64:
+      return "int8";
+    case DbType::Xml:
+      return "xml";
+    case DbType::Object:
+      return nullptr;  // let the server infer it
+    default:
+      return "text";  // the string types, and numbers DbType does not name
   }
 }
 
@@ -128,8 +144,8 @@ const RoutineOverload* ChooseOverload(const Routine& routine, std::size_t inputC
 }  // namespace
 
 std::optional<Routine> FindRoutine(Session& session, const std::string& schema, std::string_view name) {
-  ResultHandle rows = session.ExecParams(kRoutinesSql, {schema.c_str()},
-                                         "reading the routines of schema " + Quoted(schema));
+  ResultHandle rows =
+      session.ExecParams(kRoutinesSql, {schema.c_str()}, "reading the routines of schema " + Quoted(schema));
   const PGresult* r = rows.get();
   std::vector<std::string> names;
   for (int i = 0; i < PQntuples(r); ++i) {
@@ -248,8 +264,9 @@ RoutineRow FirstRow(const PGresult* result) {
     if (PQgetisnull(result, 0, c)) {
       row.values.emplace_back();
     } else {
-      row.values.push_back(ValueFromText(
-          PQftype(result, c), {PQgetvalue(result, 0, c), static_cast<std::size_t>(PQgetlength(result, 0, c))}));
+      row.values.push_back(
+          ValueFromText(PQftype(result, c),
+                        {PQgetvalue(result, 0, c), static_cast<std::size_t>(PQgetlength(result, 0, c))}));
     }
   }
   return row;
@@ -271,8 +288,9 @@ std::shared_ptr<Data::DataTable> ResultTable(const PGresult* result, std::string
     Data::DataRow row = table->NewRow();
     for (int c = 0; c < columns; ++c) {
       if (PQgetisnull(result, r, c)) continue;
-      const Data::Value value = ValueFromText(
-          PQftype(result, c), {PQgetvalue(result, r, c), static_cast<std::size_t>(PQgetlength(result, r, c))});
+      const Data::Value value =
+          ValueFromText(PQftype(result, c),
+                        {PQgetvalue(result, r, c), static_cast<std::size_t>(PQgetlength(result, r, c))});
       row.Set(static_cast<std::size_t>(c), value.View());
     }
     table->Rows().Add(row);

@@ -46,9 +46,7 @@ std::string_view Cell(const PGresult* result, int row, int column) {
   return {PQgetvalue(result, row, column), static_cast<std::size_t>(PQgetlength(result, row, column))};
 }
 
-bool IsTrue(const PGresult* result, int row, int column) {
-  return Cell(result, row, column) == "t";
-}
+bool IsTrue(const PGresult* result, int row, int column) { return Cell(result, row, column) == "t"; }
 
 // A number the server printed in a catalogue column (an oid, an attnum).
 // Anything else means that this reader and the catalogue disagree.
@@ -57,7 +55,8 @@ Number CatalogueNumber(std::string_view text, const char* what, const std::strin
   std::int64_t value = 0;
   if (!Data::ParseInt64(text, value) || value < std::numeric_limits<Number>::min() ||
       value > static_cast<std::int64_t>(std::numeric_limits<Number>::max()))
-    throw Error(context + ": the server gave " + what + " " + Quoted(text) + ", which is not a number in range");
+    throw Error(context + ": the server gave " + what + " " + Quoted(text) +
+                ", which is not a number in range");
   return static_cast<Number>(value);
 }
 
@@ -98,8 +97,8 @@ std::string QualifiedName(std::string_view schema, std::string_view name) {
   return QuoteIdentifier(schema) + "." + QuoteIdentifier(name);
 }
 
-std::optional<TableShape> ReadTableShape(Session& session, const std::string& schema,
-                                         std::string_view name, bool withKeys) {
+std::optional<TableShape> ReadTableShape(Session& session, const std::string& schema, std::string_view name,
+                                         bool withKeys) {
   const std::string context = "reading the tables of schema " + Quoted(schema);
   ResultHandle tables = session.ExecParams(kTablesSql, {schema.c_str()}, context);
   std::vector<std::string> names;

@@ -25,14 +25,14 @@ namespace Tessel::Postgres {
 // One column as the catalogue describes it.
 struct ServerColumn {
   std::string name;
-  int number = 0;             // attnum
-  Oid type = 0;               // a domain's base type in place of the domain
-  std::string declaredType;   // format_type, e.g. "character varying(20)"
+  int number = 0;            // attnum
+  Oid type = 0;              // a domain's base type in place of the domain
+  std::string declaredType;  // format_type, e.g. "character varying(20)"
   bool notNull = false;
-  bool identity = false;      // GENERATED ... AS IDENTITY
-  bool storedGenerated = false;  // GENERATED ALWAYS AS (...) STORED: never written
+  bool identity = false;                         // GENERATED ... AS IDENTITY
+  bool storedGenerated = false;                  // GENERATED ALWAYS AS (...) STORED: never written
   std::optional<std::string> defaultExpression;  // pg_get_expr of the default
-  bool ignoresCase = false;   // citext, or a case-insensitive collation
+  bool ignoresCase = false;                      // citext, or a case-insensitive collation
 };
 
 struct UniqueKey {
@@ -43,7 +43,7 @@ struct UniqueKey {
 struct TableShape {
   Oid relation = 0;
   std::string schema;
-  std::string name;  // as the server spells it
+  std::string name;                   // as the server spells it
   std::vector<ServerColumn> columns;  // in attnum order, dropped columns left out
   std::vector<UniqueKey> keys;        // primary key first
 };
@@ -51,8 +51,8 @@ struct TableShape {
 // The shape of the table `name` in `schema`, or nullopt when there is no such
 // table. Unique keys are read only when `withKeys` (the writer's check needs
 // columns alone).
-std::optional<TableShape> ReadTableShape(Session& session, const std::string& schema,
-                                         std::string_view name, bool withKeys = true);
+std::optional<TableShape> ReadTableShape(Session& session, const std::string& schema, std::string_view name,
+                                         bool withKeys = true);
 
 // "<schema>"."<name>", both parts quoted, for SQL text.
 std::string QualifiedName(std::string_view schema, std::string_view name);

@@ -46,8 +46,8 @@ PGconn* Session::Connection() {
   // libpq reads the arrays in order, so a setting placed before the expanded
   // connection string is only a default (the string's own connect_timeout
   // wins), while one placed after it always holds.
-  const char* const keywords[] = {"connect_timeout", "fallback_application_name", "dbname",
-                                  "client_encoding", nullptr};
+  const char* const keywords[] = {"connect_timeout", "fallback_application_name", "dbname", "client_encoding",
+                                  nullptr};
   const char* const values[] = {"10", "tessel", connect_.c_str(), "UTF8", nullptr};
   ConnHandle conn(PQconnectdbParams(keywords, values, /*expand_dbname=*/1));
   if (!conn) ThrowDatabaseError(ClientFailure("out of memory"), "connecting to the PostgreSQL server");
@@ -55,7 +55,8 @@ PGconn* Session::Connection() {
     ThrowDatabaseError(FailureOf(conn.get(), nullptr), "connecting to the PostgreSQL server");
   // Server notices ("... does not exist, skipping", shutdown warnings) are
   // not the host program's output: libpq would print them to its stderr.
-  PQsetNoticeProcessor(conn.get(), [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      conn.get(), [](void*, const char*) {}, nullptr);
   // The search path is a list of identifiers: the schema goes quoted, and as
   // a parameter, so that no name can be read as anything else.
   const std::string searchPath =
@@ -92,8 +93,8 @@ ResultHandle Session::Exec(const char* sql, std::string_view context) {
 ResultHandle Session::ExecParams(const std::string& sql, const std::vector<const char*>& params,
                                  std::string_view context) {
   PGconn* conn = Connection();
-  return Checked(ResultHandle(PQexecParams(conn, sql.c_str(), static_cast<int>(params.size()),
-                                           nullptr, params.data(), nullptr, nullptr, 0)),
+  return Checked(ResultHandle(PQexecParams(conn, sql.c_str(), static_cast<int>(params.size()), nullptr,
+                                           params.data(), nullptr, nullptr, 0)),
                  context);
 }
 

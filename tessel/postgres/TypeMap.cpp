@@ -46,19 +46,28 @@ std::string_view WithoutZone(std::string_view text) {
 
 DataType DataTypeOf(Oid type) noexcept {
   switch (type) {
-    case TypeOid::kBool: return DataType::Boolean;
-    case TypeOid::kInt2: return DataType::Int16;
-    case TypeOid::kInt4: return DataType::Int32;
-    case TypeOid::kInt8: return DataType::Int64;
+    case TypeOid::kBool:
+      return DataType::Boolean;
+    case TypeOid::kInt2:
+      return DataType::Int16;
+    case TypeOid::kInt4:
+      return DataType::Int32;
+    case TypeOid::kInt8:
+      return DataType::Int64;
     case TypeOid::kFloat4:
-    case TypeOid::kFloat8: return DataType::Double;
+    case TypeOid::kFloat8:
+      return DataType::Double;
     case TypeOid::kNumeric:
-    case TypeOid::kMoney: return DataType::Decimal;
+    case TypeOid::kMoney:
+      return DataType::Decimal;
     case TypeOid::kDate:
     case TypeOid::kTimestamp:
-    case TypeOid::kTimestampTz: return DataType::DateTime;
-    case TypeOid::kBytea: return DataType::Binary;
-    default: return DataType::String;
+    case TypeOid::kTimestampTz:
+      return DataType::DateTime;
+    case TypeOid::kBytea:
+      return DataType::Binary;
+    default:
+      return DataType::String;
   }
 }
 

@@ -22,8 +22,8 @@ using Data::RecordId;
 // Generated column of the plan.
 using OmissionMask = std::vector<std::uint64_t>;
 
-void MaskOf(const Data::DataTable& table, const CopyPlan& plan,
-            const std::vector<std::size_t>& generated, RecordId record, OmissionMask& mask) {
+void MaskOf(const Data::DataTable& table, const CopyPlan& plan, const std::vector<std::size_t>& generated,
+            RecordId record, OmissionMask& mask) {
   std::fill(mask.begin(), mask.end(), 0);
   for (std::size_t k = 0; k < generated.size(); ++k)
     if (table.IsNull(record, plan.columns[generated[k]].modelIndex))
@@ -62,8 +62,7 @@ std::optional<Failure> CopyOneGroup(PGconn* conn, const CopyPlan& plan, const Da
     const std::string insert = "INSERT INTO " + plan.target + " DEFAULT VALUES";
     for (std::size_t n = 0; n < records.size(); ++n) {
       ResultHandle result(PQexec(conn, insert.c_str()));
-      if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK)
-        return FailureOf(conn, result.get());
+      if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) return FailureOf(conn, result.get());
     }
     return std::nullopt;
   }
@@ -88,7 +87,8 @@ std::optional<Failure> CopyOneGroup(PGconn* conn, const CopyPlan& plan, const Da
     }
     if (position >= records.size()) break;
     const auto lease = stream != nullptr ? stream->Lease() : std::shared_lock<std::shared_mutex>();
-    const std::size_t end = stream != nullptr ? std::min(records.size(), position + kChunkRows) : records.size();
+    const std::size_t end =
+        stream != nullptr ? std::min(records.size(), position + kChunkRows) : records.size();
     for (; position < end; ++position) {
       const RecordId record = records[position];
       if (plan.binary) AppendBinaryFieldCount(buffer, fieldCount);
@@ -96,10 +96,10 @@ std::optional<Failure> CopyOneGroup(PGconn* conn, const CopyPlan& plan, const Da
         if (!plan.binary && f != 0) buffer.Append('\t');
         if (!AppendCell(buffer, fields[f].codec, *fields[f].store, record)) {
           const Data::DataColumn& column = table.Column(fields[f].column);
-          clientFailure = ClientFailure("the value '" + std::string(fields[f].store->Text(record)) +
-                                        "' in column " + Quoted(column.ColumnName) + " of table " +
-                                        Quoted(plan.displayName) + " is no " +
-                                        std::string(Data::DataTypeName(column.Type)));
+          clientFailure =
+              ClientFailure("the value '" + std::string(fields[f].store->Text(record)) + "' in column " +
+                            Quoted(column.ColumnName) + " of table " + Quoted(plan.displayName) + " is no " +
+                            std::string(Data::DataTypeName(column.Type)));
           break;
         }
       }
@@ -179,9 +179,8 @@ std::optional<Failure> PlanCopy(const Data::DataTable& table, const TableShape& 
     const ServerColumn& server = shape.columns[s];
     if (!matched[s] && server.notNull && !server.defaultExpression && !server.identity &&
         !server.storedGenerated)
-      return ClientFailure("the database's " + tableText + " has a new required column " +
-                               Quoted(server.name),
-                           true);
+      return ClientFailure(
+          "the database's " + tableText + " has a new required column " + Quoted(server.name), true);
   }
   return std::nullopt;
 }

@@ -36,11 +36,11 @@ struct CopyColumn {
   std::size_t modelIndex = 0;  // the DataTable column
   std::string serverName;      // as the server spells it
   Oid serverType = 0;
-  bool generated = false;      // left out of a row whose cell is DBNull
+  bool generated = false;  // left out of a row whose cell is DBNull
 };
 
 struct CopyPlan {
-  std::string target;  // "schema"."table", quoted
+  std::string target;       // "schema"."table", quoted
   std::string displayName;  // the table's name for messages
   std::vector<CopyColumn> columns;
   bool binary = true;
@@ -48,8 +48,7 @@ struct CopyPlan {
 
 // Builds the plan, or gives the Failure (shapeChanged) that says what no
 // longer matches.
-std::optional<Failure> PlanCopy(const Data::DataTable& table, const TableShape& shape,
-                                CopyPlan& plan);
+std::optional<Failure> PlanCopy(const Data::DataTable& table, const TableShape& shape, CopyPlan& plan);
 
 // Writes every row of `table` as the plan says. Must run inside a
 // transaction on `conn` (the caller commits or rolls back). Returns the

@@ -78,7 +78,8 @@ int BindArgument(sqlite3_stmt* stmt, int index, const Data::Value& value, Data::
     return sqlite3_bind_double(stmt, index, *d);
   }
   if (const auto* s = std::get_if<std::string>(&v))
-    return sqlite3_bind_text64(stmt, index, s->empty() ? kEmpty : s->data(), s->size(), SQLITE_STATIC, SQLITE_UTF8);
+    return sqlite3_bind_text64(stmt, index, s->empty() ? kEmpty : s->data(), s->size(), SQLITE_STATIC,
+                               SQLITE_UTF8);
   if (const auto* date = std::get_if<Data::DateTime>(&v)) {
     char text[kIsoDateTimeCapacity];
     const std::size_t n = FormatIsoDateTime(*date, text);

@@ -57,11 +57,13 @@ Data::Value NumberValue(std::string_view text, DataType type) {
   }
   double value = 0;
   switch (Data::TryParseDouble(text, value)) {
-    case Data::ParseOutcome::Ok: return Data::Value(value);
+    case Data::ParseOutcome::Ok:
+      return Data::Value(value);
     case Data::ParseOutcome::OutOfRange:  // SQLite itself reads 1e999 as infinity
       return Data::Value(negative ? -std::numeric_limits<double>::infinity()
                                   : std::numeric_limits<double>::infinity());
-    case Data::ParseOutcome::Malformed: break;
+    case Data::ParseOutcome::Malformed:
+      break;
   }
   return Data::Value(text);  // not reached for a checked literal; the column's conversion decides
 }

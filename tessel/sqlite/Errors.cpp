@@ -130,7 +130,8 @@ namespace {
 int ExtendedCode(sqlite3* db, int code) {
   // The connection's extended code is only about this failure when its
   // primary part is the code the failing call returned.
-  if (db != nullptr && (sqlite3_extended_errcode(db) & 0xff) == (code & 0xff)) return sqlite3_extended_errcode(db);
+  if (db != nullptr && (sqlite3_extended_errcode(db) & 0xff) == (code & 0xff))
+    return sqlite3_extended_errcode(db);
   return code;
 }
 

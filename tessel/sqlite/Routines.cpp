@@ -34,7 +34,8 @@ class Runner {
       : db_(db), routine_(routine), arguments_(arguments), allRows_(allRows) {
     if (arguments_.parameters != nullptr) {
       for (const auto& parameter : *arguments_.parameters)
-        strippedNames_.emplace_back(parameter ? Catalogue::ArgumentName(parameter->ParameterName) : std::string_view());
+        strippedNames_.emplace_back(parameter ? Catalogue::ArgumentName(parameter->ParameterName)
+                                              : std::string_view());
     }
   }
 
@@ -100,10 +101,11 @@ class Runner {
       if (value == nullptr) {
         const Data::DbParameter* parameter = Find(rawName, index);
         if (parameter == nullptr) {
-          result_.message = Where(statement) + ": parameter " + Quoted(label) +
-                            (rawName && rawName[0] != '?' ? " is not among the parameters given"
-                                                          : " has no parameter at that position (" +
-                                                                std::to_string(strippedNames_.size()) + " given)");
+          result_.message =
+              Where(statement) + ": parameter " + Quoted(label) +
+              (rawName && rawName[0] != '?' ? " is not among the parameters given"
+                                            : " has no parameter at that position (" +
+                                                  std::to_string(strippedNames_.size()) + " given)");
           return false;
         }
         value = &parameter->ParamValue;
@@ -113,7 +115,8 @@ class Runner {
       try {
         rc = BindArgument(stmt, index, *value, type);
       } catch (const ArgumentError& e) {
-        throw ArgumentError("parameter " + Quoted(label) + " of routine " + Quoted(routine_.name) + ": " + e.what());
+        throw ArgumentError("parameter " + Quoted(label) + " of routine " + Quoted(routine_.name) + ": " +
+                            e.what());
       }
       if (rc != SQLITE_OK) {
         Fail(Where(statement) + " binding parameter " + Quoted(label), rc);
@@ -176,7 +179,8 @@ std::optional<Routine> FindRoutine(sqlite3* db, const std::string& schema, const
   if (!RelationExists(db, schema, Catalogue::kProcedures)) return std::nullopt;
   const std::string context = "could not read the routines of " + Quoted(schema);
 
-  std::optional<std::string> picked = PickByName(name, ListCatalogueNames(db, schema, Catalogue::kProcedures, context));
+  std::optional<std::string> picked =
+      PickByName(name, ListCatalogueNames(db, schema, Catalogue::kProcedures, context));
   if (!picked) return std::nullopt;
 
   const std::string table = QuoteIdentifier(schema) + "." + QuoteIdentifier(Catalogue::kProcedures);
@@ -190,7 +194,8 @@ std::optional<Routine> FindRoutine(sqlite3* db, const std::string& schema, const
   return routine;
 }
 
-RoutineResult RunRoutine(sqlite3* db, const Routine& routine, const RoutineArguments& arguments, bool allRows) {
+RoutineResult RunRoutine(sqlite3* db, const Routine& routine, const RoutineArguments& arguments,
+                         bool allRows) {
   return Runner(db, routine, arguments, allRows).Run();
 }
 

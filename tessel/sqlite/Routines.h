@@ -63,8 +63,8 @@ struct RoutineArguments {
 
 struct RoutineResult {
   bool ok = false;
-  std::string message;  // on failure: the reason, naming the routine and the statement
-  int errorCode = 0;    // on failure: SQLite's extended result code, when SQLite failed
+  std::string message;     // on failure: the reason, naming the routine and the statement
+  int errorCode = 0;       // on failure: SQLite's extended result code, when SQLite failed
   bool hasResult = false;  // a statement returning rows ran
   std::vector<std::string> columns;
   std::vector<std::vector<Data::Value>> rows;  // its first row, or all rows when asked
@@ -74,6 +74,7 @@ struct RoutineResult {
 // failure rolls back. Throws ArgumentError when an argument's value cannot be
 // bound (an OLE Automation date out of range), after rolling back.
 // `db` must be open and not inside a transaction.
-RoutineResult RunRoutine(sqlite3* db, const Routine& routine, const RoutineArguments& arguments, bool allRows);
+RoutineResult RunRoutine(sqlite3* db, const Routine& routine, const RoutineArguments& arguments,
+                         bool allRows);
 
 }  // namespace Tessel::Sqlite

@@ -23,7 +23,8 @@ int Step(sqlite3* db, sqlite3_stmt* stmt, std::string_view context) {
 
 std::string ColumnText(sqlite3_stmt* stmt, int column) {
   const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-  return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column))) : std::string();
+  return text ? std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)))
+              : std::string();
 }
 
 void BindText(sqlite3_stmt* stmt, int index, std::string_view text) {
@@ -77,11 +78,13 @@ std::set<std::string, std::less<>> CaseInsensitiveKeyColumns(sqlite3* db, const 
     if (!index.unique || index.partial) continue;
     const std::string context = "could not read the collations of index " + Quoted(index.name);
     StmtHandle stmt = Prepare(
-        db, "SELECT name, coll FROM pragma_index_xinfo(?1, ?2) WHERE key AND cid >= 0 AND name IS NOT NULL", context);
+        db, "SELECT name, coll FROM pragma_index_xinfo(?1, ?2) WHERE key AND cid >= 0 AND name IS NOT NULL",
+        context);
     BindText(stmt.get(), 1, index.name);
     BindText(stmt.get(), 2, schema);
     while (Step(db, stmt.get(), context) == SQLITE_ROW)
-      if (Text::EqualsIgnoreAsciiCase(ColumnText(stmt.get(), 1), "NOCASE")) columns.insert(ColumnText(stmt.get(), 0));
+      if (Text::EqualsIgnoreAsciiCase(ColumnText(stmt.get(), 1), "NOCASE"))
+        columns.insert(ColumnText(stmt.get(), 0));
   }
   return columns;
 }
@@ -92,8 +95,7 @@ bool SchemaExists(sqlite3* db, const std::string& schema) {
   // The temporary database is listed only once something has used it.
   if (Text::EqualsIgnoreAsciiCase(schema, "temp")) return true;
   const std::string context = "could not list the databases of the connection";
-  StmtHandle stmt =
-      Prepare(db, "SELECT 1 FROM pragma_database_list WHERE name = ?1 COLLATE NOCASE", context);
+  StmtHandle stmt = Prepare(db, "SELECT 1 FROM pragma_database_list WHERE name = ?1 COLLATE NOCASE", context);
   BindText(stmt.get(), 1, schema);
   return Step(db, stmt.get(), context) == SQLITE_ROW;
 }
@@ -107,10 +109,11 @@ std::int64_t SchemaVersion(sqlite3* db, const std::string& schema) {
 
 std::vector<std::string> ListTables(sqlite3* db, const std::string& schema) {
   const std::string context = "could not list the tables of " + Quoted(schema);
-  StmtHandle stmt = Prepare(db,
-                            "SELECT name FROM " + QuoteIdentifier(schema) +
-                                ".sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'",
-                            context);
+  StmtHandle stmt =
+      Prepare(db,
+              "SELECT name FROM " + QuoteIdentifier(schema) +
+                  ".sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\'",
+              context);
   std::vector<std::string> names;
   while (Step(db, stmt.get(), context) == SQLITE_ROW) names.push_back(ColumnText(stmt.get(), 0));
   return names;
@@ -140,7 +143,8 @@ bool RelationExists(sqlite3* db, const std::string& schema, std::string_view nam
 std::vector<ColumnInfo> ReadColumns(sqlite3* db, const std::string& schema, const std::string& table) {
   const std::string context = "could not read the columns of table " + Quoted(table);
   StmtHandle stmt = Prepare(
-      db, "SELECT name, type, \"notnull\", dflt_value, pk, hidden FROM pragma_table_xinfo(?1, ?2) ORDER BY cid",
+      db,
+      "SELECT name, type, \"notnull\", dflt_value, pk, hidden FROM pragma_table_xinfo(?1, ?2) ORDER BY cid",
       context);
   BindText(stmt.get(), 1, table);
   BindText(stmt.get(), 2, schema);
@@ -165,8 +169,8 @@ std::shared_ptr<Data::DataTable> ReadShape(sqlite3* db, const std::string& schem
   // The rowid alias: the single INTEGER PRIMARY KEY column of a rowid table.
   // Any other primary key (WITHOUT ROWID, another type, DESC) has an index of
   // origin "pk"; the alias has none.
-  const bool hasPkIndex =
-      std::any_of(indexes.begin(), indexes.end(), [](const IndexInfo& index) { return index.origin == "pk"; });
+  const bool hasPkIndex = std::any_of(indexes.begin(), indexes.end(),
+                                      [](const IndexInfo& index) { return index.origin == "pk"; });
   const auto pkCount =
       std::count_if(columns.begin(), columns.end(), [](const ColumnInfo& c) { return c.pkPosition > 0; });
 
@@ -188,7 +192,8 @@ std::shared_ptr<Data::DataTable> ReadShape(sqlite3* db, const std::string& schem
     column.DatabaseType = info.declaredType;
     column.IgnoreCase = ignoreCase.count(info.name) != 0;
     ApplyDefault(column, ParseDefault(info.defaultSql, column.Type));
-    if (pkCount == 1 && info.pkPosition == 1 && !hasPkIndex && Text::EqualsIgnoreAsciiCase(info.declaredType, "INTEGER"))
+    if (pkCount == 1 && info.pkPosition == 1 && !hasPkIndex &&
+        Text::EqualsIgnoreAsciiCase(info.declaredType, "INTEGER"))
       column.Generated = true;
     const std::size_t at = shape->AddColumn(std::move(column));
     indexOf.emplace(info.name, at);

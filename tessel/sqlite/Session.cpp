@@ -31,7 +31,8 @@ bool IsOptionList(std::string_view query) noexcept {
   return equals != std::string_view::npos && IsOptionName(pair.substr(0, equals));
 }
 
-void ApplyOption(std::string_view name, const std::string& value, const std::string& connect, SqliteTarget& target) {
+void ApplyOption(std::string_view name, const std::string& value, const std::string& connect,
+                 SqliteTarget& target) {
   if (name == "busy_timeout") {
     int ms = -1;
     auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), ms);
@@ -113,10 +114,11 @@ sqlite3* Session::Connection() {
     struct stat info {};
     if (target.mode != OpenMode::ReadWriteCreate && target.path != ":memory:" &&
         ::stat(nativePath.c_str(), &info) != 0 && errno == ENOENT) {
-      ThrowDatabaseError(db.get(), rc,
-                         "no SQLite database file " + Quoted(target.path) + " (the connection string's mode=" +
-                             (target.mode == OpenMode::ReadOnly ? "ro" : "rw") +
-                             " opens an existing file only; mode=rwc creates it)");
+      ThrowDatabaseError(
+          db.get(), rc,
+          "no SQLite database file " + Quoted(target.path) +
+              " (the connection string's mode=" + (target.mode == OpenMode::ReadOnly ? "ro" : "rw") +
+              " opens an existing file only; mode=rwc creates it)");
     }
     ThrowDatabaseError(db.get(), rc, "could not open SQLite database " + Quoted(target.path));
   }

@@ -36,7 +36,8 @@ Data::DataType ResultColumnType(const std::vector<std::vector<Data::Value>>& row
   bool integers = true;
   for (const auto& row : rows) {
     const auto& value = row[column].Get();
-    if (std::holds_alternative<Data::DBNullType>(value) || std::holds_alternative<std::int64_t>(value)) continue;
+    if (std::holds_alternative<Data::DBNullType>(value) || std::holds_alternative<std::int64_t>(value))
+      continue;
     if (!std::holds_alternative<double>(value)) return Data::DataType::String;
     integers = false;
   }
@@ -148,8 +149,10 @@ std::int64_t SqliteConnect::BulkExample(std::int32_t iterations) {
   }
 
   Execute(db, "DROP TABLE IF EXISTS temp.tessel_bulk_example", "could not prepare the bulk example");
-  Execute(db, "CREATE TEMP TABLE tessel_bulk_example (id INTEGER NOT NULL, value REAL, label TEXT, stamp DATETIME)",
-          "could not prepare the bulk example");
+  Execute(
+      db,
+      "CREATE TEMP TABLE tessel_bulk_example (id INTEGER NOT NULL, value REAL, label TEXT, stamp DATETIME)",
+      "could not prepare the bulk example");
   const auto start = Clock::now();
   const std::optional<WriteFailure> failure = WriteTable(db, "temp", *table);
   const auto elapsed = Clock::now() - start;
@@ -161,9 +164,9 @@ std::int64_t SqliteConnect::BulkExample(std::int32_t iterations) {
   return std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count();
 }
 
-std::int32_t SqliteConnect::ExecuteStoredProcedure(const std::string& procName,
-                                                   std::vector<std::shared_ptr<Data::DbParameter>>& parameters,
-                                                   ManagedText& output) {
+std::int32_t SqliteConnect::ExecuteStoredProcedure(
+    const std::string& procName, std::vector<std::shared_ptr<Data::DbParameter>>& parameters,
+    ManagedText& output) {
   sqlite3* db = DbWithTableSet();
   std::optional<Routine> routine;
   try {
@@ -198,8 +201,7 @@ std::shared_ptr<Data::DataTable> SqliteConnect::GetMaxSolnIdCaseId(const std::st
   if (!routine) return nullptr;
   const Data::Value directory(modelDir);
   const RoutineResult result = RunRoutine(db, *routine, RoutineArguments{nullptr, &directory}, true);
-  if (!result.ok)
-    throw DatabaseError(result.message, CategoryOf(result.errorCode, ""), result.errorCode);
+  if (!result.ok) throw DatabaseError(result.message, CategoryOf(result.errorCode, ""), result.errorCode);
 
   auto table = Data::DataTable::Create(routine->name);
   std::set<std::string> used;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "TesselWrapper/Errors.h"
-#include "TesselWrapper/data/Text.h"
 #include "TesselWrapper/component/DbConnect.h"
+#include "TesselWrapper/data/Text.h"
 #include "data/TableImpl.h"
 #include "tessel/NameLookup.h"
 #include "tessel/sqlite/Binding.h"
@@ -109,11 +109,12 @@ std::optional<std::string> CheckShape(sqlite3* db, const std::string& schema, co
   // A column the table handed in lacks gets NULL or its default; one that is
   // NOT NULL without a default (and no rowid alias, which SQLite fills)
   // appeared since the shape was read, and no row could be written.
-  const auto keyColumns = std::count_if(dbColumns.begin(), dbColumns.end(),
-                                        [](const ColumnInfo& c) { return c.pkPosition > 0; });
+  const auto keyColumns =
+      std::count_if(dbColumns.begin(), dbColumns.end(), [](const ColumnInfo& c) { return c.pkPosition > 0; });
   for (const ColumnInfo& c : dbColumns) {
     if (std::find(matched.begin(), matched.end(), &c) != matched.end()) continue;
-    const bool rowidAlias = keyColumns == 1 && c.pkPosition == 1 && Text::EqualsIgnoreAsciiCase(c.declaredType, "INTEGER");
+    const bool rowidAlias =
+        keyColumns == 1 && c.pkPosition == 1 && Text::EqualsIgnoreAsciiCase(c.declaredType, "INTEGER");
     if (c.Writable() && c.notNull && !c.defaultSql && !rowidAlias)
       return "the database's table has a new required column " + Quoted(c.name);
   }
@@ -352,8 +353,8 @@ class RowWriter {
   const Plan& plan_;
   const Data::DataTable& table_;
   std::vector<Column> columns_;  // per column of the table
-  std::string omitted_;         // the mask of the record looked at last
-  std::deque<Insert> inserts_;  // a deque keeps pointers valid as statements are added
+  std::string omitted_;          // the mask of the record looked at last
+  std::deque<Insert> inserts_;   // a deque keeps pointers valid as statements are added
   Insert* last_ = nullptr;
   int rc_ = SQLITE_OK;
   std::size_t batchRows_ = 1;
@@ -375,7 +376,8 @@ std::optional<WriteFailure> WriteTable(sqlite3* db, const std::string& schema, c
   Plan plan;
   try {
     if (auto mismatch = CheckShape(db, schema, table, plan))
-      return WriteFailure{ErrorCategory::SchemaChange, "it no longer matches the table handed in: " + *mismatch};
+      return WriteFailure{ErrorCategory::SchemaChange,
+                          "it no longer matches the table handed in: " + *mismatch};
   } catch (const DatabaseError& e) {
     return WriteFailure{e.Category(), std::string("could not check its shape: ") + e.what()};
   }

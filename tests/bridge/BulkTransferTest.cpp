@@ -177,8 +177,8 @@ TEST_F(BulkTransferTest, EveryRecordGoesIntoTheNamedTable) {
 // again and every row is written once.
 TEST_F(BulkTransferTest, AnyFailureLeavesTheWholeQueueAsItWas) {
   enum class Fault { FieldCannotBeStored, WriteAsksForRerun, WriteRefused, ComponentThrows };
-  for (const Fault fault : {Fault::FieldCannotBeStored, Fault::WriteAsksForRerun, Fault::WriteRefused,
-                            Fault::ComponentThrows}) {
+  for (const Fault fault :
+       {Fault::FieldCannotBeStored, Fault::WriteAsksForRerun, Fault::WriteRefused, Fault::ComponentThrows}) {
     SCOPED_TRACE(static_cast<int>(fault));
     SetUp();
     queue.Clear();
@@ -191,7 +191,8 @@ TEST_F(BulkTransferTest, AnyFailureLeavesTheWholeQueueAsItWas) {
         second->AddTextField("nosuch", "lost?");
         break;
       case Fault::WriteAsksForRerun:
-        component->QueueBulkOutcome({.result = false, .message = "database is locked. Rerun the transaction."});
+        component->QueueBulkOutcome(
+            {.result = false, .message = "database is locked. Rerun the transaction."});
         break;
       case Fault::WriteRefused:
         component->QueueBulkOutcome({.result = false, .message = "UNIQUE constraint failed"});

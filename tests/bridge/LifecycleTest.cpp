@@ -99,10 +99,10 @@ TEST(BridgeLifecycle, LoadObjectReplacesTheComponentAndDropsTheOldOne) {
 }
 
 TEST(BridgeLifecycle, LoadObjectChangesTheHandleOnlyWhenTheFactoryReturns) {
-  DbConnectFactory::RegisterProvider("failing", [](const std::string& connect, const std::string&)
-                                                    -> std::shared_ptr<DbConnect> {
-    throw ArgumentError("no component for '" + connect + "'");
-  });
+  DbConnectFactory::RegisterProvider(
+      "failing", [](const std::string& connect, const std::string&) -> std::shared_ptr<DbConnect> {
+        throw ArgumentError("no component for '" + connect + "'");
+      });
   DbConnectFactory::RegisterProvider(
       "nothing", [](const std::string&, const std::string&) { return std::shared_ptr<DbConnect>(); });
 

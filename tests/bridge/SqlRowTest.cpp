@@ -57,8 +57,7 @@ TEST(SqlRow, IsEmptyLooksOnlyAtTheCount) {
     bool empty;
   } cases[] = {{0, 0, true}, {3, 0, true}, {3, -1, true}, {0, 1, false}, {2, 2, false}};
   for (const auto& c : cases) {
-    EXPECT_EQ(Filled(c.entries, c.count)->IsEmpty(), c.empty)
-        << c.entries << " entries, count " << c.count;
+    EXPECT_EQ(Filled(c.entries, c.count)->IsEmpty(), c.empty) << c.entries << " entries, count " << c.count;
   }
 }
 
@@ -68,8 +67,8 @@ TEST(SqlRow, CopyTakesTheFirstCountEntriesAndTheCountTagAndTableName) {
     std::int32_t count;
     std::size_t copied;
   } cases[] = {
-      {3, 2, 2}, {3, 3, 3}, {3, 0, 0}, {3, -3, 0},
-      {1, 3, 1},  // a count beyond the lists copies what there is, never past their end
+      {3, 2, 2},  {3, 3, 3}, {3, 0, 0},
+      {3, -3, 0}, {1, 3, 1},  // a count beyond the lists copies what there is, never past their end
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.entries << " entries, count " << c.count);
@@ -143,9 +142,9 @@ TEST(SqlRow, ConveniencesAppendAWholeFieldOfTheirType) {
     EXPECT_EQ(list->size(), 7u);
   }
   ASSERT_EQ(row.numericValues.size(), 7u);
-  const char* const types[] = {ConnectWrapper::m_lpszDOUBLE, ConnectWrapper::m_lpszLONGINTEGER,
+  const char* const types[] = {ConnectWrapper::m_lpszDOUBLE,       ConnectWrapper::m_lpszLONGINTEGER,
                                ConnectWrapper::m_lpszSHORTINTEGER, ConnectWrapper::m_lpszDATE,
-                               ConnectWrapper::m_lpszDATETIME, ConnectWrapper::m_lpszTEXT,
+                               ConnectWrapper::m_lpszDATETIME,     ConnectWrapper::m_lpszTEXT,
                                ConnectWrapper::m_lpszMEMO};
   for (int i = 0; i < 7; ++i) EXPECT_EQ(row.fieldTypes[i], types[i]) << i;
   EXPECT_EQ(row.fieldNames[2], "s");

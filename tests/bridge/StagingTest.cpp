@@ -23,8 +23,7 @@ using Data::DataColumn;
 using Data::DataType;
 using Data::Value;
 
-constexpr const char* kNoRow =
-    "Current Row is null; cannot add data. Did you forget to StartNewRow()?";
+constexpr const char* kNoRow = "Current Row is null; cannot add data. Did you forget to StartNewRow()?";
 
 class StagingTest : public BridgeTest {
  protected:
@@ -86,43 +85,87 @@ TEST_F(StagingTest, StartNewRowWritesTheCountersEachCaseCallsFor) {
     std::optional<std::string> currentAfter;
   };
   const Case cases[] = {
-      {"first selection, enumeration table", {}, "E", nullptr, true, -1, kWritten, kTime, true,
-       std::nullopt},
+      {"first selection, enumeration table", {}, "E", nullptr, true, -1, kWritten, kTime, true, std::nullopt},
       {"first selection, a table", {}, "A", nullptr, true, 0, kWritten, kTime, true, "A"},
       {"same name", {{"A", 2}}, "A", nullptr, true, 2, kWritten, kTime, true, "A"},
-      {"other name, rerun asked", {{"A", 2}}, "B", "deadlock detected. Rerun the transaction.",
-       false, kStored, 0, kFlushedTime, false, "A"},
-      {"other name, schema change", {{"A", 2}}, "B", "table A: schema change since GetTable",
-       false, kStored, 0, kFlushedTime, false, "A"},
+      {"other name, rerun asked",
+       {{"A", 2}},
+       "B",
+       "deadlock detected. Rerun the transaction.",
+       false,
+       kStored,
+       0,
+       kFlushedTime,
+       false,
+       "A"},
+      {"other name, schema change",
+       {{"A", 2}},
+       "B",
+       "table A: schema change since GetTable",
+       false,
+       kStored,
+       0,
+       kFlushedTime,
+       false,
+       "A"},
       // Retry texts count only after a failed write.
-      {"a success that names a retry text", {{"A", 2}}, "B",
-       "2 rows written to table 'schema change log'. Rerun the transaction if you like", true, 0, 2,
-       kFlushedTime, true, "B"},
-      {"other name, enumeration table next", {{"A", 2}}, "E", nullptr, true, kStored, 2,
-       kFlushedTime, true, std::nullopt},
+      {"a success that names a retry text",
+       {{"A", 2}},
+       "B",
+       "2 rows written to table 'schema change log'. Rerun the transaction if you like",
+       true,
+       0,
+       2,
+       kFlushedTime,
+       true,
+       "B"},
+      {"other name, enumeration table next",
+       {{"A", 2}},
+       "E",
+       nullptr,
+       true,
+       kStored,
+       2,
+       kFlushedTime,
+       true,
+       std::nullopt},
       {"other name, a table next", {{"A", 2}}, "B", nullptr, true, 0, 2, kFlushedTime, true, "B"},
       // Refused for good: the rows are dropped, the next table is selected,
       // and the caller hears of it.
-      {"failed flush without a retry text", {{"A", 2}}, "B", "UNIQUE constraint failed", false, 0,
-       0, kFlushedTime, false, "B"},
+      {"failed flush without a retry text",
+       {{"A", 2}},
+       "B",
+       "UNIQUE constraint failed",
+       false,
+       0,
+       0,
+       kFlushedTime,
+       false,
+       "B"},
       {"names differing in case", {{"A", 1}}, "a", nullptr, true, 0, 1, kFlushedTime, true, "a"},
-      {"empty name after a named table", {{"A", 2}}, "", nullptr, true, 0, 2, kFlushedTime, true,
-       ""},
-      {"absent name after a named table", {{"A", 2}}, nullptr, nullptr, true, 0, 2, kFlushedTime,
-       true, ""},
+      {"empty name after a named table", {{"A", 2}}, "", nullptr, true, 0, 2, kFlushedTime, true, ""},
+      {"absent name after a named table", {{"A", 2}}, nullptr, nullptr, true, 0, 2, kFlushedTime, true, ""},
       {"empty name twice", {{"", 1}}, "", nullptr, true, 0, 1, kFlushedTime, true, ""},
-      {"empty name twice, rerun asked", {{"", 1}}, "", "Rerun the transaction", false, kStored, 0,
-       kFlushedTime, false, ""},
+      {"empty name twice, rerun asked",
+       {{"", 1}},
+       "",
+       "Rerun the transaction",
+       false,
+       kStored,
+       0,
+       kFlushedTime,
+       false,
+       ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     SetUp();  // a fresh component for each case
     for (const auto& [name, rows] : c.before) Stage(name, rows);
     const std::size_t flushesBefore = component->BulkCalls().size();
-    component->QueueBulkOutcome({.result = c.flushResult,
-                                 .message = c.flushMessage ? std::optional<std::string>(c.flushMessage)
-                                                           : std::nullopt,
-                                 .addExecutionTime = 5});
+    component->QueueBulkOutcome(
+        {.result = c.flushResult,
+         .message = c.flushMessage ? std::optional<std::string>(c.flushMessage) : std::nullopt,
+         .addExecutionTime = 5});
     stored = kStored;
     written = kWritten;
     time = kTime;
@@ -329,27 +372,24 @@ TEST_F(StagingTest, FieldStoresPutTheirValueIntoTheOpenRow) {
     const char* column;
     Value expected;
   } cases[] = {
-      {"int", [](ConnectWrapper& b) { return b.AddFieldData("id", -42); }, "id",
-       Value(std::int32_t{-42})},
+      {"int", [](ConnectWrapper& b) { return b.AddFieldData("id", -42); }, "id", Value(std::int32_t{-42})},
       {"long within 32 bits", [](ConnectWrapper& b) { return b.AddFieldData("id", -42L); }, "id",
        Value(std::int32_t{-42})},
       {"long beyond 32 bits (where long has 64), stored whole",
        [](ConnectWrapper& b) { return b.AddFieldData("big", kLongHighBits + 5); }, "big",
        Value(std::int64_t{kLongHighBits + 5})},
-      {"double", [](ConnectWrapper& b) { return b.AddFieldData("amount", 0.1); }, "amount",
-       Value(0.1)},
+      {"double", [](ConnectWrapper& b) { return b.AddFieldData("amount", 0.1); }, "amount", Value(0.1)},
       {"text", [](ConnectWrapper& b) { return b.AddFieldData("name", "caf\xC3\xA9"); }, "name",
        Value("caf\xC3\xA9")},
-      {"absent text", [](ConnectWrapper& b) { return b.AddFieldData("name", nullptr); }, "name",
-       Value("")},
+      {"absent text", [](ConnectWrapper& b) { return b.AddFieldData("name", nullptr); }, "name", Value("")},
       {"date", [](ConnectWrapper& b) { return b.AddFieldDateTimeData("when", 1.5); }, "when",
        Value(noonAfterDayOne)},
       {"date 0.0", [](ConnectWrapper& b) { return b.AddFieldDateTimeData("when", 0.0); }, "when",
        Value(Data::DBNull)},
       {"date -0.0", [](ConnectWrapper& b) { return b.AddFieldDateTimeData("when", -0.0); }, "when",
        Value(Data::DBNull)},
-      {"column found ignoring case", [](ConnectWrapper& b) { return b.AddFieldData("NAME", "x"); },
-       "name", Value("x")},
+      {"column found ignoring case", [](ConnectWrapper& b) { return b.AddFieldData("NAME", "x"); }, "name",
+       Value("x")},
   };
   for (const auto& c : cases) {
     ASSERT_TRUE(Start("A"));
@@ -383,7 +423,8 @@ TEST_F(StagingTest, AFieldTheRowRefusesThrowsNamingTableColumnAndValue) {
   expectThrowNaming([&] { bridge.AddFieldData("id", "twelve"); }, "id", "twelve");
   expectThrowNaming([&] { bridge.AddFieldDateTimeData("when", std::nan("")); }, "when", "NaN");
   expectThrowNaming([&] { bridge.AddFieldDateTimeData("when", 2958466.0); }, "when", "2958466");
-  if (beyond != 0) EXPECT_THROW(bridge.AddFieldData("id", beyond), OverflowError) << "the error keeps its class";
+  if (beyond != 0)
+    EXPECT_THROW(bridge.AddFieldData("id", beyond), OverflowError) << "the error keeps its class";
   EXPECT_TRUE(component->DataRowCur()->Get("id").IsDBNull()) << "a refused value is not stored";
 }
 

@@ -18,22 +18,27 @@ TEST(RemoveKeyValue, DropsEveryPieceThatStartsWithTheKey) {
     const char* expected;
   } cases[] = {
       {"a=1;b=2;c=3", "b=", ";", "a=1;c=3;"},
-      {"a=1;b=2;", "b=", ";", "a=1;;"},          // the empty last piece counts
-      {"a=1;b=2;bb=5", "b", ";", "a=1;"},        // a prefix test, not a name match
-      {"a=1;b=2;c=3", "B=", ";", "a=1;b=2;c=3;"},  // case-sensitive
-      {"a=1;b=2", "b=", ";;", "a=1;;"},          // split at one ';', follow with ";;"
-      {"a=1;;b=2", "b=", ";;", "a=1;;;;"},       // adjacent separators: an empty piece
+      {"a=1;b=2;", "b=", ";", "a=1;;"},             // the empty last piece counts
+      {"a=1;b=2;bb=5", "b", ";", "a=1;"},           // a prefix test, not a name match
+      {"a=1;b=2;c=3", "B=", ";", "a=1;b=2;c=3;"},   // case-sensitive
+      {"a=1;b=2", "b=", ";;", "a=1;;"},             // split at one ';', follow with ";;"
+      {"a=1;;b=2", "b=", ";;", "a=1;;;;"},          // adjacent separators: an empty piece
       {"a=1,b=2;x,c=3", "b=", ",;", "a=1,;c=3,;"},  // only the first character splits
-      {"a=1;b=2", "b=", "", ""},                 // no separator: nothing
-      {"", "b=", ";", ";"},                      // one empty piece
+      {"a=1;b=2", "b=", "", ""},                    // no separator: nothing
+      {"", "b=", ";", ";"},                         // one empty piece
       {"", "", ";", ""},
-      {"a=1;b=2", "", ";", ""},                  // the empty key starts every piece
+      {"a=1;b=2", "", ";", ""},  // the empty key starts every piece
       {";a=1", "x", ";", ";a=1;"},
-      {"a=1\xC2\xA7" "b=2\xC2\xA7" "c=3", "b=", "\xC2\xA7", "a=1\xC2\xA7" "c=3\xC2\xA7"},
+      {"a=1\xC2\xA7"
+       "b=2\xC2\xA7"
+       "c=3",
+       "b=", "\xC2\xA7",
+       "a=1\xC2\xA7"
+       "c=3\xC2\xA7"},
   };
   for (const auto& c : cases) {
-    const ManagedText result = Util::RemoveKeyValue(std::string(c.source), std::string(c.key),
-                                                    std::string(c.splitOn));
+    const ManagedText result =
+        Util::RemoveKeyValue(std::string(c.source), std::string(c.key), std::string(c.splitOn));
     EXPECT_EQ(result, ManagedText(c.expected))
         << "source '" << c.source << "', key '" << c.key << "', split on '" << c.splitOn << "'";
   }
@@ -59,14 +64,15 @@ TEST(TranslateToNetDbType, MapsTheSevenTypesAndEverythingElseToAnsiString) {
     std::int32_t number;
     DbType expected;
   } cases[] = {
-      {0, DbType::String},     {1, DbType::Int32},       {2, DbType::Double},
-      {3, DbType::Decimal},    {4, DbType::Currency},    {5, DbType::DateTime},
-      {6, DbType::Binary},     {7, DbType::AnsiString},  {-1, DbType::AnsiString},
-      {16, DbType::AnsiString}, {INT_MIN, DbType::AnsiString}, {INT_MAX, DbType::AnsiString},
+      {0, DbType::String},           {1, DbType::Int32},
+      {2, DbType::Double},           {3, DbType::Decimal},
+      {4, DbType::Currency},         {5, DbType::DateTime},
+      {6, DbType::Binary},           {7, DbType::AnsiString},
+      {-1, DbType::AnsiString},      {16, DbType::AnsiString},
+      {INT_MIN, DbType::AnsiString}, {INT_MAX, DbType::AnsiString},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Util::TranslateToNetDbType(static_cast<SimpleDbType>(c.number)), c.expected)
-        << c.number;
+    EXPECT_EQ(Util::TranslateToNetDbType(static_cast<SimpleDbType>(c.number)), c.expected) << c.number;
   }
 }
 

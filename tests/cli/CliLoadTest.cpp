@@ -2,7 +2,6 @@
 // none, honest counts, and messages that name the line.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
 #include <locale.h>
 
 #include <cstdlib>
@@ -79,16 +78,23 @@ TEST_F(ToolTest, LoadReadsTheDialectsPeopleHave) {
       {"booleans as PostgreSQL and others write them",
        "id,flag\n1,t\n2,f\n3,TRUE\n4,no\n5,On\n6,Y\n",
        {},
-       {{"1", "1", "NULL", "NULL"}, {"2", "0", "NULL", "NULL"}, {"3", "1", "NULL", "NULL"},
-        {"4", "0", "NULL", "NULL"}, {"5", "1", "NULL", "NULL"}, {"6", "1", "NULL", "NULL"}}},
+       {{"1", "1", "NULL", "NULL"},
+        {"2", "0", "NULL", "NULL"},
+        {"3", "1", "NULL", "NULL"},
+        {"4", "0", "NULL", "NULL"},
+        {"5", "1", "NULL", "NULL"},
+        {"6", "1", "NULL", "NULL"}}},
       {"times with a zone, converted to UTC, and fractional seconds",
        "id,at\n1,2024-03-01 12:30:00+02\n2,2024-03-01 12:30:00.25+05:30\n3,2024-03-01T10:00:00Z\n"
        "4,2024-01-01 00:30:00-0100\n5,2024-03-01 12:30:00.123\n6,2024-01-01 00:00:00+00\n"
        "7,1850-07-01 04:59:59+05:53:28\n",
        {},
-       {{"1", "NULL", "'2024-03-01 10:30:00'", "NULL"}, {"2", "NULL", "'2024-03-01 07:00:00.250'", "NULL"},
-        {"3", "NULL", "'2024-03-01 10:00:00'", "NULL"}, {"4", "NULL", "'2024-01-01 01:30:00'", "NULL"},
-        {"5", "NULL", "'2024-03-01 12:30:00.123'", "NULL"}, {"6", "NULL", "'2024-01-01 00:00:00'", "NULL"},
+       {{"1", "NULL", "'2024-03-01 10:30:00'", "NULL"},
+        {"2", "NULL", "'2024-03-01 07:00:00.250'", "NULL"},
+        {"3", "NULL", "'2024-03-01 10:00:00'", "NULL"},
+        {"4", "NULL", "'2024-01-01 01:30:00'", "NULL"},
+        {"5", "NULL", "'2024-03-01 12:30:00.123'", "NULL"},
+        {"6", "NULL", "'2024-01-01 00:00:00'", "NULL"},
         {"7", "NULL", "'1850-06-30 23:06:31'", "NULL"}}},
       {"a tab as \\t", "id\tlabel\n1\ta, b\n", {"--delimiter", "\\t"}, {{"1", "NULL", "NULL", "'a, b'"}}},
       {"a tab as the word", "id\tlabel\n1\tx\n", {"--delimiter", "tab"}, {{"1", "NULL", "NULL", "'x'"}}},
@@ -97,13 +103,21 @@ TEST_F(ToolTest, LoadReadsTheDialectsPeopleHave) {
        "id,label,flag\n1,NULL,NULL\n2,\"NULL\",1\n3,,0\n",
        {"--null", "NULL"},
        {{"1", "NULL", "NULL", "NULL"}, {"2", "1", "NULL", "'NULL'"}, {"3", "0", "NULL", "''"}}},
-      {"PostgreSQL's text null", "id,label\n1,\\N\n2,\"\\N\"\n", {"--null", "\\N"},
+      {"PostgreSQL's text null",
+       "id,label\n1,\\N\n2,\"\\N\"\n",
+       {"--null", "\\N"},
        {{"1", "NULL", "NULL", "NULL"}, {"2", "NULL", "NULL", "'\\N'"}}},
-      {"no header, the columns named", "1,one\n2,two\n", {"--no-header", "--columns", "id,label"},
+      {"no header, the columns named",
+       "1,one\n2,two\n",
+       {"--no-header", "--columns", "id,label"},
        {{"1", "NULL", "NULL", "'one'"}, {"2", "NULL", "NULL", "'two'"}}},
-      {"an empty last field after a quoted one is null, not an empty text", "id,label\n\"1\",\n\"2\",\"\"\n", {},
+      {"an empty last field after a quoted one is null, not an empty text",
+       "id,label\n\"1\",\n\"2\",\"\"\n",
+       {},
        {{"1", "NULL", "NULL", "NULL"}, {"2", "NULL", "NULL", "''"}}},
-      {"old Mac line ends and a byte order mark", "\xEF\xBB\xBFid,label\r1,a\r2,b", {},
+      {"old Mac line ends and a byte order mark",
+       "\xEF\xBB\xBFid,label\r1,a\r2,b",
+       {},
        {{"1", "NULL", "NULL", "'a'"}, {"2", "NULL", "NULL", "'b'"}}},
   };
   for (const Case& c : cases) {
@@ -129,9 +143,10 @@ TEST_F(ToolTest, AnSqliteShellExportRoundTrips) {
        " (3, 'two' || char(10) || 'lines', NULL, NULL, NULL, NULL, 'é€'),"
        " (4, '  blanks  ', 1e300, -7, '0100-01-01 00:00:00', 1, 'x')");
   const std::string csv = (dir_.path() / "export.csv").string();
-  ASSERT_EQ(std::system(("sqlite3 -csv -header '" + DbFile().string() + "' 'SELECT * FROM src' > '" + csv + "'")
-                            .c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(
+          ("sqlite3 -csv -header '" + DbFile().string() + "' 'SELECT * FROM src' > '" + csv + "'").c_str()),
+      0);
   const ToolResult r = Run({"load", "--db", Db(), "--table", "dst", csv});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_THAT(r.out, HasSubstr("4 rows read, 4 written, 0 skipped"));
@@ -145,12 +160,13 @@ TEST_F(ToolTest, AnSqliteShellExportRoundTrips) {
 // compares keys, or a value no text can hold. Each stops the load naming
 // both lines (or the line, column and byte), and nothing is written.
 TEST_F(ToolTest, LoadLosesNoRowSilently) {
-  Exec("CREATE TABLE nocase(k TEXT COLLATE NOCASE PRIMARY KEY, v INTEGER);"
-       "CREATE TABLE dec(k DECIMAL(10,2) PRIMARY KEY, v INTEGER);"
-       "CREATE TABLE stamp(k DATETIME PRIMARY KEY, v INTEGER);"
-       "CREATE TABLE pair(a INTEGER, b TEXT COLLATE NOCASE, v INTEGER, UNIQUE (a, b));"
-       "CREATE TABLE plain(k TEXT PRIMARY KEY, v INTEGER);"
-       "CREATE TABLE loose(a TEXT, b INTEGER)");
+  Exec(
+      "CREATE TABLE nocase(k TEXT COLLATE NOCASE PRIMARY KEY, v INTEGER);"
+      "CREATE TABLE dec(k DECIMAL(10,2) PRIMARY KEY, v INTEGER);"
+      "CREATE TABLE stamp(k DATETIME PRIMARY KEY, v INTEGER);"
+      "CREATE TABLE pair(a INTEGER, b TEXT COLLATE NOCASE, v INTEGER, UNIQUE (a, b));"
+      "CREATE TABLE plain(k TEXT PRIMARY KEY, v INTEGER);"
+      "CREATE TABLE loose(a TEXT, b INTEGER)");
   struct Case {
     const char* name;
     std::string table;
@@ -158,22 +174,36 @@ TEST_F(ToolTest, LoadLosesNoRowSilently) {
     std::vector<std::string> mentions;
   };
   const Case cases[] = {
-      {"letters in another case under NOCASE", "nocase", "k,v\nA,1\nb,2\na,3\n",
+      {"letters in another case under NOCASE",
+       "nocase",
+       "k,v\nA,1\nb,2\na,3\n",
        {"line 4, column '(k)', value 'a': repeats the key of line 2"}},
       {"one decimal written two ways", "dec", "k,v\n1.10,1\n1.1,2\n", {"line 3", "'1.1'", "line 2"}},
       {"one decimal as an exponent", "dec", "k,v\n100,1\n1e2,2\n", {"line 3", "'1e2'", "line 2"}},
-      {"one time written two ways", "stamp", "k,v\n2024-01-01,1\n2024-01-01 00:00,2\n",
+      {"one time written two ways",
+       "stamp",
+       "k,v\n2024-01-01,1\n2024-01-01 00:00,2\n",
        {"line 3", "'2024-01-01 00:00'", "line 2"}},
-      {"one time in two zones", "stamp", "k,v\n2024-01-01 12:00+02,1\n2024-01-01T10:00:00Z,2\n",
+      {"one time in two zones",
+       "stamp",
+       "k,v\n2024-01-01 12:00+02,1\n2024-01-01T10:00:00Z,2\n",
        {"line 3", "line 2"}},
-      {"a two-column key, one column without case", "pair", "a,b,v\n1,x,1\n2,x,2\n1,X,3\n",
+      {"a two-column key, one column without case",
+       "pair",
+       "a,b,v\n1,x,1\n2,x,2\n1,X,3\n",
        {"line 4, column '(a, b)', value '1, X': repeats the key of line 2"}},
-      {"a NUL byte, which would cut the text", "plain", std::string("k,v\nab,1\na\0c,2\n", 16),
+      {"a NUL byte, which would cut the text",
+       "plain",
+       std::string("k,v\nab,1\na\0c,2\n", 16),
        {"line 3, column 'k'", "NUL byte at byte offset 10"}},
-      {"bytes that are not UTF-8", "plain", "k,v\nx,1\n\xFF,2\n\xFE,3\n",
+      {"bytes that are not UTF-8",
+       "plain",
+       "k,v\nx,1\n\xFF,2\n\xFE,3\n",
        {"line 3, column 'k'", "byte 0xFF at byte offset 8", "not valid UTF-8", "--encoding"}},
       {"a line of empty fields", "loose", "a,b\nx,1\n,\n", {"line 3", "every field of the line is empty"}},
-      {"a quoted empty text and an empty number still make a row, not this", "loose", "a,b\n\"\",\n,\n",
+      {"a quoted empty text and an empty number still make a row, not this",
+       "loose",
+       "a,b\n\"\",\n,\n",
        {"line 3", "every field"}},
   };
   for (const Case& c : cases) {
@@ -219,7 +249,9 @@ TEST_F(ToolTest, LoadWithOneBadLineWritesNothing) {
       {"a field short", "ID,r,1,1,2024-01-01,1,1", {"7 fields", "header has 8"}},
       {"required value missing", "ID,,1,1,2024-01-01,1,1,n", {"label", "NOT NULL"}},
       {"key repeated from line 2", "1,again,1,1,2024-01-01,1,1,n", {"(id)", "'1'", "line 2"}},
-      {"key repeated from line 2, spelt differently", "+1,again,1,1,2024-01-01,1,1,n", {"(id)", "'+1'", "line 2"}},
+      {"key repeated from line 2, spelt differently",
+       "+1,again,1,1,2024-01-01,1,1,n",
+       {"(id)", "'+1'", "line 2"}},
       {"an invalid byte", "ID,\xC3\x28,1,1,2024-01-01,1,1,n", {"label", "byte 0xC3", "not valid UTF-8"}},
   };
   for (const int badLine : {5000, 10'000}) {
@@ -256,19 +288,34 @@ TEST_F(ToolTest, LoadRefusalsBeforeAndAfterReadingWriteNothing) {
   };
   const Case cases[] = {
       {"no such table", "nosuch", "id\n1\n", {}, {"nosuch", "does not exist"}},
-      {"header names a column the table lacks", "measurements", "id,label,colour\n1,a,red\n", {},
+      {"header names a column the table lacks",
+       "measurements",
+       "id,label,colour\n1,a,red\n",
+       {},
        {"line 1", "colour", "no such column"}},
       {"header lacks a required column", "measurements", "id,reading\n1,2\n", {}, {"line 1", "label"}},
-      {"a column list names a column the table lacks", "measurements", "1,a\n", {"--no-header", "--columns", "id,lable"},
+      {"a column list names a column the table lacks",
+       "measurements",
+       "1,a\n",
+       {"--no-header", "--columns", "id,lable"},
        {"column names given", "lable", "no such column"}},
       {"empty file", "measurements", "", {}, {"header"}},
-      {"unclosed quote at the end", "measurements", "id,label\n1,a\n2,\"b\n\n", {},
+      {"unclosed quote at the end",
+       "measurements",
+       "id,label\n1,a\n2,\"b\n\n",
+       {},
        {"line 3", "starts on line 3", "not closed"}},
-      {"an encoding nobody knows", "measurements", "id,label\n1,a\n", {"--encoding", "klingon"},
+      {"an encoding nobody knows",
+       "measurements",
+       "id,label\n1,a\n",
+       {"--encoding", "klingon"},
        {"unknown encoding 'klingon'"}},
       // Only the database knows this key; its refusal rolls the whole write
       // back and names the line of the file.
-      {"key the table already holds", "measurements", "id,label\n1,a\n999999,b\n", {},
+      {"key the table already holds",
+       "measurements",
+       "id,label\n1,a\n999999,b\n",
+       {},
        {"not written", "the row of line 3 of the file", "UNIQUE"}},
   };
   for (const Case& c : cases) {
@@ -289,7 +336,8 @@ TEST_F(ToolTest, LoadDecodesTheFileFromItsEncoding) {
   const std::string latin1 = "id,word\n1,caf\xE9\n2,na\xEFve \xA9\n";
   ToolResult r = Load("words", latin1);
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_THAT(r.err, HasSubstr("line 2, column 'word': byte 0xE9 at byte offset 13 of the file is not valid UTF-8"));
+  EXPECT_THAT(r.err,
+              HasSubstr("line 2, column 'word': byte 0xE9 at byte offset 13 of the file is not valid UTF-8"));
   EXPECT_EQ(One("SELECT COUNT(*) FROM words"), "0");
 
   for (const char* name : {"latin1", "ISO-8859-1", "Latin-1"}) {
@@ -297,7 +345,8 @@ TEST_F(ToolTest, LoadDecodesTheFileFromItsEncoding) {
     Exec("DELETE FROM words");
     r = Load("words", latin1, {"--encoding", name});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Query("SELECT word FROM words ORDER BY id"), (Rows{{"caf\xC3\xA9"}, {"na\xC3\xAFve \xC2\xA9"}}));
+    EXPECT_EQ(Query("SELECT word FROM words ORDER BY id"),
+              (Rows{{"caf\xC3\xA9"}, {"na\xC3\xAFve \xC2\xA9"}}));
   }
   Exec("DELETE FROM words");
   r = Load("words", "id,word\n1,\x80 5\n", {"--encoding", "CP1252"});
@@ -305,7 +354,8 @@ TEST_F(ToolTest, LoadDecodesTheFileFromItsEncoding) {
   EXPECT_EQ(One("SELECT word FROM words"), "\xE2\x82\xAC 5");
   r = Load("words", "id,word\n2,ok\n3,\x81\n", {"--encoding", "CP1252"});  // a byte CP1252 leaves undefined
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_THAT(r.err, HasSubstr("line 3, column 'word': byte 0x81 at byte offset 15 of the file is not valid CP1252"));
+  EXPECT_THAT(
+      r.err, HasSubstr("line 3, column 'word': byte 0x81 at byte offset 15 of the file is not valid CP1252"));
 
   // Far past the reader's first block: a two-byte character across the
   // block boundary, then an invalid byte whose offset must still be exact.
@@ -324,8 +374,9 @@ TEST_F(ToolTest, LoadDecodesTheFileFromItsEncoding) {
   csv += std::to_string(id) + ",ab\xE9z\n";
   r = Load("words", csv);
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_THAT(r.err, HasSubstr("line " + std::to_string(id + 1) + ", column 'word': byte 0xE9 at byte offset " +
-                               std::to_string(badOffset) + " "));
+  EXPECT_THAT(r.err,
+              HasSubstr("line " + std::to_string(id + 1) + ", column 'word': byte 0xE9 at byte offset " +
+                        std::to_string(badOffset) + " "));
   EXPECT_EQ(One("SELECT COUNT(*) FROM words"), "0");
 }
 
@@ -339,22 +390,32 @@ TEST_F(ToolTest, LoadUnderALatin1Locale) {
   } else {
     GTEST_SKIP() << "no locale " << kLocale;
   }
-  Exec("CREATE TABLE w(id INTEGER PRIMARY KEY, \"Gr\xC3\xB6\xC3\x9F" "e\" TEXT)");
+  Exec(
+      "CREATE TABLE w(id INTEGER PRIMARY KEY, \"Gr\xC3\xB6\xC3\x9F"
+      "e\" TEXT)");
   auto load = [&](const std::string& csv, std::vector<std::string> extra = {}) {
     std::vector<std::string> args{"load", "--db", Db(), "--table", "w"};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(WriteFile("in.csv", csv));
     return Run(args, {}, {std::string("LC_ALL=") + kLocale});
   };
-  ToolResult r = load("id,Gr\xC3\xB6\xC3\x9F" "e\n1,caf\xC3\xA9\n");
+  ToolResult r = load(
+      "id,Gr\xC3\xB6\xC3\x9F"
+      "e\n1,caf\xC3\xA9\n");
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  r = load("id,Gr\xC3\xB6\xC3\x9F" "e\n2,5 \xE2\x82\xAC\n");
+  r = load(
+      "id,Gr\xC3\xB6\xC3\x9F"
+      "e\n2,5 \xE2\x82\xAC\n");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_THAT(r.err, HasSubstr("line 2"));
   EXPECT_THAT(r.err, HasSubstr("ISO-8859-1 cannot hold every character"));
-  r = load("id,Gr\xF6\xDF" "e\n3,na\xEFve\n", {"--encoding", "locale"});
+  r = load(
+      "id,Gr\xF6\xDF"
+      "e\n3,na\xEFve\n",
+      {"--encoding", "locale"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(Query("SELECT id, hex(\"Gr\xC3\xB6\xC3\x9F" "e\") FROM w ORDER BY id"),
+  EXPECT_EQ(Query("SELECT id, hex(\"Gr\xC3\xB6\xC3\x9F"
+                  "e\") FROM w ORDER BY id"),
             (Rows{{"1", "636166C3A9"}, {"3", "6E61C3AF7665"}}));
 }
 

@@ -1,6 +1,8 @@
 // The tool against PostgreSQL, in a schema of its own that is dropped
 // afterwards. TESSEL_PG_URI names the server; without it the tests skip,
 // except under CI (CI=true), where a missing server is a failure.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 #include <libpq-fe.h>
 #include <unistd.h>
 
@@ -9,9 +11,6 @@
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include "ToolRunner.h"
 
@@ -57,7 +56,8 @@ class ToolPostgresTest : public ::testing::Test {
   void Exec(const std::string& sql) {
     Result result(PQexec(conn_.get(), sql.c_str()), &PQclear);
     const ExecStatusType status = PQresultStatus(result.get());
-    ASSERT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << sql << "\n" << PQerrorMessage(conn_.get());
+    ASSERT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << sql << "\n"
+                                                                         << PQerrorMessage(conn_.get());
   }
   // The rows of a query as text, values joined with '|', rows with '\n'.
   std::string Query(const std::string& sql) {
@@ -66,14 +66,16 @@ class ToolPostgresTest : public ::testing::Test {
     std::string text;
     for (int r = 0; r < PQntuples(result.get()); ++r) {
       for (int c = 0; c < PQnfields(result.get()); ++c)
-        text += (c ? "|" : "") + std::string(PQgetisnull(result.get(), r, c) ? "NULL" : PQgetvalue(result.get(), r, c));
+        text += (c ? "|" : "") +
+                std::string(PQgetisnull(result.get(), r, c) ? "NULL" : PQgetvalue(result.get(), r, c));
       text += "\n";
     }
     return text;
   }
   // COPY (query) TO STDOUT WITH CSV HEADER, as psql's \copy would write it.
   std::string CopyOut(const std::string& what) {
-    Result start(PQexec(conn_.get(), ("COPY " + what + " TO STDOUT WITH (FORMAT csv, HEADER)").c_str()), &PQclear);
+    Result start(PQexec(conn_.get(), ("COPY " + what + " TO STDOUT WITH (FORMAT csv, HEADER)").c_str()),
+                 &PQclear);
     EXPECT_EQ(PQresultStatus(start.get()), PGRES_COPY_OUT) << PQerrorMessage(conn_.get());
     std::string csv;
     char* buffer = nullptr;
@@ -151,9 +153,11 @@ TEST_F(ToolPostgresTest, APostgresCsvExportRoundTrips) {
   Exec("CREATE TABLE " + schema_ + ".src " + columns);
   Exec("CREATE TABLE " + schema_ + ".dst " + columns);
   Exec("SET TimeZone = 'Asia/Kolkata'");
-  Exec("INSERT INTO " + schema_ + ".src VALUES"
+  Exec("INSERT INTO " + schema_ +
+       ".src VALUES"
        " (1, 7, 9000000000, 12.5, 1.5, true, 'plain', 'x', '2024-02-29', '2024-03-01 12:30:00.123456',"
-       "  '2024-03-01 12:30:00.5+02', 'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11', '{\"a\": [1, \"b,c\"]}', '12:00:01',"
+       "  '2024-03-01 12:30:00.5+02', 'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11', '{\"a\": [1, \"b,c\"]}', "
+       "'12:00:01',"
        "  '1 day 02:00'),"
        " (2, -32768, -1, 0.1, -2e-3, false, 'with, comma and \"quotes\"', '', '0100-01-01',"
        "  '9999-12-31 23:59:59.999999', '1970-01-01 00:00:00Z', NULL, NULL, NULL, NULL),"
@@ -171,9 +175,10 @@ TEST_F(ToolPostgresTest, APostgresCsvExportRoundTrips) {
   EXPECT_EQ(Query("SELECT count(*) FROM " + schema_ + ".dst"), "5\n");
   // Equal row for row, whatever the session's zone: a timestamptz compares
   // as an instant.
-  EXPECT_EQ(Query("(SELECT * FROM " + schema_ + ".src EXCEPT SELECT * FROM " + schema_ + ".dst) UNION ALL (SELECT * FROM " +
-                  schema_ + ".dst EXCEPT SELECT * FROM " + schema_ + ".src)"),
-            "");
+  EXPECT_EQ(
+      Query("(SELECT * FROM " + schema_ + ".src EXCEPT SELECT * FROM " + schema_ +
+            ".dst) UNION ALL (SELECT * FROM " + schema_ + ".dst EXCEPT SELECT * FROM " + schema_ + ".src)"),
+      "");
   EXPECT_EQ(Query("SELECT label IS NULL, note FROM " + schema_ + ".dst WHERE id = 4"), "f|é€ ✓\n");
 }
 
@@ -186,16 +191,19 @@ TEST_F(ToolPostgresTest, LoadLosesNoRowSilently) {
   Exec("CREATE TABLE " + schema_ + ".stamp (k timestamp PRIMARY KEY, v int)");
   Exec("CREATE TABLE " + schema_ + ".plain (k text PRIMARY KEY, v int)");
   Exec("CREATE TABLE " + schema_ + ".parent (id int PRIMARY KEY)");
-  Exec("CREATE TABLE " + schema_ + ".child (id int PRIMARY KEY, parent int REFERENCES " + schema_ + ".parent(id))");
+  Exec("CREATE TABLE " + schema_ + ".child (id int PRIMARY KEY, parent int REFERENCES " + schema_ +
+       ".parent(id))");
   Exec("INSERT INTO " + schema_ + ".plain VALUES ('taken', 0)");
   Exec("INSERT INTO " + schema_ + ".parent VALUES (1)");
   // citext, where the server has it: in the test's schema when it can be
   // made there, else wherever it already is.
   std::string citext;
   {
-    Result made(PQexec(conn_.get(), ("CREATE EXTENSION IF NOT EXISTS citext SCHEMA " + schema_).c_str()), &PQclear);
-    const std::string where = Query("SELECT n.nspname FROM pg_catalog.pg_type t JOIN pg_catalog.pg_namespace n "
-                                    "ON n.oid = t.typnamespace WHERE t.typname = 'citext' LIMIT 1");
+    Result made(PQexec(conn_.get(), ("CREATE EXTENSION IF NOT EXISTS citext SCHEMA " + schema_).c_str()),
+                &PQclear);
+    const std::string where = Query(
+        "SELECT n.nspname FROM pg_catalog.pg_type t JOIN pg_catalog.pg_namespace n "
+        "ON n.oid = t.typnamespace WHERE t.typname = 'citext' LIMIT 1");
     if (!where.empty()) citext = where.substr(0, where.size() - 1) + ".citext";
   }
   if (!citext.empty()) Exec("CREATE TABLE " + schema_ + ".nocase (k " + citext + " PRIMARY KEY, v int)");
@@ -208,21 +216,40 @@ TEST_F(ToolPostgresTest, LoadLosesNoRowSilently) {
     const char* rowsAfter;  // the table's rows after the refused load: those it held before
   };
   std::vector<Case> cases = {
-      {"one decimal written two ways", "dec", "k,v\n1.10,1\n2,2\n1.1,3\n",
-       {"line 4, column '(k)', value '1.1': repeats the key of line 2"}, "0\n"},
-      {"one time written two ways", "stamp", "k,v\n2024-01-01,1\n2024-01-01 00:00:00.000,2\n",
-       {"line 3", "line 2"}, "0\n"},
-      {"a NUL byte", "plain", std::string("k,v\na\0b,1\n", 10), {"line 2, column 'k'", "NUL byte at byte offset 5"},
+      {"one decimal written two ways",
+       "dec",
+       "k,v\n1.10,1\n2,2\n1.1,3\n",
+       {"line 4, column '(k)', value '1.1': repeats the key of line 2"},
+       "0\n"},
+      {"one time written two ways",
+       "stamp",
+       "k,v\n2024-01-01,1\n2024-01-01 00:00:00.000,2\n",
+       {"line 3", "line 2"},
+       "0\n"},
+      {"a NUL byte",
+       "plain",
+       std::string("k,v\na\0b,1\n", 10),
+       {"line 2, column 'k'", "NUL byte at byte offset 5"},
        "1\n"},
-      {"bytes that are not UTF-8", "plain", "k,v\n\xC0\xAF,1\n", {"line 2, column 'k'", "byte 0xC0 at byte offset 4"},
+      {"bytes that are not UTF-8",
+       "plain",
+       "k,v\n\xC0\xAF,1\n",
+       {"line 2, column 'k'", "byte 0xC0 at byte offset 4"},
        "1\n"},
-      {"a key the table holds", "plain", "k,v\nfree,1\ntaken,2\n",
-       {"not written", "Key (k)=(taken) of line 3 of the file already exists"}, "1\n"},
-      {"a parent that does not exist", "child", "id,parent\n1,1\n2,7\n",
-       {"not written", "Key (parent)=(7) of line 3 of the file is not present"}, "0\n"},
+      {"a key the table holds",
+       "plain",
+       "k,v\nfree,1\ntaken,2\n",
+       {"not written", "Key (k)=(taken) of line 3 of the file already exists"},
+       "1\n"},
+      {"a parent that does not exist",
+       "child",
+       "id,parent\n1,1\n2,7\n",
+       {"not written", "Key (parent)=(7) of line 3 of the file is not present"},
+       "0\n"},
   };
   if (!citext.empty())
-    cases.push_back({"letters in another case in citext", "nocase", "k,v\nAbc,1\naBC,2\n", {"line 3", "line 2"}, "0\n"});
+    cases.push_back(
+        {"letters in another case in citext", "nocase", "k,v\nAbc,1\naBC,2\n", {"line 3", "line 2"}, "0\n"});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const ToolResult r = Load(c.table, c.csv);
@@ -244,8 +271,13 @@ TEST_F(ToolPostgresTest, ThePasswordShowsInNoOutput) {
   const std::string csv = (dir_.path() / "r.csv").string();
   std::ofstream(csv) << "SolutionId,Name,Value\n1,a,1.5\n1,a,2\n";
   const std::vector<std::vector<std::string>> commands = {
-      {"test"}, {"demo"}, {"ids", "models/demo"}, {"call", "CaseSummary", "modeldir=string:models/demo"},
-      {"call", "NoSuchRoutine"}, {"load", "--table", "results", csv}, {"load", "--table", "nosuch", csv},
+      {"test"},
+      {"demo"},
+      {"ids", "models/demo"},
+      {"call", "CaseSummary", "modeldir=string:models/demo"},
+      {"call", "NoSuchRoutine"},
+      {"load", "--table", "results", csv},
+      {"load", "--table", "nosuch", csv},
   };
   for (const auto& args : commands) {
     SCOPED_TRACE(::testing::PrintToString(args));

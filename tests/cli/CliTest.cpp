@@ -24,11 +24,13 @@ TEST(ToolCommandLine, EveryCommandHasHelpWithAnExampleAndItsExitStatuses) {
     std::vector<std::string> mentions;
   };
   const Case cases[] = {
-      {{"--help"}, {"Usage:", "demo", "load", "call", "ids", "test", "help", "--db", "TESSEL_DB", "Exit status"}},
-      {{"demo", "--help"}, {"Usage: tessel demo", "--db", "--schema", "--model-dir", "--cases", "sqlite::memory:"}},
+      {{"--help"},
+       {"Usage:", "demo", "load", "call", "ids", "test", "help", "--db", "TESSEL_DB", "Exit status"}},
+      {{"demo", "--help"},
+       {"Usage: tessel demo", "--db", "--schema", "--model-dir", "--cases", "sqlite::memory:"}},
       {{"load", "--help"},
-       {"Usage: tessel load", "--table", "FILE", "--delimiter", "--null", "--no-header", "--columns", "--encoding",
-        "--progress", "t/f", "+02:00", "byte offset"}},
+       {"Usage: tessel load", "--table", "FILE", "--delimiter", "--null", "--no-header", "--columns",
+        "--encoding", "--progress", "t/f", "+02:00", "byte offset"}},
       {{"call", "--help"}, {"Usage: tessel call", "NAME", "name=type:value", "datetime", "0100-01-01"}},
       {{"ids", "--help"}, {"Usage: tessel ids", "MODELDIR", "--format"}},
       {{"test", "--help"}, {"Usage: tessel test", "--db"}},
@@ -103,8 +105,9 @@ TEST_F(ToolTest, CallRefusesDatesTheBridgeCannotCarryAndRoundsTheOthersOnce) {
     EXPECT_THAT(r.err, HasSubstr(std::string(argument).substr(12)));
     EXPECT_THAT(r.err, HasSubstr("0100-01-01"));
   }
-  Exec("CREATE TABLE tessel_procedures(name TEXT PRIMARY KEY, body TEXT NOT NULL);"
-       "INSERT INTO tessel_procedures VALUES ('Echo', 'SELECT :at AS at')");
+  Exec(
+      "CREATE TABLE tessel_procedures(name TEXT PRIMARY KEY, body TEXT NOT NULL);"
+      "INSERT INTO tessel_procedures VALUES ('Echo', 'SELECT :at AS at')");
   struct Case {
     const char* typed;
     const char* arrives;
@@ -158,8 +161,8 @@ TEST_F(ToolTest, DemoAddsToWhatEarlierRunsLeftAndIdsAndCallSeeIt) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "result: 8\noutput: Cases=8;Solutions=12;Results=36;NextCaseid=9;NextSolutionId=13;\n");
 
-  r = Run({"call", "--db", Db(), "AddCase", "caseid=int:+100", "modeldir=string:other=dir:x",
-           "name=string:"});
+  r = Run(
+      {"call", "--db", Db(), "AddCase", "caseid=int:+100", "modeldir=string:other=dir:x", "name=string:"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "result: 1\noutput: inserted=1;\n");
   EXPECT_EQ(Query("SELECT ModelDir, Name FROM cases WHERE Caseid = 100"), (Rows{{"other=dir:x", ""}}));
@@ -168,7 +171,8 @@ TEST_F(ToolTest, DemoAddsToWhatEarlierRunsLeftAndIdsAndCallSeeIt) {
 TEST_F(ToolTest, WithoutDbTheToolUsesTesselDbThenTheEmbeddedFile) {
   // TESSEL_DB stands in for --db; --db still wins over it.
   const std::string elsewhere = "sqlite:" + (dir_.path() / "elsewhere.db").string();
-  ToolResult r = Run({"demo", "--cases", "1", "--solutions", "1", "--results", "1"}, {}, {"TESSEL_DB=" + elsewhere});
+  ToolResult r =
+      Run({"demo", "--cases", "1", "--solutions", "1", "--results", "1"}, {}, {"TESSEL_DB=" + elsewhere});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(std::filesystem::exists(dir_.path() / "elsewhere.db"));
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "tessel.db"));
@@ -218,7 +222,8 @@ TEST_F(ToolTest, ASQLiteFileThatDoesNotExistIsNotCreated) {
   EXPECT_FALSE(std::filesystem::exists(dir_.path() / "missing.db?moed=rw"));
 
   ASSERT_EQ(Run({"demo", "--db", Db()}).exitCode, 0);
-  r = Run({"load", "--db", Db() + "?mode=ro", "--table", "cases", WriteFile("c.csv", "Caseid,ModelDir,Name\n50,m,n\n")});
+  r = Run({"load", "--db", Db() + "?mode=ro", "--table", "cases",
+           WriteFile("c.csv", "Caseid,ModelDir,Name\n50,m,n\n")});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_THAT(r.err, HasSubstr("readonly"));
   EXPECT_EQ(One("SELECT COUNT(*) FROM cases WHERE Caseid = 50"), "0");
@@ -240,7 +245,8 @@ TEST_F(ToolTest, InMemorySqliteRunsTheDemoOnOneConnectionAndIsRefusedWhereItHold
     SCOPED_TRACE(args[0]);
     r = Run(args);
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_THAT(r.err, HasSubstr("tessel " + args[0] + ": sqlite::memory: is a new, empty database on every "
+    EXPECT_THAT(r.err, HasSubstr("tessel " + args[0] +
+                                 ": sqlite::memory: is a new, empty database on every "
                                  "connection"));
   }
 }
@@ -272,9 +278,10 @@ TEST_F(ToolTest, FailuresGiveStatusOneAndTheReasonOnOneLine) {
 // -1 is the library's failure result, but a routine may return it too: the
 // tool must tell a routine that answered -1 from one that failed.
 TEST_F(ToolTest, CallOfARoutineThatReturnsMinusOneSucceeds) {
-  Exec("CREATE TABLE tessel_procedures(name TEXT PRIMARY KEY, body TEXT NOT NULL);"
-       "INSERT INTO tessel_procedures VALUES ('MinusOne', 'SELECT -1 AS code, ''fine'' AS note'),"
-       " ('Broken', 'SELECT -1 FROM no_such_table')");
+  Exec(
+      "CREATE TABLE tessel_procedures(name TEXT PRIMARY KEY, body TEXT NOT NULL);"
+      "INSERT INTO tessel_procedures VALUES ('MinusOne', 'SELECT -1 AS code, ''fine'' AS note'),"
+      " ('Broken', 'SELECT -1 FROM no_such_table')");
   ToolResult r = Run({"call", "--db", Db(), "MinusOne"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "result: -1\noutput: code=-1;note=fine;\n");

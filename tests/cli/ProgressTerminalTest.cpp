@@ -59,14 +59,17 @@ class ProgressInTerminal : public ToolTest, public ::testing::WithParamInterface
   void TearDown() override {
     if (!socket_.empty()) Output(Tmux("kill-server") + " 2>/dev/null");
   }
-  std::string Tmux(const std::string& arguments) const { return "tmux -L " + socket_ + " -f /dev/null " + arguments; }
+  std::string Tmux(const std::string& arguments) const {
+    return "tmux -L " + socket_ + " -f /dev/null " + arguments;
+  }
 
   std::string socket_;
 };
 
 TEST_P(ProgressInTerminal, LeavesNoStaleLine) {
   const int columns = GetParam();
-  Exec("CREATE TABLE m(id INTEGER PRIMARY KEY, label TEXT NOT NULL, reading REAL, taken DATETIME, n INTEGER)");
+  Exec(
+      "CREATE TABLE m(id INTEGER PRIMARY KEY, label TEXT NOT NULL, reading REAL, taken DATETIME, n INTEGER)");
   // Big enough that reading takes over a second on a fast machine, so that
   // the line is drawn many times.
   std::string csv = "id,label,reading,taken,n\n";
@@ -74,8 +77,9 @@ TEST_P(ProgressInTerminal, LeavesNoStaleLine) {
     csv += std::to_string(i) + ",row number " + std::to_string(i) + "," + std::to_string(i) +
            ".5,2024-01-01 10:00:00," + std::to_string(i * 3) + "\n";
   const std::string file = WriteFile("big.csv", csv);
-  const std::string script = WriteFile("run.sh", "cd '" + dir_.path().string() + "'\n'" + kTool + "' load --db '" +
-                                                     Db() + "' --table m big.csv\necho \"DONE $?\"\nsleep 60\n");
+  const std::string script =
+      WriteFile("run.sh", "cd '" + dir_.path().string() + "'\n'" + kTool + "' load --db '" + Db() +
+                              "' --table m big.csv\necho \"DONE $?\"\nsleep 60\n");
 
   Output(Tmux("new-session -d -x " + std::to_string(columns) + " -y 20 -s load 'sh " + script + "'"));
   std::vector<std::string> screens;
@@ -95,7 +99,9 @@ TEST_P(ProgressInTerminal, LeavesNoStaleLine) {
     for (const std::string& line : SplitLines(shot)) {
       if (!IsProgress(line)) continue;
       ++progressLines;
-      EXPECT_LT(line.size(), static_cast<std::size_t>(columns)) << "a progress line reaches the last column:\n" << shot;
+      EXPECT_LT(line.size(), static_cast<std::size_t>(columns))
+          << "a progress line reaches the last column:\n"
+          << shot;
     }
     EXPECT_LE(progressLines, 1) << "a stale progress line stays on the screen:\n" << shot;
     if (progressLines > 0) ++screensWithProgress;

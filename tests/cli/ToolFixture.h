@@ -18,7 +18,9 @@ namespace Tessel::Testing {
 
 inline const std::string kTool = TESSEL_CLI_PATH;
 
-inline int Lines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+inline int Lines(const std::string& text) {
+  return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
 
 using Sqlite = RawSqlite;
 using Rows = std::vector<std::vector<std::string>>;
@@ -44,7 +46,8 @@ class ToolTest : public ::testing::Test {
     return file.string();
   }
   // `tessel load` of `csv` into `table`, with `extra` options.
-  ToolResult Load(const std::string& table, const std::string& csv, std::vector<std::string> extra = {}) const {
+  ToolResult Load(const std::string& table, const std::string& csv,
+                  std::vector<std::string> extra = {}) const {
     std::vector<std::string> args{"load", "--db", Db(), "--table", table};
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(WriteFile("in.csv", csv));

@@ -55,7 +55,8 @@ std::string Lower(std::string text) {
 using Constraints = std::vector<std::pair<std::vector<std::size_t>, bool>>;
 Constraints ConstraintsOf(const Data::DataTable& table) {
   Constraints out;
-  for (const auto& constraint : table.UniqueConstraints()) out.emplace_back(constraint.Columns, constraint.IsPrimaryKey);
+  for (const auto& constraint : table.UniqueConstraints())
+    out.emplace_back(constraint.Columns, constraint.IsPrimaryKey);
   std::sort(out.begin(), out.end());
   return out;
 }
@@ -134,12 +135,19 @@ void TableLookupIsExactThenTheOneFoldedMatch(ComponentContract& t) {
     CREATE TABLE "äpfel" (b {int});
     CREATE TABLE "Ölfass" (c {int});)");
   ExpectLookups(t.component(), {
-                                   {"Orders", "id"},        {"orders", "id"},         {"ORDERS", "id"},
-                                   {"units", "unit"},       {"UNITS", "unit"},
-                                   {"Äpfel", "a"},          {"äpfel", "b"},  // the exact name wins over a fold
+                                   {"Orders", "id"},
+                                   {"orders", "id"},
+                                   {"ORDERS", "id"},
+                                   {"units", "unit"},
+                                   {"UNITS", "unit"},
+                                   {"Äpfel", "a"},
+                                   {"äpfel", "b"},           // the exact name wins over a fold
                                    {"ÄPFEL", std::nullopt},  // two fold alike: the caller must spell it
-                                   {"ölfass", "c"},         {"ÖLFASS", "c"},
-                                   {"Order", std::nullopt}, {"nothing", std::nullopt}, {"", std::nullopt},
+                                   {"ölfass", "c"},
+                                   {"ÖLFASS", "c"},
+                                   {"Order", std::nullopt},
+                                   {"nothing", std::nullopt},
+                                   {"", std::nullopt},
                                });
 }
 
@@ -187,11 +195,13 @@ void HostileNamesAreOnlyEverNames(ComponentContract& t) {
   table->Rows().Add(row);
   std::int64_t elapsed = 0;
   EXPECT_TRUE(component.BulkToTable(*table, elapsed)) << Message(component);
-  EXPECT_EQ(t.db().Query(R"(SELECT "it's;a ""name""", "select", "ünï" FROM "ta""ble'; DROP TABLE victims; --")"),
-            "'); DROP TABLE victims; --|'; DROP TABLE victims; --|x");
+  EXPECT_EQ(
+      t.db().Query(R"(SELECT "it's;a ""name""", "select", "ünï" FROM "ta""ble'; DROP TABLE victims; --")"),
+      "'); DROP TABLE victims; --|'; DROP TABLE victims; --|x");
 
-  t.db().Exec("CREATE TABLE tessel_enum_tables (name {text} PRIMARY KEY); "
-              "INSERT INTO tessel_enum_tables VALUES ('it''s')");
+  t.db().Exec(
+      "CREATE TABLE tessel_enum_tables (name {text} PRIMARY KEY); "
+      "INSERT INTO tessel_enum_tables VALUES ('it''s')");
   EXPECT_TRUE(component.IsEnumTable("it's"));
   EXPECT_FALSE(component.IsEnumTable("' OR '1'='1"));
   EXPECT_FALSE(component.IsEnumTable(hostile));
@@ -246,10 +256,10 @@ void EnumerationTablesComeFromTheCatalogue(ComponentContract& t) {
     CREATE TABLE tessel_enum_tables (name {text} UNIQUE);
     INSERT INTO tessel_enum_tables VALUES ('Colors'), ('Status'), ('STATUS'), ('Units'), ('colours'), ('Colours'), (NULL);)");
   const std::pair<const char*, bool> cases[] = {
-      {"Colors", true},  {"colors", true},   {"Status", true},  {"STATUS", true},
+      {"Colors", true},   {"colors", true}, {"Status", true},  {"STATUS", true},
       {"status", false},  // two entries fold alike: the caller must spell it
-      {"Units", true},   {"units", true},    {"colours", true}, {"Colours", true}, {"COLOURS", false},
-      {"Sizes", false},  {"cases", false},   {"", false},
+      {"Units", true},    {"units", true},  {"colours", true}, {"Colours", true},
+      {"COLOURS", false}, {"Sizes", false}, {"cases", false},  {"", false},
   };
   for (const auto& [name, expected] : cases) EXPECT_EQ(component.IsEnumTable(name), expected) << name;
 }
@@ -303,8 +313,9 @@ void ABusyTableAsksForARerunAndWritesNothing(ComponentContract& t) {
 // message says why without asking for a rerun; the component writes the
 // next table as if nothing had happened.
 void ARefusedRowUndoesTheWholeTable(ComponentContract& t) {
-  t.db().Exec("CREATE TABLE parts (code {text} UNIQUE, qty {int} CHECK (qty >= 0)); "
-              "INSERT INTO parts VALUES ('taken', 1)");
+  t.db().Exec(
+      "CREATE TABLE parts (code {text} UNIQUE, qty {int} CHECK (qty >= 0)); "
+      "INSERT INTO parts VALUES ('taken', 1)");
   struct Case {
     const char* name;
     std::vector<std::pair<const char*, int>> rows;
@@ -358,8 +369,9 @@ void ATableChangedSinceGetTableIsASchemaChange(ComponentContract& t) {
   DbConnect& component = t.component();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.change);
-    t.db().Exec("DROP TABLE IF EXISTS renamed; DROP TABLE IF EXISTS cases; "
-                "CREATE TABLE cases (id {int}, note {text})");
+    t.db().Exec(
+        "DROP TABLE IF EXISTS renamed; DROP TABLE IF EXISTS cases; "
+        "CREATE TABLE cases (id {int}, note {text})");
     auto table = component.GetTable("cases");
     ASSERT_NE(table, nullptr);
     ASSERT_EQ(table->ColumnCount(), 2u);
@@ -394,7 +406,8 @@ void BulkExampleWritesThroughTheSamePath(ComponentContract& t) {
     EXPECT_EQ(Message(component), std::to_string(rows) + (rows == 1 ? " row" : " rows") +
                                       " written to table 'tessel_bulk_example'");
   }
-  EXPECT_EQ(component.GetTable("tessel_bulk_example"), nullptr) << "the example left its table in the table set";
+  EXPECT_EQ(component.GetTable("tessel_bulk_example"), nullptr)
+      << "the example left its table in the table set";
 }
 
 // ---------------------------------------------------------------------------
@@ -438,10 +451,11 @@ void AnUnknownRoutineGivesMinusOneWithTheReason(ComponentContract& t) {
 // routine as usual.
 void AFailingRoutineLeavesNothingBehind(ComponentContract& t) {
   t.db().Exec("CREATE TABLE log (id {int}, note {text} NOT NULL)");
-  t.db().DefineRoutine({"AddTwo",
-                        {{"p_note", "{text}"}},
-                        "INSERT INTO log (id, note) VALUES (1, :p_note); INSERT INTO log (id, note) VALUES (2, NULL)",
-                        {}});
+  t.db().DefineRoutine(
+      {"AddTwo",
+       {{"p_note", "{text}"}},
+       "INSERT INTO log (id, note) VALUES (1, :p_note); INSERT INTO log (id, note) VALUES (2, NULL)",
+       {}});
   t.db().DefineRoutine({"CountLog", {}, "SELECT count(*) AS n FROM log", {{"n", "{bigint}"}}});
 
   EXPECT_EQ(t.Run("AddTwo", {t.Param("p_note", DbType::String, Value("first"))}), -1);
@@ -466,10 +480,11 @@ void TheSolutionLookupGivesTheRoutinesRows(ComponentContract& t) {
     CREATE TABLE solutions (ModelDir {text}, SolutionId {int}, Caseid {int}, score {real});
     INSERT INTO solutions VALUES ('/models/a', 12, 3, 1), ('/models/a', 15, 4, 2.5),
                                  ('/models/b', 20, 5, 2), ('/models/a', NULL, 6, NULL);)");
-  t.db().DefineRoutine({"getmaxsolnidcaseid",
-                        {{"p_dir", "{text}"}},
-                        "SELECT SolutionId, Caseid, score FROM solutions WHERE ModelDir = :p_dir ORDER BY Caseid",
-                        {{"SolutionId", "{int}"}, {"Caseid", "{int}"}, {"score", "{real}"}}});
+  t.db().DefineRoutine(
+      {"getmaxsolnidcaseid",
+       {{"p_dir", "{text}"}},
+       "SELECT SolutionId, Caseid, score FROM solutions WHERE ModelDir = :p_dir ORDER BY Caseid",
+       {{"SolutionId", "{int}"}, {"Caseid", "{int}"}, {"score", "{real}"}}});
   auto table = component.GetMaxSolnIdCaseId("/models/a");
   ASSERT_NE(table, nullptr);
   ASSERT_EQ(table->ColumnCount(), 3u);
@@ -514,8 +529,8 @@ void AConnectionStringOfAnotherFormIsRefused(ComponentContract& t) {
   const std::string ownBackend = DbConnectFactory::BackendName(own);
   ASSERT_FALSE(ownBackend.empty()) << own;
   int refused = 0;
-  for (const std::string connect : {"postgresql://localhost/db", "host=localhost dbname=db", "sqlite::memory:",
-                                    "sqlite:other.db", "", "tessel_test"}) {
+  for (const std::string connect : {"postgresql://localhost/db", "host=localhost dbname=db",
+                                    "sqlite::memory:", "sqlite:other.db", "", "tessel_test"}) {
     if (DbConnectFactory::BackendName(connect) == ownBackend) continue;
     SCOPED_TRACE(connect);
     ++refused;

@@ -23,10 +23,14 @@ std::string WithTypes(std::string sql, const std::vector<std::pair<std::string, 
 
 std::string NameOf(Backend backend) {
   switch (backend) {
-    case Backend::Sqlite: return "Sqlite";
-    case Backend::Postgres: return "Postgres";
-    case Backend::OdbcSqlite: return "OdbcSqlite";
-    case Backend::OdbcPostgres: return "OdbcPostgres";
+    case Backend::Sqlite:
+      return "Sqlite";
+    case Backend::Postgres:
+      return "Postgres";
+    case Backend::OdbcSqlite:
+      return "OdbcSqlite";
+    case Backend::OdbcPostgres:
+      return "OdbcPostgres";
   }
   return "?";
 }

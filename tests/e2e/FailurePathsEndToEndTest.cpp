@@ -35,11 +35,16 @@ enum class Fault {
 
 const char* Name(Fault fault) {
   switch (fault) {
-    case Fault::TableLocked: return "table locked";
-    case Fault::KeyAlreadyStored: return "key already stored";
-    case Fault::DiskFull: return "disk full";
-    case Fault::RecordCannotBeStored: return "record cannot be stored";
-    case Fault::RetryTextInTableName: return "retry text in the table name";
+    case Fault::TableLocked:
+      return "table locked";
+    case Fault::KeyAlreadyStored:
+      return "key already stored";
+    case Fault::DiskFull:
+      return "disk full";
+    case Fault::RecordCannotBeStored:
+      return "record cannot be stored";
+    case Fault::RetryTextInTableName:
+      return "retry text in the table name";
   }
   return "?";
 }
@@ -129,7 +134,8 @@ class FailurePathsEndToEnd : public EndToEndTest {
 };
 
 TEST_P(FailurePathsEndToEnd, StagingRoad) {
-  for (Fault fault : {Fault::TableLocked, Fault::KeyAlreadyStored, Fault::DiskFull, Fault::RetryTextInTableName}) {
+  for (Fault fault :
+       {Fault::TableLocked, Fault::KeyAlreadyStored, Fault::DiskFull, Fault::RetryTextInTableName}) {
     SCOPED_TRACE(Name(fault));
     Reset();
     const char* table = TableFor(fault);
@@ -165,8 +171,8 @@ TEST_P(FailurePathsEndToEnd, StagingRoad) {
 }
 
 TEST_P(FailurePathsEndToEnd, QueuedRoad) {
-  for (Fault fault : {Fault::TableLocked, Fault::KeyAlreadyStored, Fault::DiskFull, Fault::RecordCannotBeStored,
-                      Fault::RetryTextInTableName}) {
+  for (Fault fault : {Fault::TableLocked, Fault::KeyAlreadyStored, Fault::DiskFull,
+                      Fault::RecordCannotBeStored, Fault::RetryTextInTableName}) {
     SCOPED_TRACE(Name(fault));
     Reset();
     const char* table = TableFor(fault);
@@ -264,11 +270,13 @@ TEST_P(FailurePathsEndToEnd, ALockWhileATableIsChosenAsksForARerunAndWritesNothi
 // backend; once the lock is gone the rerun does its work once.
 TEST_P(FailurePathsEndToEnd, ARoutineBlockedByALockAsksForARerun) {
   Reset();
-  db().DefineRoutine({"AddItem", {{"p_id", "{int}"}}, "INSERT INTO items (id, note) VALUES (:p_id, 'by routine')", {}});
+  db().DefineRoutine(
+      {"AddItem", {{"p_id", "{int}"}}, "INSERT INTO items (id, note) VALUES (:p_id, 'by routine')", {}});
   ParamValue id;
   id.valueType = SimpleDbType::Int32;
   id.numericValue.intValue = 7;
-  const std::vector<SimpleDbParameter> arguments{SimpleDbParameter("p_id", id, SimpleParameterDirection::Input)};
+  const std::vector<SimpleDbParameter> arguments{
+      SimpleDbParameter("p_id", id, SimpleParameterDirection::Input)};
   std::string output = "before";
 
   auto lock = db().HoldWriteLock("items");

@@ -70,8 +70,8 @@ TEST_P(LargeQueueEndToEnd, EveryRowIsWrittenAndRefusedOnesAreCounted) {
 TEST_P(LargeQueueEndToEnd, WhatStopsTheCallIsDecidedAsIfEveryRowWereMadeFirst) {
   struct Case {
     const char* what;
-    std::int32_t takenId;   // a row already in the table with this id; 0: none
-    std::int32_t badAt;     // a record whose value no column can hold; -1: none
+    std::int32_t takenId;  // a row already in the table with this id; 0: none
+    std::int32_t badAt;    // a record whose value no column can hold; -1: none
     bool throws;
   };
   const Case cases[] = {
@@ -82,7 +82,8 @@ TEST_P(LargeQueueEndToEnd, WhatStopsTheCallIsDecidedAsIfEveryRowWereMadeFirst) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     db().Exec("DELETE FROM readings");
-    if (c.takenId != 0) db().Exec("INSERT INTO readings (id, label) VALUES (" + std::to_string(c.takenId) + ", 'taken')");
+    if (c.takenId != 0)
+      db().Exec("INSERT INTO readings (id, label) VALUES (" + std::to_string(c.takenId) + ", 'taken')");
     pointers_.clear();
     RecordQueue queue;
     Fill(queue);

@@ -18,9 +18,8 @@ using Testing::RawOdbc;
 constexpr int kShortLockWaitMs = 200;
 
 const std::vector<std::pair<std::string, std::string>> kTypes = {
-    {"{int}", "int4"},        {"{bigint}", "int8"}, {"{real}", "float8"},
-    {"{numeric}", "numeric"}, {"{text}", "text"},   {"{datetime}", "timestamp"},
-    {"{blob}", "bytea"}};
+    {"{int}", "int4"},  {"{bigint}", "int8"},        {"{real}", "float8"}, {"{numeric}", "numeric"},
+    {"{text}", "text"}, {"{datetime}", "timestamp"}, {"{blob}", "bytea"}};
 
 // The routine's body with each argument reference ":name" as "$N", the
 // argument's position, as a SQL function may refer to its arguments.
@@ -33,7 +32,8 @@ std::string WithNumberedArguments(std::string body, const RoutineDefinition& rou
         const std::string& name = routine.parameters[p].first;
         const std::size_t end = i + 1 + name.size();
         const bool whole = body.compare(i + 1, name.size(), name) == 0 &&
-                           (end == body.size() || !(std::isalnum(static_cast<unsigned char>(body[end])) || body[end] == '_'));
+                           (end == body.size() ||
+                            !(std::isalnum(static_cast<unsigned char>(body[end])) || body[end] == '_'));
         if (whole) {
           out += "$" + std::to_string(p + 1);
           i = end;
@@ -66,7 +66,8 @@ class OdbcPostgresContext : public BackendContext {
   std::string ConnectionString(bool shortLockWait) const override {
     // psqlODBC runs ConnSettings on every new connection.
     return "odbc:" + odbc_ +
-           (shortLockWait ? ";ConnSettings={SET lock_timeout = " + std::to_string(kShortLockWaitMs) + "}" : "");
+           (shortLockWait ? ";ConnSettings={SET lock_timeout = " + std::to_string(kShortLockWaitMs) + "}"
+                          : "");
   }
   std::string TableSet() const override { return schema_; }
   int ShortLockWaitMs() const override { return kShortLockWaitMs; }
@@ -81,11 +82,12 @@ class OdbcPostgresContext : public BackendContext {
 
   void DefineRoutine(const RoutineDefinition& routine) override {
     std::string arguments, columns;
-    for (const auto& [name, type] : routine.parameters) arguments += (arguments.empty() ? "" : ", ") + name + " " + type;
+    for (const auto& [name, type] : routine.parameters)
+      arguments += (arguments.empty() ? "" : ", ") + name + " " + type;
     for (const auto& [name, type] : routine.result)
       columns += (columns.empty() ? "" : ", ") + QuoteIdentifier(name) + " " + type;
-    const std::string signature =
-        (routine.exactName ? QuoteIdentifier(routine.name) : routine.name) + "(" + WithTypes(arguments, kTypes) + ")";
+    const std::string signature = (routine.exactName ? QuoteIdentifier(routine.name) : routine.name) + "(" +
+                                  WithTypes(arguments, kTypes) + ")";
     const std::string body = "$body$ " + WithNumberedArguments(routine.body, routine) + " $body$";
     if (routine.result.empty()) {
       raw_->Exec("CREATE PROCEDURE " + signature + " LANGUAGE sql AS " + body);
@@ -97,27 +99,36 @@ class OdbcPostgresContext : public BackendContext {
 
   // EXCLUSIVE mode: writers wait, readers (the test's own checks) do not.
   std::unique_ptr<LockHolder> HoldWriteLock(const std::string& table) override {
-    return std::make_unique<TransactionLock<RawOdbc>>(
-        "BEGIN; SET search_path TO " + QuoteIdentifier(schema_) + "; LOCK TABLE " + table + " IN EXCLUSIVE MODE", odbc_);
+    return std::make_unique<TransactionLock<RawOdbc>>("BEGIN; SET search_path TO " +
+                                                          QuoteIdentifier(schema_) + "; LOCK TABLE " + table +
+                                                          " IN EXCLUSIVE MODE",
+                                                      odbc_);
   }
   std::unique_ptr<LockHolder> HoldCatalogueLock() override {
-    return std::make_unique<TransactionLock<RawOdbc>>("BEGIN; LOCK TABLE " + QuoteIdentifier(schema_) +
-                                                          ".tessel_enum_tables IN ACCESS EXCLUSIVE MODE",
-                                                      odbc_);
+    return std::make_unique<TransactionLock<RawOdbc>>(
+        "BEGIN; LOCK TABLE " + QuoteIdentifier(schema_) + ".tessel_enum_tables IN ACCESS EXCLUSIVE MODE",
+        odbc_);
   }
   bool CatalogueLockSparesWrites() const override { return true; }
 
   // A full disk needs a file system of the server's; a client cannot cause one.
   bool SetDiskFull(IConnectWrapper&, bool) override { return false; }
 
-  std::string UniqueViolationText() const override { return "duplicate key value violates unique constraint"; }
+  std::string UniqueViolationText() const override {
+    return "duplicate key value violates unique constraint";
+  }
   std::string FailureCode(Failure kind) const override {
     switch (kind) {
-      case Failure::LockWait: return "SQLSTATE 55P03";
-      case Failure::UniqueViolation: return "SQLSTATE 23505";
-      case Failure::CheckViolation: return "SQLSTATE 23514";
-      case Failure::NotNullViolation: return "SQLSTATE 23502";
-      case Failure::MissingTable: return "SQLSTATE 42P01";
+      case Failure::LockWait:
+        return "SQLSTATE 55P03";
+      case Failure::UniqueViolation:
+        return "SQLSTATE 23505";
+      case Failure::CheckViolation:
+        return "SQLSTATE 23514";
+      case Failure::NotNullViolation:
+        return "SQLSTATE 23502";
+      case Failure::MissingTable:
+        return "SQLSTATE 42P01";
     }
     return "?";
   }

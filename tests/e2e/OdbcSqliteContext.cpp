@@ -20,9 +20,8 @@ constexpr int kShortLockWaitMs = 50;
 constexpr int kLockWaitMs = 5000;  // as the SQLite backend's default busy time-out
 
 const std::vector<std::pair<std::string, std::string>> kTypes = {
-    {"{int}", "INTEGER"},     {"{bigint}", "INTEGER"}, {"{real}", "REAL"},
-    {"{numeric}", "NUMERIC"}, {"{text}", "TEXT"},      {"{datetime}", "DATETIME"},
-    {"{blob}", "BLOB"}};
+    {"{int}", "INTEGER"}, {"{bigint}", "INTEGER"},    {"{real}", "REAL"}, {"{numeric}", "NUMERIC"},
+    {"{text}", "TEXT"},   {"{datetime}", "DATETIME"}, {"{blob}", "BLOB"}};
 
 // A plain connection to the file, for a lock held under auto-commit (the
 // driver's own transactions begin deferred; a lock needs BEGIN IMMEDIATE or
@@ -62,7 +61,8 @@ class OdbcSqliteContext : public BackendContext {
       for (char c : text) out += c == '\'' ? std::string("''") : std::string(1, c);
       return out + "'";
     };
-    raw_->Exec("INSERT INTO tessel_procedures VALUES (" + literal(routine.name) + ", " + literal(routine.body) + ")");
+    raw_->Exec("INSERT INTO tessel_procedures VALUES (" + literal(routine.name) + ", " +
+               literal(routine.body) + ")");
   }
 
   std::unique_ptr<LockHolder> HoldWriteLock(const std::string&) override {
@@ -90,11 +90,16 @@ class OdbcSqliteContext : public BackendContext {
   std::string UniqueViolationText() const override { return "UNIQUE constraint failed"; }
   std::string FailureCode(Failure kind) const override {
     switch (kind) {
-      case Failure::LockWait: return "database is locked";
-      case Failure::UniqueViolation: return "UNIQUE constraint failed";
-      case Failure::CheckViolation: return "CHECK constraint failed";
-      case Failure::NotNullViolation: return "NOT NULL constraint failed";
-      case Failure::MissingTable: return "no such table";
+      case Failure::LockWait:
+        return "database is locked";
+      case Failure::UniqueViolation:
+        return "UNIQUE constraint failed";
+      case Failure::CheckViolation:
+        return "CHECK constraint failed";
+      case Failure::NotNullViolation:
+        return "NOT NULL constraint failed";
+      case Failure::MissingTable:
+        return "no such table";
     }
     return "?";
   }

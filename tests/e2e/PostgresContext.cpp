@@ -16,9 +16,8 @@ using Testing::RawPg;
 constexpr int kShortLockWaitMs = 200;
 
 const std::vector<std::pair<std::string, std::string>> kTypes = {
-    {"{int}", "int4"},        {"{bigint}", "int8"}, {"{real}", "float8"},
-    {"{numeric}", "numeric"}, {"{text}", "text"},   {"{datetime}", "timestamp"},
-    {"{blob}", "bytea"}};
+    {"{int}", "int4"},  {"{bigint}", "int8"},        {"{real}", "float8"}, {"{numeric}", "numeric"},
+    {"{text}", "text"}, {"{datetime}", "timestamp"}, {"{blob}", "bytea"}};
 
 bool IsNameCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
@@ -107,11 +106,16 @@ class PostgresContext : public BackendContext {
 
   std::string FailureCode(Failure kind) const override {
     switch (kind) {
-      case Failure::LockWait: return "SQLSTATE 55P03";
-      case Failure::UniqueViolation: return "SQLSTATE 23505";
-      case Failure::CheckViolation: return "SQLSTATE 23514";
-      case Failure::NotNullViolation: return "SQLSTATE 23502";
-      case Failure::MissingTable: return "SQLSTATE 42P01";
+      case Failure::LockWait:
+        return "SQLSTATE 55P03";
+      case Failure::UniqueViolation:
+        return "SQLSTATE 23505";
+      case Failure::CheckViolation:
+        return "SQLSTATE 23514";
+      case Failure::NotNullViolation:
+        return "SQLSTATE 23502";
+      case Failure::MissingTable:
+        return "SQLSTATE 42P01";
     }
     return "?";
   }

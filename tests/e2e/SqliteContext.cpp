@@ -17,9 +17,8 @@ namespace {
 constexpr int kShortLockWaitMs = 50;
 
 const std::vector<std::pair<std::string, std::string>> kTypes = {
-    {"{int}", "INTEGER"},     {"{bigint}", "INTEGER"}, {"{real}", "REAL"},
-    {"{numeric}", "NUMERIC"}, {"{text}", "TEXT"},      {"{datetime}", "DATETIME"},
-    {"{blob}", "BLOB"}};
+    {"{int}", "INTEGER"}, {"{bigint}", "INTEGER"},    {"{real}", "REAL"}, {"{numeric}", "NUMERIC"},
+    {"{text}", "TEXT"},   {"{datetime}", "DATETIME"}, {"{blob}", "BLOB"}};
 
 using Connection = Testing::RawSqlite;
 
@@ -81,8 +80,8 @@ class SqliteContext : public BackendContext {
       diskRoutines_ = true;
     }
     std::string output;
-    const int result = bridge.ExecuteStoredProcedure(full ? "tessel_test_fill_disk" : "tessel_test_free_disk",
-                                                     {}, &output);
+    const int result =
+        bridge.ExecuteStoredProcedure(full ? "tessel_test_fill_disk" : "tessel_test_free_disk", {}, &output);
     EXPECT_NE(result, -1) << bridge.GetMessage();
     return true;
   }
@@ -91,11 +90,16 @@ class SqliteContext : public BackendContext {
 
   std::string FailureCode(Failure kind) const override {
     switch (kind) {
-      case Failure::LockWait: return "SQLITE_BUSY";
-      case Failure::UniqueViolation: return "SQLITE_CONSTRAINT_UNIQUE";
-      case Failure::CheckViolation: return "SQLITE_CONSTRAINT_CHECK";
-      case Failure::NotNullViolation: return "SQLITE_CONSTRAINT_NOTNULL";
-      case Failure::MissingTable: return "no such table";
+      case Failure::LockWait:
+        return "SQLITE_BUSY";
+      case Failure::UniqueViolation:
+        return "SQLITE_CONSTRAINT_UNIQUE";
+      case Failure::CheckViolation:
+        return "SQLITE_CONSTRAINT_CHECK";
+      case Failure::NotNullViolation:
+        return "SQLITE_CONSTRAINT_NOTNULL";
+      case Failure::MissingTable:
+        return "no such table";
     }
     return "?";
   }

@@ -83,8 +83,9 @@ TEST_P(StagingEndToEnd, RowsReachTheirTablesWhenTheCallerMovesOnWithCountersAndT
   EXPECT_EQ(db().Query("SELECT id, name, weight, big, created, " + db().KindOf("id") + ", " +
                        db().KindOf("name") + ", " + db().KindOf("weight") + ", " + db().KindOf("big") + ", " +
                        db().KindOf("created") + " FROM cases ORDER BY id"),
-            "1|it's; first|2.5|" + std::to_string(kBig) + "|2023-03-15 12:00:00|integer|text|real|integer|text\n"
-            "2||-0.125|NULL|NULL|integer|text|real|null|null");
+            "1|it's; first|2.5|" + std::to_string(kBig) +
+                "|2023-03-15 12:00:00|integer|text|real|integer|text\n"
+                "2||-0.125|NULL|NULL|integer|text|real|null|null");
 
   ASSERT_TRUE(bridge().AddFieldData("case_id", 1));
   ASSERT_TRUE(bridge().AddCurRow()) << Message();

@@ -16,8 +16,8 @@
 #include "sqlite/SqliteFixture.h"
 #include "support/TestLocale.h"
 #ifdef TESSEL_WITH_POSTGRES
-#include "tessel/postgres/Session.h"
 #include "tessel/postgres/DefaultLiteral.h"
+#include "tessel/postgres/Session.h"
 #endif
 
 namespace Tessel::Testing {
@@ -88,7 +88,8 @@ TEST_P(UnderLocale, TableShapeKeepsDefaultsAndTypes) {
   };
   std::string sql = "CREATE TABLE measures (";
   for (std::size_t i = 0; i < std::size(columns); ++i) {
-    sql += (i ? ", c" : "c") + std::to_string(i) + " " + columns[i].declared + " DEFAULT " + columns[i].defaultSql;
+    sql += (i ? ", c" : "c") + std::to_string(i) + " " + columns[i].declared + " DEFAULT " +
+           columns[i].defaultSql;
   }
   Raw().Exec(sql + ")");
 

@@ -68,7 +68,8 @@ class NativeSqlitePath : public testing::TestWithParam<NamedInLocale> {
   // The names in the test's directory, byte for byte.
   std::vector<std::string> FileNames() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_)) names.push_back(entry.path().filename().native());
+    for (const auto& entry : std::filesystem::directory_iterator(dir_))
+      names.push_back(entry.path().filename().native());
     std::sort(names.begin(), names.end());
     return names;
   }

@@ -28,7 +28,9 @@ std::string NameOf(const ::testing::TestParamInfo<Driver>& info) {
   return info.param == Driver::Sqlite ? "Sqlite" : "Postgres";
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 class OdbcBackend : public ::testing::TestWithParam<Driver> {
  protected:
@@ -61,7 +63,8 @@ class OdbcBackend : public ::testing::TestWithParam<Driver> {
   void TearDown() override {
     component_.reset();
     raw_.reset();
-    if (!schema_.empty()) RawOdbc(odbc_).Exec("DROP SCHEMA IF EXISTS " + QuoteIdentifier(schema_) + " CASCADE");
+    if (!schema_.empty())
+      RawOdbc(odbc_).Exec("DROP SCHEMA IF EXISTS " + QuoteIdentifier(schema_) + " CASCADE");
     if (!dir_.empty()) {
       std::error_code ignored;
       std::filesystem::remove_all(dir_, ignored);
@@ -70,7 +73,9 @@ class OdbcBackend : public ::testing::TestWithParam<Driver> {
 
   bool IsPostgres() const { return GetParam() == Driver::Postgres; }
   // The type name for this database: `sqlite` on SQLite, `postgres` on PostgreSQL.
-  const char* Type(const char* sqlite, const char* postgres) const { return IsPostgres() ? postgres : sqlite; }
+  const char* Type(const char* sqlite, const char* postgres) const {
+    return IsPostgres() ? postgres : sqlite;
+  }
 
   // The component under test, made by the factory (`extra` is added to the
   // connection string).
@@ -95,9 +100,10 @@ class OdbcBackend : public ::testing::TestWithParam<Driver> {
 TEST_P(OdbcBackend, ShapesComeFromTheCatalogueFunctions) {
   raw().Exec(std::string("CREATE TABLE shapes (") + "a " + Type("INTEGER", "int4") + " NOT NULL, " + "b " +
              Type("BIGINT", "int8") + ", " + "c " + Type("DOUBLE", "float8") + ", " + "d " +
-             Type("NUMERIC(10,2)", "numeric(10,2)") + " DEFAULT 1.50, " + "e " + Type("VARCHAR(20)", "varchar(20)") +
-             " DEFAULT 'it''s', " + "f " + Type("TIMESTAMP", "timestamp") + " DEFAULT CURRENT_TIMESTAMP, " + "g " +
-             Type("BLOB", "bytea") + ", " + "h " + Type("BOOLEAN", "boolean") + ", " + "k " + Type("INTEGER", "int4") +
+             Type("NUMERIC(10,2)", "numeric(10,2)") + " DEFAULT 1.50, " + "e " +
+             Type("VARCHAR(20)", "varchar(20)") + " DEFAULT 'it''s', " + "f " +
+             Type("TIMESTAMP", "timestamp") + " DEFAULT CURRENT_TIMESTAMP, " + "g " + Type("BLOB", "bytea") +
+             ", " + "h " + Type("BOOLEAN", "boolean") + ", " + "k " + Type("INTEGER", "int4") +
              " DEFAULT 7, " + "PRIMARY KEY (a, b))");
   raw().Exec("CREATE UNIQUE INDEX shapes_e ON shapes (e)");
   auto table = Component().GetTable("SHAPES");  // the one match without regard to case
@@ -144,8 +150,8 @@ TEST_P(OdbcBackend, EveryTypeIsWrittenAndReadBack) {
   raw().Exec(std::string("CREATE TABLE typed (id ") + Type("INTEGER", "int4") + " PRIMARY KEY, big " +
              Type("BIGINT", "int8") + ", ratio " + Type("DOUBLE", "float8") + ", amount " +
              Type("NUMERIC(12,3)", "numeric(12,3)") + ", label " + Type("TEXT", "text") + ", taken " +
-             Type("DATETIME", "timestamp") + ", day " + Type("DATE", "date") + ", data " + Type("BLOB", "bytea") +
-             ", flag " + Type("BOOLEAN", "boolean") + ")");
+             Type("DATETIME", "timestamp") + ", day " + Type("DATE", "date") + ", data " +
+             Type("BLOB", "bytea") + ", flag " + Type("BOOLEAN", "boolean") + ")");
   auto table = Component().GetTable("typed");
   ASSERT_NE(table, nullptr);
   auto row = table->NewRow();
@@ -176,10 +182,11 @@ TEST_P(OdbcBackend, EveryTypeIsWrittenAndReadBack) {
                          : "1|5000000000|-0.125|caf\xC3\xA9 \xF0\x9F\x98\x80 it's|0001FF|2024-02-29|yes\n"
                            "2|NULL|NULL|||NULL|no");  // SQLite's hex(NULL) is ''
 
-  EXPECT_EQ(raw().Query(IsPostgres() ? "SELECT amount::text, to_char(taken, 'YYYY-MM-DD HH24:MI:SS.MS') FROM typed "
-                                       "WHERE id = 1"
-                                     : "SELECT amount, taken FROM typed WHERE id = 1"),
-            IsPostgres() ? "12.345|2023-03-15 12:00:01.250" : "12.345|2023-03-15 12:00:01.250");
+  EXPECT_EQ(
+      raw().Query(IsPostgres() ? "SELECT amount::text, to_char(taken, 'YYYY-MM-DD HH24:MI:SS.MS') FROM typed "
+                                 "WHERE id = 1"
+                               : "SELECT amount, taken FROM typed WHERE id = 1"),
+      IsPostgres() ? "12.345|2023-03-15 12:00:01.250" : "12.345|2023-03-15 12:00:01.250");
 }
 
 // More rows than one parameter array holds, and values long enough that a
@@ -195,7 +202,8 @@ TEST_P(OdbcBackend, ChunksOfRowsAndLongValues) {
     row.Set("id", std::int64_t{i});
     // Every 500th note is 100 KB: a chunk of 1024 such widths would need
     // 200 MB of UTF-16 buffer.
-    row.Set("note", i % 500 == 0 ? std::string(100'000, static_cast<char>('a' + i % 26)) : "n" + std::to_string(i));
+    row.Set("note",
+            i % 500 == 0 ? std::string(100'000, static_cast<char>('a' + i % 26)) : "n" + std::to_string(i));
     table->Rows().Add(row);
   }
   std::int64_t ms = 0;
@@ -262,7 +270,8 @@ TEST_P(OdbcBackend, AFailedWriteWritesNothing) {
   row.Set("note", "text");
   stale->Rows().Add(row);
   EXPECT_FALSE(Component().BulkToTable(*stale, ms));
-  EXPECT_TRUE(Contains(Component().Message().value_or(""), "schema change")) << Component().Message().value_or("");
+  EXPECT_TRUE(Contains(Component().Message().value_or(""), "schema change"))
+      << Component().Message().value_or("");
   EXPECT_EQ(raw().Query("SELECT count(*) FROM items"), "0");
   auto fresh = Component().GetTable("items");
   ASSERT_NE(fresh, nullptr);
@@ -282,7 +291,9 @@ TEST_P(OdbcBackend, ALockedTableAsksForARerun) {
   row.Set("id", std::int64_t{1});
   table->Rows().Add(row);
   {
-    RawOdbc holder(IsPostgres() ? odbc_ : OdbcSqliteString(DriverPath((std::filesystem::path(dir_) / "test.db").string()), 100));
+    RawOdbc holder(
+        IsPostgres() ? odbc_
+                     : OdbcSqliteString(DriverPath((std::filesystem::path(dir_) / "test.db").string()), 100));
     holder.Exec(IsPostgres() ? "BEGIN; LOCK TABLE " + QuoteIdentifier(schema_) + ".locked IN EXCLUSIVE MODE"
                              : std::string("BEGIN IMMEDIATE"));
     std::int64_t ms = 0;
@@ -302,26 +313,32 @@ TEST_P(OdbcBackend, RoutinesTakeArgumentsByNameOrPosition) {
   raw().Exec(std::string("CREATE TABLE cases (id ") + Type("INTEGER", "int4") + " PRIMARY KEY, name " +
              Type("TEXT", "text") + ")");
   if (IsPostgres()) {
-    raw().Exec("CREATE PROCEDURE addcase(p_id int4, p_name text) LANGUAGE sql AS "
-               "$$ INSERT INTO cases VALUES (p_id, p_name) $$");
-    raw().Exec("CREATE FUNCTION describe(p_id int4, p_suffix text) RETURNS TABLE (\"Id\" int4, \"Text\" text) "
-               "LANGUAGE sql AS $$ SELECT id, name || p_suffix FROM cases WHERE id = p_id $$");
+    raw().Exec(
+        "CREATE PROCEDURE addcase(p_id int4, p_name text) LANGUAGE sql AS "
+        "$$ INSERT INTO cases VALUES (p_id, p_name) $$");
+    raw().Exec(
+        "CREATE FUNCTION describe(p_id int4, p_suffix text) RETURNS TABLE (\"Id\" int4, \"Text\" text) "
+        "LANGUAGE sql AS $$ SELECT id, name || p_suffix FROM cases WHERE id = p_id $$");
   } else {
     raw().Exec("CREATE TABLE tessel_procedures (name TEXT PRIMARY KEY, body TEXT NOT NULL)");
-    raw().Exec("INSERT INTO tessel_procedures VALUES ('addcase', 'INSERT INTO cases VALUES (:p_id, @p_name)'), "
-               "('describe', 'SELECT 0; SELECT id AS Id, name || ?2 AS Text FROM cases WHERE id = ?1')");
+    raw().Exec(
+        "INSERT INTO tessel_procedures VALUES ('addcase', 'INSERT INTO cases VALUES (:p_id, @p_name)'), "
+        "('describe', 'SELECT 0; SELECT id AS Id, name || ?2 AS Text FROM cases WHERE id = ?1')");
   }
   auto argument = [](const char* name, Data::Value value, Data::DbType type) {
-    return std::make_shared<Data::DbParameter>(name, type, 0, Data::ParameterDirection::Input, std::move(value));
+    return std::make_shared<Data::DbParameter>(name, type, 0, Data::ParameterDirection::Input,
+                                               std::move(value));
   };
   std::vector<std::shared_ptr<Data::DbParameter>> add{argument("@p_name", "seven", Data::DbType::String),
-                                                       argument("P_ID", std::int32_t{7}, Data::DbType::Int32)};
+                                                      argument("P_ID", std::int32_t{7}, Data::DbType::Int32)};
   ManagedText output = std::string("before");
-  EXPECT_EQ(Component().ExecuteStoredProcedure("AddCase", add, output), 0) << Component().Message().value_or("");
+  EXPECT_EQ(Component().ExecuteStoredProcedure("AddCase", add, output), 0)
+      << Component().Message().value_or("");
   EXPECT_EQ(output, "");
   std::vector<std::shared_ptr<Data::DbParameter>> describe{argument("", std::int32_t{7}, Data::DbType::Int32),
                                                            argument("", "!", Data::DbType::String)};
-  EXPECT_EQ(Component().ExecuteStoredProcedure("describe", describe, output), 7) << Component().Message().value_or("");
+  EXPECT_EQ(Component().ExecuteStoredProcedure("describe", describe, output), 7)
+      << Component().Message().value_or("");
   EXPECT_EQ(output, "Id=7;Text=seven!;");
 
   // Run again: the key is taken, the routine fails, and nothing stays.
@@ -348,7 +365,8 @@ TEST_P(OdbcServer, LostConnectionsBeforeAndDuringCommit) {
   row.Set("id", std::int64_t{1});
   table->Rows().Add(row);
 
-  raw().Exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'tessel_odbc_victim'");
+  raw().Exec(
+      "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'tessel_odbc_victim'");
   std::int64_t ms = 0;
   EXPECT_FALSE(Component().BulkToTable(*table, ms));
   EXPECT_TRUE(Contains(Component().Message().value_or(""), kRerun)) << Component().Message().value_or("");
@@ -356,10 +374,12 @@ TEST_P(OdbcServer, LostConnectionsBeforeAndDuringCommit) {
   ASSERT_TRUE(Component().BulkToTable(*table, ms)) << Component().Message().value_or("");
   EXPECT_EQ(raw().Query("SELECT count(*) FROM items"), "1");
 
-  raw().Exec("CREATE FUNCTION end_session() RETURNS trigger LANGUAGE plpgsql AS "
-             "$$ BEGIN PERFORM pg_terminate_backend(pg_backend_pid()); RETURN NULL; END $$");
-  raw().Exec("CREATE CONSTRAINT TRIGGER at_commit AFTER INSERT ON items DEFERRABLE INITIALLY DEFERRED "
-             "FOR EACH ROW EXECUTE FUNCTION end_session()");
+  raw().Exec(
+      "CREATE FUNCTION end_session() RETURNS trigger LANGUAGE plpgsql AS "
+      "$$ BEGIN PERFORM pg_terminate_backend(pg_backend_pid()); RETURN NULL; END $$");
+  raw().Exec(
+      "CREATE CONSTRAINT TRIGGER at_commit AFTER INSERT ON items DEFERRABLE INITIALLY DEFERRED "
+      "FOR EACH ROW EXECUTE FUNCTION end_session()");
   auto next = table->CloneShape();
   auto second = next->NewRow();
   second.Set("id", std::int64_t{2});
@@ -376,14 +396,16 @@ TEST_P(OdbcServer, LostConnectionsBeforeAndDuringCommit) {
   row3.Set("id", std::int64_t{3});
   third->Rows().Add(row3);
   ASSERT_TRUE(Component().BulkToTable(*third, ms)) << Component().Message().value_or("");
-  EXPECT_EQ(raw().Query("SELECT id FROM items ORDER BY id"), "1\n3") << "the session ended before its COMMIT took";
+  EXPECT_EQ(raw().Query("SELECT id FROM items ORDER BY id"), "1\n3")
+      << "the session ended before its COMMIT took";
 }
 
 // psqlODBC writes a numeric's text with the C library's decimal point; a
 // routine's result keeps '.' whatever the host's locale.
 TEST_P(OdbcServer, DecimalsKeepTheirPointUnderACommaLocale) {
-  raw().Exec("CREATE FUNCTION amounts() RETURNS TABLE (\"Amount\" numeric, \"Ratio\" float8) LANGUAGE sql AS "
-             "$$ SELECT 12.50::numeric, 0.25::float8 $$");
+  raw().Exec(
+      "CREATE FUNCTION amounts() RETURNS TABLE (\"Amount\" numeric, \"Ratio\" float8) LANGUAGE sql AS "
+      "$$ SELECT 12.50::numeric, 0.25::float8 $$");
   const std::string before = std::setlocale(LC_NUMERIC, nullptr);
   bool switched = false;
   for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "de_DE.ISO-8859-1", "de_DE"})

@@ -103,8 +103,8 @@ TEST(OdbcErrors, ACommitWithoutAVerdictIsAnUnknownOutcome) {
       {Dbms::PostgreSQL, "57014", 1, ErrorCategory::OutcomeUnknown},  // cancelled while committing
       {Dbms::PostgreSQL, "40001", 1, ErrorCategory::Rerun},           // the server refused to commit
       {Dbms::Other, "40P01", 0, ErrorCategory::Rerun},
-      {Dbms::PostgreSQL, "23505", 1, ErrorCategory::Refused},         // a deferred constraint
-      {Dbms::SQLite, "HY000", 5, ErrorCategory::Rerun},               // busy: SQLite did not commit
+      {Dbms::PostgreSQL, "23505", 1, ErrorCategory::Refused},  // a deferred constraint
+      {Dbms::SQLite, "HY000", 5, ErrorCategory::Rerun},        // busy: SQLite did not commit
       {Dbms::SQLite, "HY000", 13, ErrorCategory::Rerun},
   };
   for (const Case& c : cases) {
@@ -119,13 +119,15 @@ TEST(OdbcErrors, ACommitWithoutAVerdictIsAnUnknownOutcome) {
 TEST(OdbcErrors, MessagesCarryTheStateAndTheNativeCodeWhereItSaysMore) {
   EXPECT_EQ(DescribeError(Make(Dbms::SQLite, "HY000", 19, "UNIQUE constraint failed: t.id")),
             "UNIQUE constraint failed: t.id (SQLSTATE HY000, native error 19)");
-  EXPECT_EQ(DescribeError(Make(Dbms::PostgreSQL, "23505", 1, "duplicate key")), "duplicate key (SQLSTATE 23505)");
+  EXPECT_EQ(DescribeError(Make(Dbms::PostgreSQL, "23505", 1, "duplicate key")),
+            "duplicate key (SQLSTATE 23505)");
   EXPECT_EQ(DescribeError(ClientFailure("no such column")), "no such column");
   const QueryError error(Make(Dbms::SQLite, "HY000", 5, "database is locked"), "reading the tables");
   EXPECT_EQ(error.Category(), ErrorCategory::Rerun);
   EXPECT_EQ(error.NativeCode(), 5);
   EXPECT_EQ(error.SqlState(), "HY000");
-  EXPECT_NE(std::string(error.what()).find("reading the tables: database is locked"), std::string::npos) << error.what();
+  EXPECT_NE(std::string(error.what()).find("reading the tables: database is locked"), std::string::npos)
+      << error.what();
   EXPECT_NE(std::string(error.what()).find(kRerunTransaction), std::string::npos) << error.what();
 }
 

@@ -1,12 +1,11 @@
 #include "odbc/OdbcTestSupport.h"
 
-#include "tessel/odbc/Handles.h"
-
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 
+#include "tessel/odbc/Handles.h"
 #include "tessel/odbc/Routines.h"
 
 namespace Tessel::Testing {
@@ -104,7 +103,8 @@ std::string OdbcPostgresString(const std::string& uri) {
     authority.remove_prefix(at + 1);
   }
   std::string host(authority), port = "5432";
-  if (const std::size_t colon = authority.rfind(':'); colon != std::string_view::npos && authority.back() != ']') {
+  if (const std::size_t colon = authority.rfind(':');
+      colon != std::string_view::npos && authority.back() != ']') {
     host = std::string(authority.substr(0, colon));
     port = std::string(authority.substr(colon + 1));
   }
@@ -124,9 +124,9 @@ std::string DriverPath(const std::string& path) {
 #if defined(_WIN32)
   using UnixName = char*(__cdecl*)(const wchar_t*);
   HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-  const auto toUnix =
-      kernel ? reinterpret_cast<UnixName>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
-             : nullptr;
+  const auto toUnix = kernel ? reinterpret_cast<UnixName>(
+                                   reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
+                             : nullptr;
   if (toUnix == nullptr) return path;  // Windows itself: its drivers take its paths
   const std::wstring wide = std::filesystem::path(path).wstring();
   char* unixPath = toUnix(wide.c_str());
@@ -159,9 +159,11 @@ std::string DiagnosticText(SQLSMALLINT handleType, SQLHANDLE handle) {
     SQLINTEGER native = 0;
     SQLWCHAR message[1024];
     SQLSMALLINT length = 0;
-    if (!SQL_SUCCEEDED(SQLGetDiagRecW(handleType, handle, record, state, &native, message, 1024, &length))) break;
+    if (!SQL_SUCCEEDED(SQLGetDiagRecW(handleType, handle, record, state, &native, message, 1024, &length)))
+      break;
     if (!text.empty()) text += " / ";
-    text += "[" + FromWide(state, 5) + "] " + FromWide(message, static_cast<std::size_t>(std::min<SQLSMALLINT>(length, 1023)));
+    text += "[" + FromWide(state, 5) + "] " +
+            FromWide(message, static_cast<std::size_t>(std::min<SQLSMALLINT>(length, 1023)));
   }
   for (char& c : text)
     if (c == '\n' || c == '\r') c = ' ';
@@ -172,12 +174,14 @@ std::optional<std::string> OdbcUnavailable(const std::string& odbcString) {
   UseProjectOdbcFiles();
   SQLHENV env = nullptr;
   if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env))) return "no ODBC environment";
-  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_OV_ODBC3)), 0);
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_OV_ODBC3)),
+                0);
   SQLHDBC conn = nullptr;
   SQLAllocHandle(SQL_HANDLE_DBC, env, &conn);
   const Odbc::Wide text = ToWide(odbcString);
   std::optional<std::string> why;
-  if (SQL_SUCCEEDED(SQLDriverConnectW(conn, nullptr, Arg(text), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
+  if (SQL_SUCCEEDED(
+          SQLDriverConnectW(conn, nullptr, Arg(text), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
     SQLDisconnect(conn);
   } else {
     why = DiagnosticText(SQL_HANDLE_DBC, conn);
@@ -190,10 +194,12 @@ std::optional<std::string> OdbcUnavailable(const std::string& odbcString) {
 RawOdbc::RawOdbc(const std::string& odbcString) {
   UseProjectOdbcFiles();
   SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
-  SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_OV_ODBC3)), 0);
+  SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(SQL_OV_ODBC3)),
+                0);
   SQLAllocHandle(SQL_HANDLE_DBC, env_, &conn_);
   const Odbc::Wide text = ToWide(odbcString);
-  if (!SQL_SUCCEEDED(SQLDriverConnectW(conn_, nullptr, Arg(text), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
+  if (!SQL_SUCCEEDED(
+          SQLDriverConnectW(conn_, nullptr, Arg(text), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
     ADD_FAILURE() << "cannot connect to " << odbcString << ": " << DiagnosticText(SQL_HANDLE_DBC, conn_);
     SQLFreeHandle(SQL_HANDLE_DBC, conn_);
     conn_ = nullptr;
@@ -277,12 +283,13 @@ std::string RawOdbc::Query(const std::string& sql) {
         std::basic_string<SQLWCHAR> value;
         SQLWCHAR piece[512];
         SQLRETURN rc;
-        while (SQL_SUCCEEDED(rc = SQLGetData(stmt, static_cast<SQLUSMALLINT>(c), SQL_C_WCHAR, piece, sizeof piece,
-                                             &indicator))) {
+        while (SQL_SUCCEEDED(rc = SQLGetData(stmt, static_cast<SQLUSMALLINT>(c), SQL_C_WCHAR, piece,
+                                             sizeof piece, &indicator))) {
           if (indicator == SQL_NULL_DATA) break;
-          const std::size_t units = (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof piece))
-                                        ? 511
-                                        : static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
+          const std::size_t units =
+              (indicator == SQL_NO_TOTAL || indicator >= static_cast<SQLLEN>(sizeof piece))
+                  ? 511
+                  : static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR);
           value.append(piece, units);
           if (rc == SQL_SUCCESS) break;
         }
@@ -295,8 +302,9 @@ std::string RawOdbc::Query(const std::string& sql) {
 }
 
 void RawOdbc::SetAutoCommit(bool on) {
-  SQLSetConnectAttrW(conn_, SQL_ATTR_AUTOCOMMIT,
-                     reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)), 0);
+  SQLSetConnectAttrW(
+      conn_, SQL_ATTR_AUTOCOMMIT,
+      reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(on ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF)), 0);
 }
 
 void RawOdbc::Rollback() { SQLEndTran(SQL_HANDLE_DBC, conn_, SQL_ROLLBACK); }

@@ -23,7 +23,6 @@
 #include <string>
 #include <vector>
 
-
 namespace Tessel::Testing {
 
 // Sets ODBCSYSINI and ODBCINI to the build's files when they are unset.
@@ -83,6 +82,5 @@ class RawOdbc {
   void* env_ = nullptr;
   void* conn_ = nullptr;
 };
-
 
 }  // namespace Tessel::Testing

@@ -32,11 +32,14 @@ TEST(OdbcText, Utf16BothWays) {
     EXPECT_EQ(Units(wide), c.units);
     EXPECT_EQ(FromWide(wide), c.utf8);
   }
-  EXPECT_EQ(Units(ToWide(std::string("a\0b", 3))), (std::vector<unsigned>{'a', 0, 'b'})) << "lengths, not NULs";
+  EXPECT_EQ(Units(ToWide(std::string("a\0b", 3))), (std::vector<unsigned>{'a', 0, 'b'}))
+      << "lengths, not NULs";
 }
 
 TEST(OdbcText, IllFormedTextBecomesReplacementCharacters) {
-  EXPECT_EQ(Units(ToWide("a\xFF" "b")), (std::vector<unsigned>{'a', 0xFFFD, 'b'}));
+  EXPECT_EQ(Units(ToWide("a\xFF"
+                         "b")),
+            (std::vector<unsigned>{'a', 0xFFFD, 'b'}));
   EXPECT_EQ(Units(ToWide("\xE2\x82")), (std::vector<unsigned>{0xFFFD}));  // cut short
   const SQLWCHAR lone[] = {'x', 0xD800, 'y', 0xDC00};
   EXPECT_EQ(FromWide(lone, 4), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
@@ -51,17 +54,21 @@ TEST(OdbcText, ScriptsSplitAtSemicolonsOutsideQuotesAndComments) {
   const Case cases[] = {
       {"SELECT 1; SELECT 2", Dbms::Other, {"SELECT 1", " SELECT 2"}},
       {"INSERT INTO t VALUES ('a;b'); ;;", Dbms::Other, {"INSERT INTO t VALUES ('a;b')"}},
-      {"SELECT \"x;y\" FROM t -- the end; really\n; SELECT 'it''s;'", Dbms::Other,
+      {"SELECT \"x;y\" FROM t -- the end; really\n; SELECT 'it''s;'",
+       Dbms::Other,
        {"SELECT \"x;y\" FROM t -- the end; really\n", " SELECT 'it''s;'"}},
       {"/* a; b */ SELECT 1;", Dbms::Other, {"/* a; b */ SELECT 1"}},
-      {"CREATE FUNCTION f() RETURNS int AS $f$ SELECT 1; $f$ LANGUAGE sql; SELECT 2", Dbms::PostgreSQL,
+      {"CREATE FUNCTION f() RETURNS int AS $f$ SELECT 1; $f$ LANGUAGE sql; SELECT 2",
+       Dbms::PostgreSQL,
        {"CREATE FUNCTION f() RETURNS int AS $f$ SELECT 1; $f$ LANGUAGE sql", " SELECT 2"}},
       {"SELECT $$a;b$$", Dbms::PostgreSQL, {"SELECT $$a;b$$"}},
       // A trigger's body keeps its statements.
-      {"CREATE TEMP TRIGGER t AFTER INSERT ON a BEGIN UPDATE a SET x = CASE WHEN y THEN 1 END; DELETE FROM b; END; "
+      {"CREATE TEMP TRIGGER t AFTER INSERT ON a BEGIN UPDATE a SET x = CASE WHEN y THEN 1 END; DELETE FROM "
+       "b; END; "
        "SELECT 1",
        Dbms::SQLite,
-       {"CREATE TEMP TRIGGER t AFTER INSERT ON a BEGIN UPDATE a SET x = CASE WHEN y THEN 1 END; DELETE FROM b; END",
+       {"CREATE TEMP TRIGGER t AFTER INSERT ON a BEGIN UPDATE a SET x = CASE WHEN y THEN 1 END; DELETE FROM "
+        "b; END",
         " SELECT 1"}},
       {"BEGIN; SELECT 1; END", Dbms::SQLite, {"BEGIN", " SELECT 1", " END"}},
       // SQLite's $name is a parameter, not a quote.
@@ -83,9 +90,15 @@ TEST(OdbcText, ParametersBecomeMarkersThatRememberWhatTheyStandFor) {
     std::vector<int> positions;
   };
   const Case cases[] = {
-      {"INSERT INTO t VALUES (:id, @name, $note)", "INSERT INTO t VALUES (?, ?, ?)", {"id", "name", "note"}, {0, 0, 0}},
+      {"INSERT INTO t VALUES (:id, @name, $note)",
+       "INSERT INTO t VALUES (?, ?, ?)",
+       {"id", "name", "note"},
+       {0, 0, 0}},
       {"SELECT ?2, ?, ?1", "SELECT ?, ?, ?", {"", "", ""}, {2, 3, 1}},
-      {"SELECT ':id', \":x\", x::text, a := 1 -- :c\n", "SELECT ':id', \":x\", x::text, a := 1 -- :c\n", {}, {}},
+      {"SELECT ':id', \":x\", x::text, a := 1 -- :c\n",
+       "SELECT ':id', \":x\", x::text, a := 1 -- :c\n",
+       {},
+       {}},
       {"SELECT :p_id + 1 AS next", "SELECT ? + 1 AS next", {"p_id"}, {0}},
   };
   for (const Case& c : cases) {
@@ -117,8 +130,8 @@ TEST(OdbcText, ColumnDefaultsAsDriversReportThem) {
       {"1.50", DataType::Decimal, Dbms::Other, Kind::Literal, Data::Value("1.50")},
       {"'it''s'::text", DataType::String, Dbms::PostgreSQL, Kind::Literal, Data::Value("it's")},
       {"('abc')", DataType::String, Dbms::SqlServer, Kind::Literal, Data::Value("abc")},
-      {"'2024-01-02 00:00:00'::timestamp without time zone", DataType::DateTime, Dbms::PostgreSQL, Kind::Literal,
-       Data::Value("2024-01-02 00:00:00")},
+      {"'2024-01-02 00:00:00'::timestamp without time zone", DataType::DateTime, Dbms::PostgreSQL,
+       Kind::Literal, Data::Value("2024-01-02 00:00:00")},
       {"'x'::character varying(20)", DataType::String, Dbms::PostgreSQL, Kind::Literal, Data::Value("x")},
       {"true", DataType::Boolean, Dbms::PostgreSQL, Kind::Literal, Data::Value(true)},
       {"nextval('cases_id_seq'::regclass)", DataType::Int32, Dbms::PostgreSQL, Kind::Expression, {}},

@@ -90,11 +90,13 @@ TEST_F(PgConnection, LostConnectionIsReopened) {
   auto component = NewComponent(WithUriParameter(schema().uri(), "application_name", name));
   ASSERT_TRUE(component->Test()) << Message(*component);
   EXPECT_EQ(raw().Query("SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity "
-                        "WHERE application_name = '" + name + "'"),
+                        "WHERE application_name = '" +
+                        name + "'"),
             "1");
   EXPECT_TRUE(component->Test()) << Message(*component);
 
-  raw().Query("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" + name + "'");
+  raw().Query("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" + name +
+              "'");
   raw().Exec("CREATE TABLE t (id int)");
   EXPECT_NE(component->GetTable("t"), nullptr);  // reconnects by itself
 }
@@ -102,13 +104,14 @@ TEST_F(PgConnection, LostConnectionIsReopened) {
 // A write must not wait without end behind another connection's lock: the
 // session waits 5 s by default, and a lock_timeout the caller sets wins.
 TEST_F(PgConnection, LockWaitsAreBoundedUnlessTheCallerSetsTheirOwn) {
-  raw().Exec("CREATE FUNCTION lock_wait() RETURNS TABLE(t text) LANGUAGE sql "
-             "AS $$ SELECT pg_catalog.current_setting('lock_timeout') $$");
+  raw().Exec(
+      "CREATE FUNCTION lock_wait() RETURNS TABLE(t text) LANGUAGE sql "
+      "AS $$ SELECT pg_catalog.current_setting('lock_timeout') $$");
   const std::string uri = schema().uri();
-  const std::string own = uri + (uri.find('?') == std::string::npos ? "?" : "&") +
-                          "options=-c%20lock_timeout%3D250";
-  for (const auto& [connect, expected] : {std::pair{uri, std::string("t=5s;")},
-                                          std::pair{own, std::string("t=250ms;")}}) {
+  const std::string own =
+      uri + (uri.find('?') == std::string::npos ? "?" : "&") + "options=-c%20lock_timeout%3D250";
+  for (const auto& [connect, expected] :
+       {std::pair{uri, std::string("t=5s;")}, std::pair{own, std::string("t=250ms;")}}) {
     SCOPED_TRACE(connect);
     auto component = NewComponent(connect);
     std::vector<std::shared_ptr<Data::DbParameter>> none;

@@ -27,11 +27,11 @@
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/IConnectWrapper.h"
 #include "TesselWrapper/component/DbConnect.h"
-#include "tessel/NameLookup.h"
-#include "tessel/postgres/Commit.h"
 #include "support/BridgeHandle.h"
 #include "support/Contains.h"
 #include "support/RecordQueue.h"
+#include "tessel/NameLookup.h"
+#include "tessel/postgres/Commit.h"
 
 namespace Tessel::Testing {
 namespace {

@@ -61,7 +61,8 @@ class PgRoutines : public PgTest {
 
   std::int32_t Run(const std::string& name, const std::vector<Param>& params, ManagedText& output) {
     std::vector<std::shared_ptr<Data::DbParameter>> list;
-    for (const Param& p : params) list.push_back(component_->NewDbParameter(p.name, p.type, 0, p.direction, p.value));
+    for (const Param& p : params)
+      list.push_back(component_->NewDbParameter(p.name, p.type, 0, p.direction, p.value));
     return component_->ExecuteStoredProcedure(name, list, output);
   }
 
@@ -75,14 +76,23 @@ TEST_F(PgRoutines, ProcedureRunsWithCallAndGivesItsOutArguments) {
     std::vector<Param> params;
   };
   const Case cases[] = {
-      {"named, OUT passed as Output", "add_case",
-       {{"@note", DbType::String, Value("hi")}, {":A", DbType::Int32, Value(3)},
+      {"named, OUT passed as Output",
+       "add_case",
+       {{"@note", DbType::String, Value("hi")},
+        {":A", DbType::Int32, Value(3)},
         {"$doubled", DbType::Int32, Value(), ParameterDirection::Output}}},
-      {"named, OUT left out", "Add_Case", {{"a", DbType::Int32, Value(3)}, {"note", DbType::String, Value("hi")}}},
-      {"positional, OUT left out", "ADD_CASE", {{"", DbType::Int32, Value(3)}, {"", DbType::String, Value("hi")}}},
-      {"positional, OUT passed", "add_case",
-       {{"", DbType::Int32, Value(3)}, {"", DbType::Int32, Value(), ParameterDirection::Output},
-        {"", DbType::String, Value("hi")}, {"", DbType::Int32, Value(99), ParameterDirection::ReturnValue}}},
+      {"named, OUT left out",
+       "Add_Case",
+       {{"a", DbType::Int32, Value(3)}, {"note", DbType::String, Value("hi")}}},
+      {"positional, OUT left out",
+       "ADD_CASE",
+       {{"", DbType::Int32, Value(3)}, {"", DbType::String, Value("hi")}}},
+      {"positional, OUT passed",
+       "add_case",
+       {{"", DbType::Int32, Value(3)},
+        {"", DbType::Int32, Value(), ParameterDirection::Output},
+        {"", DbType::String, Value("hi")},
+        {"", DbType::Int32, Value(99), ParameterDirection::ReturnValue}}},
   };
   int calls = 0;
   for (const Case& c : cases) {
@@ -103,8 +113,10 @@ TEST_F(PgRoutines, FunctionRunsWithSelectInNamedOrPositionalNotation) {
     std::int32_t result;
   };
   const Case cases[] = {
-      {"pair", {{"@Second_Val", DbType::AnsiString, Value("x")}, {"@FIRST_VAL", DbType::Int32, Value(3)}},
-       "pair=x:3;", 0},
+      {"pair",
+       {{"@Second_Val", DbType::AnsiString, Value("x")}, {"@FIRST_VAL", DbType::Int32, Value(3)}},
+       "pair=x:3;",
+       0},
       {"Pair", {{"", DbType::Int32, Value(4)}, {"", DbType::String, Value("y")}}, "pair=y:4;", 0},
       // One parameter without a name: all go in order.
       {"pair", {{"first_val", DbType::Int32, Value(5)}, {"", DbType::String, Value("z")}}, "pair=z:5;", 0},

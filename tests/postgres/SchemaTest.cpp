@@ -140,8 +140,9 @@ TEST_F(PgSchemaShape, AsciiCaseTwinsAndTablesOfOtherSchemas) {
 // A unique column the server compares without regard to case must do so in
 // the model too, or the server refuses the whole table at the flush.
 TEST_F(PgSchemaShape, CaseInsensitiveCollationsIgnoreCaseInTheModel) {
-  raw().Exec("CREATE COLLATION ci (provider = icu, locale = 'und-u-ks-level2', deterministic = false);"
-             "CREATE TABLE tags (code text COLLATE ci UNIQUE, label text UNIQUE)");
+  raw().Exec(
+      "CREATE COLLATION ci (provider = icu, locale = 'und-u-ks-level2', deterministic = false);"
+      "CREATE TABLE tags (code text COLLATE ci UNIQUE, label text UNIQUE)");
   auto component = NewComponent();
   auto table = component->GetTable("tags");
   ASSERT_NE(table, nullptr);
@@ -168,9 +169,9 @@ TEST_F(PgSchemaShape, AHostileSchemaIsOnlyEverAName) {
   const std::string hostileSchema = "sch\"ema'; DROP SCHEMA x; -- " + schema().name();
   const std::string qualified = QuoteIdentifier(hostileSchema) + ".";
   raw().Exec("CREATE TABLE victim (x int); CREATE SCHEMA " + QuoteIdentifier(hostileSchema) + ";" +
-             "CREATE TABLE " + qualified + "cases (id int PRIMARY KEY, note text);" +
-             "CREATE TABLE " + qualified + "tessel_enum_tables (name text PRIMARY KEY);" +
-             "INSERT INTO " + qualified + "tessel_enum_tables VALUES ('it''s')");
+             "CREATE TABLE " + qualified + "cases (id int PRIMARY KEY, note text);" + "CREATE TABLE " +
+             qualified + "tessel_enum_tables (name text PRIMARY KEY);" + "INSERT INTO " + qualified +
+             "tessel_enum_tables VALUES ('it''s')");
   auto component = DbConnectFactory::CreateDbConnect(schema().uri(), hostileSchema);
 
   auto table = component->GetTable("cases");

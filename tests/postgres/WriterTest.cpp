@@ -35,48 +35,77 @@ TEST_P(PgWriterRoundTrip, EveryTypeComesBackAsWritten) {
   const std::uint8_t someBytes[] = {0x00, 0xff, 0x5c, 0x0a};
   const double inf = std::numeric_limits<double>::infinity();
   AddRow(*table, {{"id", 1}});  // every other column null
-  AddRow(*table, {{"id", 2}, {"b", true}, {"s", -32768}, {"i", std::numeric_limits<std::int32_t>::max()},
-                  {"l", std::numeric_limits<std::int64_t>::min()}, {"f4", 1.5}, {"f8", 0.1},
-                  {"n", "-12345678901234567890.000123400"}, {"n2", "1.005"},
-                  {"vc", "tab\there\\N"}, {"t", "line\nbreak\r \\ back"}, {"bp", "ab"},
+  AddRow(*table, {{"id", 2},
+                  {"b", true},
+                  {"s", -32768},
+                  {"i", std::numeric_limits<std::int32_t>::max()},
+                  {"l", std::numeric_limits<std::int64_t>::min()},
+                  {"f4", 1.5},
+                  {"f8", 0.1},
+                  {"n", "-12345678901234567890.000123400"},
+                  {"n2", "1.005"},
+                  {"vc", "tab\there\\N"},
+                  {"t", "line\nbreak\r \\ back"},
+                  {"bp", "ab"},
                   {"by", std::span<const std::uint8_t>(someBytes)},
-                  {"d", DateTime(2024, 2, 29, 13, 0, 0)}, {"ts", DateTime(1, 1, 1)}});
-  AddRow(*table, {{"id", 3}, {"b", false}, {"s", 32767}, {"i", -1},
-                  {"l", std::numeric_limits<std::int64_t>::max()}, {"f4", -0.25},
-                  {"f8", std::nan("")}, {"n", "0.0001"}, {"n2", "-0.5"}, {"vc", ""},
-                  {"t", "ünïcödé ✓ \"quoted\""}, {"bp", "abcde"},
-                  {"by", std::span<const std::uint8_t>()}, {"d", DateTime(9999, 12, 31)},
+                  {"d", DateTime(2024, 2, 29, 13, 0, 0)},
+                  {"ts", DateTime(1, 1, 1)}});
+  AddRow(*table, {{"id", 3},
+                  {"b", false},
+                  {"s", 32767},
+                  {"i", -1},
+                  {"l", std::numeric_limits<std::int64_t>::max()},
+                  {"f4", -0.25},
+                  {"f8", std::nan("")},
+                  {"n", "0.0001"},
+                  {"n2", "-0.5"},
+                  {"vc", ""},
+                  {"t", "ünïcödé ✓ \"quoted\""},
+                  {"bp", "abcde"},
+                  {"by", std::span<const std::uint8_t>()},
+                  {"d", DateTime(9999, 12, 31)},
                   {"ts", DateTime(DateTime::kMaxTicks)}});
-  AddRow(*table, {{"id", 4}, {"f8", inf}, {"n", "100000000"}, {"n2", "12345678.99"},
+  AddRow(*table, {{"id", 4},
+                  {"f8", inf},
+                  {"n", "100000000"},
+                  {"n2", "12345678.99"},
                   {"ts", DateTime(DateTime(2010, 6, 1).Ticks() + 5)}});  // half a microsecond: to even
-  AddRow(*table, {{"id", 5}, {"f8", -inf}, {"n", "0"}, {"n2", "0.00"}, {"t", "\\."},
+  AddRow(*table, {{"id", 5},
+                  {"f8", -inf},
+                  {"n", "0"},
+                  {"n2", "0.00"},
+                  {"t", "\\."},
                   {"ts", DateTime(DateTime(2010, 6, 1).Ticks() + 15)}});
-  AddRow(*table, {{"id", 6}, {"f8", 1e-300}, {"n", "-0.000000000000000000000000012"},
+  AddRow(*table, {{"id", 6},
+                  {"f8", 1e-300},
+                  {"n", "-0.000000000000000000000000012"},
                   {"ts", DateTime(1899, 12, 30, 23, 59, 59, 999)}});
   if (textFormat) AddRow(*table, {{"id", 7}, {"tz", DateTime(2024, 1, 2, 3, 4, 5)}});
 
   std::int64_t executionTime = -5;
   ASSERT_TRUE(component->BulkToTable(*table, executionTime)) << Message(*component);
   EXPECT_GE(executionTime, -5);
-  EXPECT_EQ(Message(*component), std::to_string(table->Rows().Count()) + " rows written to table 'everything'");
+  EXPECT_EQ(Message(*component),
+            std::to_string(table->Rows().Count()) + " rows written to table 'everything'");
 
-  EXPECT_EQ(raw().Query("SELECT * FROM everything WHERE id < 7 ORDER BY id"),
-            std::string("1|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL") +
-                (textFormat ? "|NULL" : "") +
-                "\n2|t|-32768|2147483647|-9223372036854775808|1.5|0.1|-12345678901234567890.000123400|1.01|"
-                "tab\there\\N|line\nbreak\r \\ back|ab   |\\x00ff5c0a|2024-02-29|0001-01-01 00:00:00" +
-                (textFormat ? "|NULL" : "") +
-                "\n3|f|32767|-1|9223372036854775807|-0.25|NaN|0.0001|-0.50||ünïcödé ✓ \"quoted\"|abcde|\\x|"
-                "9999-12-31|9999-12-31 23:59:59.999999" +
-                (textFormat ? "|NULL" : "") +
-                "\n4|NULL|NULL|NULL|NULL|NULL|Infinity|100000000|12345678.99|NULL|NULL|NULL|NULL|NULL|"
-                "2010-06-01 00:00:00" +
-                (textFormat ? "|NULL" : "") +
-                "\n5|NULL|NULL|NULL|NULL|NULL|-Infinity|0|0.00|NULL|\\.|NULL|NULL|NULL|2010-06-01 00:00:00.000002" +
-                (textFormat ? "|NULL" : "") +
-                "\n6|NULL|NULL|NULL|NULL|NULL|1e-300|-0.000000000000000000000000012|NULL|NULL|NULL|NULL|NULL|"
-                "NULL|1899-12-30 23:59:59.999" +
-                (textFormat ? "|NULL" : ""));
+  EXPECT_EQ(
+      raw().Query("SELECT * FROM everything WHERE id < 7 ORDER BY id"),
+      std::string("1|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL|NULL") +
+          (textFormat ? "|NULL" : "") +
+          "\n2|t|-32768|2147483647|-9223372036854775808|1.5|0.1|-12345678901234567890.000123400|1.01|"
+          "tab\there\\N|line\nbreak\r \\ back|ab   |\\x00ff5c0a|2024-02-29|0001-01-01 00:00:00" +
+          (textFormat ? "|NULL" : "") +
+          "\n3|f|32767|-1|9223372036854775807|-0.25|NaN|0.0001|-0.50||ünïcödé ✓ \"quoted\"|abcde|\\x|"
+          "9999-12-31|9999-12-31 23:59:59.999999" +
+          (textFormat ? "|NULL" : "") +
+          "\n4|NULL|NULL|NULL|NULL|NULL|Infinity|100000000|12345678.99|NULL|NULL|NULL|NULL|NULL|"
+          "2010-06-01 00:00:00" +
+          (textFormat ? "|NULL" : "") +
+          "\n5|NULL|NULL|NULL|NULL|NULL|-Infinity|0|0.00|NULL|\\.|NULL|NULL|NULL|2010-06-01 00:00:00.000002" +
+          (textFormat ? "|NULL" : "") +
+          "\n6|NULL|NULL|NULL|NULL|NULL|1e-300|-0.000000000000000000000000012|NULL|NULL|NULL|NULL|NULL|"
+          "NULL|1899-12-30 23:59:59.999" +
+          (textFormat ? "|NULL" : ""));
   if (textFormat) {
     EXPECT_EQ(raw().Query("SELECT tz::timestamp FROM everything WHERE id = 7"), "2024-01-02 03:04:05");
   }
@@ -89,9 +118,10 @@ INSTANTIATE_TEST_SUITE_P(Formats, PgWriterRoundTrip, ::testing::Values(false, tr
 // server's value, a row that fills them keeps its own. Rows that differ in
 // what they leave out go in separate COPY statements of one transaction.
 TEST_F(PgWriter, GeneratedColumnsAreLeftToTheServerWhenNull) {
-  raw().Exec("CREATE TABLE gen (id int GENERATED ALWAYS AS IDENTITY PRIMARY KEY, seq serial, "
-             "created timestamp NOT NULL DEFAULT now(), label text NOT NULL, "
-             "doubled int GENERATED ALWAYS AS (length(label) * 2) STORED)");
+  raw().Exec(
+      "CREATE TABLE gen (id int GENERATED ALWAYS AS IDENTITY PRIMARY KEY, seq serial, "
+      "created timestamp NOT NULL DEFAULT now(), label text NOT NULL, "
+      "doubled int GENERATED ALWAYS AS (length(label) * 2) STORED)");
   auto component = NewComponent();
   auto table = component->GetTable("gen");
   ASSERT_NE(table, nullptr);
@@ -133,7 +163,8 @@ TEST_F(PgWriter, LostConnectionAsksForARerunAndTheRerunReconnects) {
   auto component = NewComponent(WithUriParameter(schema().uri(), "application_name", name));
   auto table = component->GetTable("cases");
   AddRow(*table, {{"id", 1}});
-  raw().Query("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" + name + "'");
+  raw().Query("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" + name +
+              "'");
 
   std::int64_t elapsed = 0;
   EXPECT_FALSE(component->BulkToTable(*table, elapsed));

@@ -21,8 +21,9 @@ class SqliteRoutineTest : public SqliteTest {
 
   void AddRoutine(const std::string& name, const std::string& body) {
     sqlite3_stmt* stmt = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(Raw().get(), "INSERT INTO tessel_procedures VALUES (?1, ?2)", -1, &stmt, nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(
+        sqlite3_prepare_v2(Raw().get(), "INSERT INTO tessel_procedures VALUES (?1, ?2)", -1, &stmt, nullptr),
+        SQLITE_OK);
     sqlite3_bind_text(stmt, 1, name.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(stmt, 2, body.c_str(), -1, SQLITE_TRANSIENT);
     EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE);
@@ -48,10 +49,10 @@ TEST_F(SqliteRoutineTest, NamedParametersAreBoundAndTheResultRowComesBack) {
              "INSERT INTO cases (name, weight, created) VALUES (:name, @Weight, $created);\n"
              "-- the new case\n"
              "SELECT last_insert_rowid() AS CaseId, :name AS Name;");
-  const std::int32_t result = Run("addcase", {Param("@name", DbType::String, Value("alpha")),
-                                              Param("weight", DbType::Double, Value(2.5)),
-                                              Param(":created", DbType::DateTime, Value(1.5)),
-                                              Param("unused", DbType::Int32, Value(std::int32_t{9}))});
+  const std::int32_t result = Run(
+      "addcase", {Param("@name", DbType::String, Value("alpha")), Param("weight", DbType::Double, Value(2.5)),
+                  Param(":created", DbType::DateTime, Value(1.5)),
+                  Param("unused", DbType::Int32, Value(std::int32_t{9}))});
   EXPECT_EQ(result, 1) << Message();
   EXPECT_EQ(output, "CaseId=1;Name=alpha;");
   EXPECT_EQ(Raw().Query("SELECT id, name, weight, created FROM cases"), "1|alpha|2.5|1899-12-31 12:00:00");
@@ -61,7 +62,8 @@ TEST_F(SqliteRoutineTest, PositionalParametersTakeTheListInOrder) {
   AddRoutine("AddTwo",
              "INSERT INTO cases (name, weight) VALUES (?, ?);"
              "INSERT INTO cases (name, weight) VALUES (?3, ?2);");
-  EXPECT_EQ(Run("AddTwo", {Param("a", DbType::String, Value("first")), Param("b", DbType::Int64, Value(std::int64_t{4})),
+  EXPECT_EQ(Run("AddTwo", {Param("a", DbType::String, Value("first")),
+                           Param("b", DbType::Int64, Value(std::int64_t{4})),
                            Param("c", DbType::String, Value("second"))}),
             0)
       << Message();
@@ -70,11 +72,12 @@ TEST_F(SqliteRoutineTest, PositionalParametersTakeTheListInOrder) {
 }
 
 TEST_F(SqliteRoutineTest, ValuesOfEveryKindAreBound) {
-  AddRoutine("Echo", "SELECT :i AS i, :b AS b, :d AS d, :s AS s, :n IS NULL AS n, :t AS t, hex(:x) AS x, :o AS o");
+  AddRoutine("Echo",
+             "SELECT :i AS i, :b AS b, :d AS d, :s AS s, :n IS NULL AS n, :t AS t, hex(:x) AS x, :o AS o");
   const Data::Bytes bytes{0xca, 0xfe};
-  EXPECT_EQ(Run("Echo", {Param("i", DbType::Int32, Value(std::int32_t{-7})), Param("b", DbType::Boolean, Value(true)),
-                         Param("d", DbType::Double, Value(0.25)), Param("s", DbType::String, Value("x;y")),
-                         Param("n", DbType::String, Value()),
+  EXPECT_EQ(Run("Echo", {Param("i", DbType::Int32, Value(std::int32_t{-7})),
+                         Param("b", DbType::Boolean, Value(true)), Param("d", DbType::Double, Value(0.25)),
+                         Param("s", DbType::String, Value("x;y")), Param("n", DbType::String, Value()),
                          Param("t", DbType::DateTime, Value(Data::DateTime(2020, 5, 6, 7, 8, 9))),
                          Param("x", DbType::Binary, Value(bytes)), Param("o", DbType::Date, Value(0.0))}),
             -7)
@@ -111,9 +114,12 @@ TEST_F(SqliteRoutineTest, AFailingRoutineLeavesNothingWritten) {
     const char* expected;  // in the message
   } cases[] = {
       {"INSERT INTO cases (name) VALUES ('a'); INSERT INTO nowhere VALUES (1);", "no such table: nowhere"},
-      {"INSERT INTO cases (name) VALUES ('a'); INSERT INTO cases (name) VALUES (NULL);", "SQLITE_CONSTRAINT_NOTNULL"},
-      {"INSERT INTO cases (name) VALUES ('a'); COMMIT; INSERT INTO cases (name) VALUES ('b');", "statement 2"},
-      {"INSERT INTO cases (name) VALUES ('a'); ROLLBACK; INSERT INTO cases (name) VALUES ('b');", "statement 2"},
+      {"INSERT INTO cases (name) VALUES ('a'); INSERT INTO cases (name) VALUES (NULL);",
+       "SQLITE_CONSTRAINT_NOTNULL"},
+      {"INSERT INTO cases (name) VALUES ('a'); COMMIT; INSERT INTO cases (name) VALUES ('b');",
+       "statement 2"},
+      {"INSERT INTO cases (name) VALUES ('a'); ROLLBACK; INSERT INTO cases (name) VALUES ('b');",
+       "statement 2"},
       {"INSERT INTO cases (name) VALUES ('a'); BEGIN;", "statement 2"},
       {"INSERT INTO cases (name) VALUES (:missing)", "':missing'"},
       {"INSERT INTO cases (name) VALUES (?1); INSERT INTO cases (name) VALUES (?2)", "'?2'"},
@@ -142,7 +148,8 @@ TEST_F(SqliteRoutineTest, BusyDatabaseAsksForARerun) {
 }
 
 TEST_F(SqliteRoutineTest, AnIllegalDateArgumentIsRefusedAndNothingWritten) {
-  AddRoutine("AddCase", "INSERT INTO cases (name) VALUES ('a'); INSERT INTO cases (name, created) VALUES ('b', :when)");
+  AddRoutine("AddCase",
+             "INSERT INTO cases (name) VALUES ('a'); INSERT INTO cases (name, created) VALUES ('b', :when)");
   Parameters parameters{Param("when", DbType::DateTime, Value(3e6))};
   ManagedText text = std::string("before");
   try {
@@ -158,7 +165,8 @@ TEST_F(SqliteRoutineTest, AnIllegalDateArgumentIsRefusedAndNothingWritten) {
 // The lookup has one argument, the model directory, and a body may refer to
 // it by any name or number; the result's column types come from the values.
 TEST_F(SqliteRoutineTest, TheSolutionLookupsOneArgumentFillsEveryPlaceholder) {
-  AddRoutine("GetMaxSolnIdCaseId", "SELECT :dir AS Caseid, ?2 AS SolutionId, @other || '!' AS Note, 1.5 AS Score");
+  AddRoutine("GetMaxSolnIdCaseId",
+             "SELECT :dir AS Caseid, ?2 AS SolutionId, @other || '!' AS Note, 1.5 AS Score");
   auto table = Component().GetMaxSolnIdCaseId("/models/a");
   ASSERT_NE(table, nullptr);
   ASSERT_EQ(table->ColumnCount(), 4u);

@@ -18,17 +18,28 @@ using Tessel::ParsedDefault;
 
 TEST(SqliteTypeMapping, DeclaredTypesMapToModelTypes) {
   const std::pair<const char*, DataType> cases[] = {
-      {"", DataType::String},           {"INTEGER", DataType::Int64},
-      {"bigint", DataType::Int64},      {"UNSIGNED BIG INT", DataType::Int64},
-      {"BOOLEAN", DataType::Boolean},   {"bool", DataType::Boolean},
-      {"DATETIME", DataType::DateTime}, {"date", DataType::DateTime},
-      {"TIMESTAMP", DataType::DateTime}, {"NUMERIC(10,2)", DataType::Decimal},
-      {"DECIMAL", DataType::Decimal},   {"money", DataType::Decimal},
-      {"VARCHAR(20)", DataType::String}, {"NCHAR(5)", DataType::String},
-      {"CLOB", DataType::String},       {"TEXT", DataType::String},
-      {"REAL", DataType::Double},       {"FLOAT", DataType::Double},
-      {"DOUBLE PRECISION", DataType::Double}, {"BLOB", DataType::Binary},
-      {"VARBINARY(16)", DataType::Binary}, {"JSON", DataType::String},
+      {"", DataType::String},
+      {"INTEGER", DataType::Int64},
+      {"bigint", DataType::Int64},
+      {"UNSIGNED BIG INT", DataType::Int64},
+      {"BOOLEAN", DataType::Boolean},
+      {"bool", DataType::Boolean},
+      {"DATETIME", DataType::DateTime},
+      {"date", DataType::DateTime},
+      {"TIMESTAMP", DataType::DateTime},
+      {"NUMERIC(10,2)", DataType::Decimal},
+      {"DECIMAL", DataType::Decimal},
+      {"money", DataType::Decimal},
+      {"VARCHAR(20)", DataType::String},
+      {"NCHAR(5)", DataType::String},
+      {"CLOB", DataType::String},
+      {"TEXT", DataType::String},
+      {"REAL", DataType::Double},
+      {"FLOAT", DataType::Double},
+      {"DOUBLE PRECISION", DataType::Double},
+      {"BLOB", DataType::Binary},
+      {"VARBINARY(16)", DataType::Binary},
+      {"JSON", DataType::String},
   };
   for (const auto& [declared, expected] : cases)
     EXPECT_EQ(Sqlite::MapDeclaredType(declared), expected) << declared;
@@ -97,7 +108,8 @@ using Constraints = std::vector<std::pair<std::vector<std::size_t>, bool>>;
 
 Constraints ConstraintsOf(const Data::DataTable& table) {
   Constraints out;
-  for (const auto& constraint : table.UniqueConstraints()) out.emplace_back(constraint.Columns, constraint.IsPrimaryKey);
+  for (const auto& constraint : table.UniqueConstraints())
+    out.emplace_back(constraint.Columns, constraint.IsPrimaryKey);
   std::sort(out.begin(), out.end());  // the order of the rules means nothing
   return out;
 }
@@ -128,23 +140,24 @@ TEST_F(SqliteTest, ShapeCarriesTypesNullabilityDefaultsAndKeys) {
   auto table = Component().GetTable("cases");
   ASSERT_NE(table, nullptr);
   EXPECT_EQ(table->TableName(), "cases");
-  ExpectColumns(*table, {
-                            {"id", DataType::Int64, true, true, Value()},
-                            {"code", DataType::String, false, false, Value()},
-                            {"title", DataType::String, true, false, Value("it's new")},
-                            {"weight", DataType::Double, false, false, Value(1.5)},
-                            {"count", DataType::Int64, true, false, Value(std::int64_t{-3})},
-                            {"price", DataType::Decimal, true, false, Value("12.50")},
-                            {"active", DataType::Boolean, true, false, Value(true)},
-                            {"created", DataType::DateTime, true, true, Value()},
-                            {"started", DataType::DateTime, true, false, Value(Data::DateTime(2001, 2, 3, 4, 5, 6))},
-                            // a default the column's type cannot hold is left to the database
-                            {"level", DataType::Int64, true, true, Value()},
-                            {"payload", DataType::Binary, true, false, Value()},
-                            {"note", DataType::String, true, false, Value()},
-                            {"region", DataType::String, true, false, Value()},
-                            {"zone", DataType::String, true, false, Value()},
-                        });
+  ExpectColumns(*table,
+                {
+                    {"id", DataType::Int64, true, true, Value()},
+                    {"code", DataType::String, false, false, Value()},
+                    {"title", DataType::String, true, false, Value("it's new")},
+                    {"weight", DataType::Double, false, false, Value(1.5)},
+                    {"count", DataType::Int64, true, false, Value(std::int64_t{-3})},
+                    {"price", DataType::Decimal, true, false, Value("12.50")},
+                    {"active", DataType::Boolean, true, false, Value(true)},
+                    {"created", DataType::DateTime, true, true, Value()},
+                    {"started", DataType::DateTime, true, false, Value(Data::DateTime(2001, 2, 3, 4, 5, 6))},
+                    // a default the column's type cannot hold is left to the database
+                    {"level", DataType::Int64, true, true, Value()},
+                    {"payload", DataType::Binary, true, false, Value()},
+                    {"note", DataType::String, true, false, Value()},
+                    {"region", DataType::String, true, false, Value()},
+                    {"zone", DataType::String, true, false, Value()},
+                });
   EXPECT_EQ(table->Column(1).DatabaseType, "VARCHAR(20)");
   // Primary key; the UNIQUE column; the full unique index over plain columns.
   // Not the expression index, the partial one, or the plain index.

@@ -18,13 +18,13 @@ using Data::Value;
 
 TEST(SqliteDateText, IsoTextMatchesTheModelsOwnTextForm) {
   const DateTime cases[] = {
-      DateTime(),                                        // 0001-01-01
-      DateTime(1899, 12, 30),                            // day 0 of OLE Automation dates
-      DateTime(2000, 2, 29, 23, 59, 59, 7),              // leap day, milliseconds
+      DateTime(),                            // 0001-01-01
+      DateTime(1899, 12, 30),                // day 0 of OLE Automation dates
+      DateTime(2000, 2, 29, 23, 59, 59, 7),  // leap day, milliseconds
       DateTime(2024, 2, 29, 13, 45, 10, 123),
-      DateTime(1900, 3, 1, 0, 0, 1),                     // not a leap year before it
-      DateTime(DateTime::kMaxTicks),                     // 9999-12-31 23:59:59.9999999
-      DateTime(DateTime(2010, 6, 1).Ticks() + 5),        // a fraction finer than a millisecond
+      DateTime(1900, 3, 1, 0, 0, 1),               // not a leap year before it
+      DateTime(DateTime::kMaxTicks),               // 9999-12-31 23:59:59.9999999
+      DateTime(DateTime(2010, 6, 1).Ticks() + 5),  // a fraction finer than a millisecond
   };
   for (const DateTime& date : cases) {
     char text[Sqlite::kIsoDateTimeCapacity];
@@ -63,11 +63,12 @@ TEST_F(SqliteTest, EveryTypeRoundTrips) {
   EXPECT_EQ(Message(Component()), "3 rows written to table 'everything'");
   EXPECT_GE(executionTime, 1000) << "the elapsed time is added, not assigned";
 
-  EXPECT_EQ(Raw().Query("SELECT i, typeof(i), b, r = 0.1, typeof(r), d, typeof(d), s, t, hex(bin), typeof(bin) "
-                        "FROM everything ORDER BY rowid"),
-            "-9223372036854775808|integer|1|1|real|12.5|real|héllo, 'world'|2024-02-29 13:45:10.123|007FFF|blob\n"
-            "9223372036854775807|integer|0|0|real|-3|integer||1899-12-30 00:00:00||blob\n"
-            "NULL|null|NULL|NULL|null|NULL|null|NULL|NULL||null");
+  EXPECT_EQ(
+      Raw().Query("SELECT i, typeof(i), b, r = 0.1, typeof(r), d, typeof(d), s, t, hex(bin), typeof(bin) "
+                  "FROM everything ORDER BY rowid"),
+      "-9223372036854775808|integer|1|1|real|12.5|real|héllo, 'world'|2024-02-29 13:45:10.123|007FFF|blob\n"
+      "9223372036854775807|integer|0|0|real|-3|integer||1899-12-30 00:00:00||blob\n"
+      "NULL|null|NULL|NULL|null|NULL|null|NULL|NULL||null");
   EXPECT_EQ(Raw().Query("SELECT r FROM everything WHERE rowid = 2"), "-1.0e+300");
   EXPECT_EQ(Raw().Query("SELECT typeof(s), length(s) FROM everything WHERE rowid = 2"), "text|0");
 }
@@ -81,14 +82,15 @@ TEST_F(SqliteTest, GeneratedAndDefaultedColumnsAreLeftToTheDatabase) {
       doubled INT GENERATED ALWAYS AS (n * 2)))");
   auto table = Component().GetTable("events");
   ASSERT_NE(table, nullptr);
-  AddRow(*table, {});                                                       // all left to the database
+  AddRow(*table, {});                                                             // all left to the database
   AddRow(*table, {{"id", std::int64_t{10}}, {"created", DateTime(2001, 1, 1)}});  // both given
-  AddRow(*table, {{"label", Data::DBNull}, {"n", std::int64_t{1}}});        // an explicit null is written
-  AddRow(*table, {{"created", DateTime(2002, 2, 2)}});                      // only the key left out
+  AddRow(*table, {{"label", Data::DBNull}, {"n", std::int64_t{1}}});  // an explicit null is written
+  AddRow(*table, {{"created", DateTime(2002, 2, 2)}});                // only the key left out
 
   std::int64_t executionTime = 0;
   ASSERT_TRUE(Component().BulkToTable(*table, executionTime)) << Message(Component());
-  EXPECT_EQ(Raw().Query("SELECT id, created LIKE '____-__-__ __:__:__' AND substr(created, 1, 4) >= '2020', label, n, doubled "
+  EXPECT_EQ(Raw().Query("SELECT id, created LIKE '____-__-__ __:__:__' AND substr(created, 1, 4) >= '2020', "
+                        "label, n, doubled "
                         "FROM events ORDER BY rowid"),
             "1|1|none|7|14\n"
             "10|0|none|7|14\n"
@@ -191,7 +193,8 @@ TEST_F(SqliteTest, BulkExampleLeavesTheMainDatabaseAsItWas) {
     SCOPED_TRACE(iterations);
     ASSERT_NO_THROW(Component().BulkExample(iterations));
   }
-  EXPECT_EQ(Raw().Query("SELECT count(*) FROM sqlite_master"), "0") << "the example touched the main database";
+  EXPECT_EQ(Raw().Query("SELECT count(*) FROM sqlite_master"), "0")
+      << "the example touched the main database";
 }
 
 }  // namespace

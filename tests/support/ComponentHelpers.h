@@ -15,7 +15,8 @@ namespace Tessel::Testing {
 inline std::string Message(const DbConnect& component) { return component.Message().value_or("<absent>"); }
 
 // Adds one row: the named columns set to the values, the rest at their defaults.
-inline void AddRow(Data::DataTable& table, std::initializer_list<std::pair<const char*, Data::ValueView>> cells) {
+inline void AddRow(Data::DataTable& table,
+                   std::initializer_list<std::pair<const char*, Data::ValueView>> cells) {
   Data::DataRow row = table.NewRow();
   for (const auto& [column, value] : cells) row.Set(column, value);
   table.Rows().Add(row);

@@ -1,8 +1,6 @@
 // ScopedEnv must give the variable back however its scope is left: a test
 // that stops at a failed ASSERT or an exception would otherwise leave its
 // setting to every test after it in the process.
-#include "support/ScopedEnv.h"
-
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -10,6 +8,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "support/ScopedEnv.h"
 
 namespace Tessel::Testing {
 namespace {
@@ -35,10 +35,8 @@ TEST(ScopedEnv, GivesTheVariableBackHoweverTheScopeIsLeft) {
     std::optional<std::string> before;
     std::optional<std::string> during;
   } cases[] = {
-      {"set over set", "outer", "inner"},
-      {"set over unset", std::nullopt, "inner"},
-      {"unset over set", "outer", std::nullopt},
-      {"empty over set", "outer", ""},
+      {"set over set", "outer", "inner"},        {"set over unset", std::nullopt, "inner"},
+      {"unset over set", "outer", std::nullopt}, {"empty over set", "outer", ""},
       {"empty over unset", std::nullopt, ""},
   };
   for (const Case& c : cases) {

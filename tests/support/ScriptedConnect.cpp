@@ -30,18 +30,17 @@ std::vector<std::vector<Data::Value>> Snapshot(const Data::DataTable& table) {
 }  // namespace
 
 void RegisterScriptedProvider() {
-  DbConnectFactory::RegisterProvider(
-      ScriptedConnect::kScheme, [](const std::string& connect, const std::string& tableSet) {
-        auto component = std::make_shared<ScriptedConnect>(connect, tableSet);
-        LastCreatedRegistry& registry = Registry();
-        std::lock_guard lock(registry.mutex);
-        registry.last = component;
-        return std::shared_ptr<DbConnect>(component);
-      });
+  DbConnectFactory::RegisterProvider(ScriptedConnect::kScheme,
+                                     [](const std::string& connect, const std::string& tableSet) {
+                                       auto component = std::make_shared<ScriptedConnect>(connect, tableSet);
+                                       LastCreatedRegistry& registry = Registry();
+                                       std::lock_guard lock(registry.mutex);
+                                       registry.last = component;
+                                       return std::shared_ptr<DbConnect>(component);
+                                     });
 }
 
-std::shared_ptr<Data::DataTable> MakeTable(std::string name,
-                                           std::vector<Data::DataColumn> columns) {
+std::shared_ptr<Data::DataTable> MakeTable(std::string name, std::vector<Data::DataColumn> columns) {
   auto table = Data::DataTable::Create(std::move(name));
   for (Data::DataColumn& column : columns) table->AddColumn(std::move(column));
   return table;
@@ -67,13 +66,9 @@ void ScriptedConnect::AddTable(std::shared_ptr<Data::DataTable> shape) {
 
 void ScriptedConnect::MarkEnumTable(std::string name) { enumTables_.insert(std::move(name)); }
 
-void ScriptedConnect::QueueBulkOutcome(BulkOutcome outcome) {
-  bulkOutcomes_.push_back(std::move(outcome));
-}
+void ScriptedConnect::QueueBulkOutcome(BulkOutcome outcome) { bulkOutcomes_.push_back(std::move(outcome)); }
 
-void ScriptedConnect::SetDefaultBulkOutcome(BulkOutcome outcome) {
-  defaultBulkOutcome_ = std::move(outcome);
-}
+void ScriptedConnect::SetDefaultBulkOutcome(BulkOutcome outcome) { defaultBulkOutcome_ = std::move(outcome); }
 
 void ScriptedConnect::FailNext(Operation operation, std::exception_ptr error) {
   failures_[operation].push_back(std::move(error));
@@ -130,18 +125,19 @@ bool ScriptedConnect::BulkToTable(Data::DataTable& table, std::int64_t& executio
   call.rows = Snapshot(table);
   call.executionTimeIn = executionTime;
 
-  executionTime = outcome.setExecutionTime ? *outcome.setExecutionTime
-                                           : executionTime + outcome.addExecutionTime;
+  executionTime =
+      outcome.setExecutionTime ? *outcome.setExecutionTime : executionTime + outcome.addExecutionTime;
   call.executionTimeOut = executionTime;
-  SetMessage(outcome.message ? *outcome.message
-                             : "wrote " + std::to_string(table.Rows().Count()) + " rows to " +
-                                   table.TableName());
+  SetMessage(outcome.message
+                 ? *outcome.message
+                 : "wrote " + std::to_string(table.Rows().Count()) + " rows to " + table.TableName());
   return outcome.result;
 }
 
-std::shared_ptr<Data::DbParameter> ScriptedConnect::NewDbParameter(
-    const std::string& name, Data::DbType type, std::int32_t size,
-    Data::ParameterDirection direction, Data::Value value) {
+std::shared_ptr<Data::DbParameter> ScriptedConnect::NewDbParameter(const std::string& name, Data::DbType type,
+                                                                   std::int32_t size,
+                                                                   Data::ParameterDirection direction,
+                                                                   Data::Value value) {
   Enter(Operation::NewDbParameter);
   parameterCalls_.push_back({name, type, size, direction, value});
   return std::make_shared<Data::DbParameter>(name, type, size, direction, std::move(value));

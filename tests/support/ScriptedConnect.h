@@ -62,8 +62,7 @@ void RegisterScriptedProvider();
 
 // A table named `name` with the given columns, for scripting shapes:
 //   MakeTable("cases", {{.ColumnName = "id", .Type = Data::DataType::Int32}});
-std::shared_ptr<Data::DataTable> MakeTable(std::string name,
-                                           std::vector<Data::DataColumn> columns);
+std::shared_ptr<Data::DataTable> MakeTable(std::string name, std::vector<Data::DataColumn> columns);
 
 class ScriptedConnect : public DbConnect {
  public:
@@ -93,7 +92,7 @@ class ScriptedConnect : public DbConnect {
   // One BulkToTable call as the component received it.
   struct BulkCall {
     std::string tableName;
-    std::shared_ptr<Data::DataTable> table;  // the table itself (it may grow later)
+    std::shared_ptr<Data::DataTable> table;      // the table itself (it may grow later)
     std::vector<std::vector<Data::Value>> rows;  // its rows' values at the time of the call
     std::int64_t executionTimeIn = 0;
     std::int64_t executionTimeOut = 0;
@@ -164,8 +163,7 @@ class ScriptedConnect : public DbConnect {
   std::string TableSetName() const override { return tableSet_; }
   bool BulkToTable(Data::DataTable& table, std::int64_t& executionTime) override;
   std::shared_ptr<Data::DbParameter> NewDbParameter(const std::string& name, Data::DbType type,
-                                                    std::int32_t size,
-                                                    Data::ParameterDirection direction,
+                                                    std::int32_t size, Data::ParameterDirection direction,
                                                     Data::Value value) override;
   std::int32_t ExecuteStoredProcedure(const std::string& procName,
                                       std::vector<std::shared_ptr<Data::DbParameter>>& parameters,

@@ -92,7 +92,8 @@ std::string LocaleTestName(const std::string& input, const std::string& charmap)
   return name;
 }
 
-LocaleScope::LocaleScope(const std::string& input, const std::string& charmap) : name_(input + "." + charmap) {
+LocaleScope::LocaleScope(const std::string& input, const std::string& charmap)
+    : name_(input + "." + charmap) {
   if (locale_t locale = TestLocale(input, charmap); locale != static_cast<locale_t>(nullptr))
     previous_ = uselocale(locale);
 }
@@ -102,7 +103,8 @@ LocaleScope::~LocaleScope() {
 }
 
 std::string LocaleScope::MissingReason() const {
-  return "the " + name_ + " locale is neither installed nor buildable here (localedef needs the locales package)";
+  return "the " + name_ +
+         " locale is neither installed nor buildable here (localedef needs the locales package)";
 }
 
 }  // namespace Tessel::Testing

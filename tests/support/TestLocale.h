@@ -50,10 +50,10 @@ class LocaleScope {
 
 // In a test's SetUp or body: skips the test when `scope` (a LocaleScope) is not
 // active, or fails it when TESSEL_REQUIRE_LOCALES is set.
-#define TESSEL_REQUIRE_LOCALE(scope)                                                 \
-  do {                                                                               \
-    if (!(scope).Active()) {                                                         \
+#define TESSEL_REQUIRE_LOCALE(scope)                                                     \
+  do {                                                                                   \
+    if (!(scope).Active()) {                                                             \
       if (::Tessel::Testing::LocalesRequired()) GTEST_FAIL() << (scope).MissingReason(); \
-      GTEST_SKIP() << (scope).MissingReason();                                       \
-    }                                                                                \
+      GTEST_SKIP() << (scope).MissingReason();                                           \
+    }                                                                                    \
   } while (false)

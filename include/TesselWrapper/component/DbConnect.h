@@ -97,8 +97,8 @@ class TESSELWRAPPER_API DbConnect {
 
   // A parameter holding exactly the given figures. The default makes a plain
   // Data::DbParameter; a component overrides it only to keep more.
-  virtual std::shared_ptr<Data::DbParameter> NewDbParameter(const std::string& name,
-                                                            Data::DbType type, std::int32_t size,
+  virtual std::shared_ptr<Data::DbParameter> NewDbParameter(const std::string& name, Data::DbType type,
+                                                            std::int32_t size,
                                                             Data::ParameterDirection direction,
                                                             Data::Value value);
 
@@ -106,9 +106,9 @@ class TESSELWRAPPER_API DbConnect {
   // row in `output` as "name=value;" pieces; returns the first column when it
   // is an integer, else 0; -1 with the reason in Message() (and `output`
   // unchanged) when the routine fails or does not exist.
-  virtual std::int32_t ExecuteStoredProcedure(
-      const std::string& procName, std::vector<std::shared_ptr<Data::DbParameter>>& parameters,
-      ManagedText& output) = 0;
+  virtual std::int32_t ExecuteStoredProcedure(const std::string& procName,
+                                              std::vector<std::shared_ptr<Data::DbParameter>>& parameters,
+                                              ManagedText& output) = 0;
 
   // The rows of the table set's routine GetMaxSolnIdCaseId for `modelDir`
   // (columns SolutionId and Caseid); nullptr when there is no such routine.

@@ -41,8 +41,8 @@ namespace Tessel {
 
 class TESSELWRAPPER_API DbConnectFactory {
  public:
-  using Provider = std::function<std::shared_ptr<DbConnect>(const std::string& Connect,
-                                                            const std::string& TypedTableSet)>;
+  using Provider =
+      std::function<std::shared_ptr<DbConnect>(const std::string& Connect, const std::string& TypedTableSet)>;
 
   static std::shared_ptr<DbConnect> CreateDbConnect(const std::string& Connect,
                                                     const std::string& TypedTableSet);

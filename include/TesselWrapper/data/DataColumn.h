@@ -23,12 +23,12 @@
 namespace Tessel::Data {
 
 enum class DataType : std::uint8_t {
-  Boolean,   // stored as 0 / 1
-  Int16,     // 64-bit storage, range-checked to 16 bits
-  Int32,     // 64-bit storage, range-checked to 32 bits
+  Boolean,  // stored as 0 / 1
+  Int16,    // 64-bit storage, range-checked to 16 bits
+  Int32,    // 64-bit storage, range-checked to 32 bits
   Int64,
   Double,
-  Decimal,   // exact: stored as canonical decimal text ("-12.50" -> "-12.50")
+  Decimal,  // exact: stored as canonical decimal text ("-12.50" -> "-12.50")
   String,
   DateTime,
   Binary,

@@ -139,9 +139,17 @@ class TESSELWRAPPER_API DataRowCollection {
     Iterator() = default;
     Iterator(const DataRowCollection* rows, std::size_t i) : rows_(rows), i_(i) {}
     DataRow operator*() const { return (*rows_)[i_]; }
-    Iterator& operator++() { ++i_; return *this; }
-    Iterator operator++(int) { Iterator t = *this; ++i_; return t; }
+    Iterator& operator++() {
+      ++i_;
+      return *this;
+    }
+    Iterator operator++(int) {
+      Iterator t = *this;
+      ++i_;
+      return t;
+    }
     friend bool operator==(const Iterator& a, const Iterator& b) { return a.i_ == b.i_; }
+
    private:
     const DataRowCollection* rows_ = nullptr;
     std::size_t i_ = 0;
@@ -211,10 +219,10 @@ class TESSELWRAPPER_API DataTable : public std::enable_shared_from_this<DataTabl
   // --- typed cell reads, for writers (no conversion; the caller picks the
   // accessor that matches Column(column).Type) ------------------------------
   bool IsNull(RecordId record, std::size_t column) const noexcept;
-  std::int64_t GetInt64(RecordId record, std::size_t column) const noexcept;  // Boolean, Int16/32/64
-  double GetDouble(RecordId record, std::size_t column) const noexcept;       // Double
+  std::int64_t GetInt64(RecordId record, std::size_t column) const noexcept;     // Boolean, Int16/32/64
+  double GetDouble(RecordId record, std::size_t column) const noexcept;          // Double
   std::string_view GetText(RecordId record, std::size_t column) const noexcept;  // String, Decimal
-  DateTime GetDateTime(RecordId record, std::size_t column) const noexcept;   // DateTime
+  DateTime GetDateTime(RecordId record, std::size_t column) const noexcept;      // DateTime
   std::span<const std::uint8_t> GetBytes(RecordId record, std::size_t column) const noexcept;  // Binary
 
  private:

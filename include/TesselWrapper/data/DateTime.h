@@ -37,8 +37,7 @@ class TESSELWRAPPER_API DateTime {
   // Throws ArgumentError when `ticks` is outside 0..kMaxTicks.
   explicit DateTime(std::int64_t ticks);
   // Throws ArgumentError for a date or time that does not exist.
-  DateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0,
-           int millisecond = 0);
+  DateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0, int millisecond = 0);
   // The calendar date and time of a system-clock instant, read as UTC.
   // Anything finer than 100 ns is cut towards the past. Throws ArgumentError
   // outside 0001-01-01 to 9999-12-31.

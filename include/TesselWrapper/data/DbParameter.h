@@ -17,8 +17,7 @@ namespace Tessel::Data {
 class TESSELWRAPPER_API DbParameter {
  public:
   DbParameter() = default;
-  DbParameter(std::string name, DbType type, std::int32_t size, ParameterDirection direction,
-              Value value)
+  DbParameter(std::string name, DbType type, std::int32_t size, ParameterDirection direction, Value value)
       : ParameterName(std::move(name)),
         Type(type),
         Size(size),

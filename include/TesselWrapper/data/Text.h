@@ -66,7 +66,8 @@ struct StrictDecoding {
   bool invalid = false;
   bool truncated = false;
 };
-TESSELWRAPPER_API StrictDecoding DecodeStrict(std::string_view bytes, const std::string& charset, std::string& out);
+TESSELWRAPPER_API StrictDecoding DecodeStrict(std::string_view bytes, const std::string& charset,
+                                              std::string& out);
 
 // Whether DecodeStrict knows `charset`.
 TESSELWRAPPER_API bool IsKnownCharset(const std::string& charset);

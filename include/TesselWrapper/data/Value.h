@@ -33,8 +33,8 @@ inline constexpr DBNullType DBNull{};
 using Bytes = std::vector<std::uint8_t>;
 
 // The order of the alternatives is part of the interface: index() tells the kind.
-using ValueView = std::variant<DBNullType, bool, std::int32_t, std::int64_t, double,
-                               std::string_view, DateTime, std::span<const std::uint8_t>>;
+using ValueView = std::variant<DBNullType, bool, std::int32_t, std::int64_t, double, std::string_view,
+                               DateTime, std::span<const std::uint8_t>>;
 
 class TESSELWRAPPER_API Value {
  public:

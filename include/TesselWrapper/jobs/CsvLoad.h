@@ -118,20 +118,20 @@ struct CsvLoadOptions {
 
 // Lines of the file that did not become rows, for one reason.
 struct CsvSkipped {
-  std::string reason;          // "blank line"
+  std::string reason;  // "blank line"
   std::uint64_t count = 0;
   std::uint64_t firstLine = 0;
 };
 
 struct CsvLoadSummary {
   std::string table;
-  std::uint64_t rows = 0;          // rows written: every data record of the file
-  std::uint64_t rowsRead = 0;      // data lines read: rows + the skipped ones
-  std::vector<CsvSkipped> skipped; // what did not become a row, and why
-  double seconds = 0;              // wall time of the whole load
-  double writeSeconds = 0;         // wall time of the BulkToTable call
-  long executionTime = 0;          // the component's figure for the write (ms)
-  std::string message;             // the component's status after the write
+  std::uint64_t rows = 0;           // rows written: every data record of the file
+  std::uint64_t rowsRead = 0;       // data lines read: rows + the skipped ones
+  std::vector<CsvSkipped> skipped;  // what did not become a row, and why
+  double seconds = 0;               // wall time of the whole load
+  double writeSeconds = 0;          // wall time of the BulkToTable call
+  long executionTime = 0;           // the component's figure for the write (ms)
+  std::string message;              // the component's status after the write
 };
 
 // A load stopped by the content of the file. what() reads
@@ -173,7 +173,6 @@ class TESSELWRAPPER_API CsvLoadError : public Tessel::Error {
 //                          although the checks had passed them (the message
 //                          says how many were written)
 TESSELWRAPPER_API CsvLoadSummary LoadCsvFile(IConnectWrapper& db, const std::string& table,
-                                             const std::string& path,
-                                             const CsvLoadOptions& options = {});
+                                             const std::string& path, const CsvLoadOptions& options = {});
 
 }  // namespace Tessel::Jobs

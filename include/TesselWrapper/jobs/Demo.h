@@ -60,16 +60,16 @@ struct DemoOptions {
 
 // One thing the demonstration did.
 struct DemoStep {
-  std::string what;          // e.g. "staged cases"
-  std::int64_t rows = 0;     // rows concerned (0 where none)
-  double milliseconds = 0;   // wall time of the step
-  std::string detail;        // routine output, component message, ...
+  std::string what;         // e.g. "staged cases"
+  std::int64_t rows = 0;    // rows concerned (0 where none)
+  double milliseconds = 0;  // wall time of the step
+  std::string detail;       // routine output, component message, ...
 };
 
 struct DemoReport {
   std::string backend;  // "SQLite" or "PostgreSQL"
   std::vector<DemoStep> steps;
-  std::int64_t firstCaseId = 0;  // the first case identifier this run used
+  std::int64_t firstCaseId = 0;      // the first case identifier this run used
   std::vector<CaseSolution> latest;  // GetMaxSolnIdCaseId for the model directory
   double milliseconds = 0;           // the whole run
 };

@@ -52,8 +52,7 @@ namespace Tessel::Jobs {
 TESSELWRAPPER_API SimpleDbParameter ParseRoutineArgument(std::string_view text);
 
 // Every argument, in order; throws as ParseRoutineArgument at the first bad one.
-TESSELWRAPPER_API std::vector<SimpleDbParameter> ParseRoutineArguments(
-    std::span<const std::string> texts);
+TESSELWRAPPER_API std::vector<SimpleDbParameter> ParseRoutineArguments(std::span<const std::string> texts);
 
 // "string, int, double, decimal, currency, datetime, binary", for help texts.
 TESSELWRAPPER_API std::string_view RoutineArgumentTypeWords() noexcept;

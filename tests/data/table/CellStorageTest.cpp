@@ -68,14 +68,14 @@ TEST(CellStorageTest, TextCellsSurviveRewrites) {
     std::string text;  // "<copy N>": the current text of row N, viewed in place
   };
   const std::vector<Step> steps = {
-      {0, "short"},            // leaves the shared default alone
+      {0, "short"},  // leaves the shared default alone
       {1, "a longer text one"},
-      {1, "shorter"},          // in place
+      {1, "shorter"},                      // in place
       {1, "now longer than ever before"},  // ends the arena: regrown there
-      {0, "<copy 1>"},         // a view into the same column's bytes
+      {0, "<copy 1>"},                     // a view into the same column's bytes
       {1, std::string(200'000, 'q')},
-      {0, "<copy 1>"},         // the arena moves while the copy is made
-      {2, "<copy 2>"},         // a cell onto itself
+      {0, "<copy 1>"},  // the arena moves while the copy is made
+      {2, "<copy 2>"},  // a cell onto itself
       {1, "<copy 0>"},
       {2, ""},
       {0, "xyz"},
@@ -89,7 +89,8 @@ TEST(CellStorageTest, TextCellsSurviveRewrites) {
       rows[step.row].Set("s", std::string_view(step.text));
       expected[step.row] = step.text;
     }
-    for (std::size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(table->GetText(rows[i].Record(), 0), expected[i]) << i;
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      ASSERT_EQ(table->GetText(rows[i].Record(), 0), expected[i]) << i;
   }
   EXPECT_EQ(table->NewRow().Get("s"), Value("shared default"));
 }

@@ -51,7 +51,8 @@ TEST(ColumnLookupTest, PicksExactThenCaseInsensitiveMatch) {
         ADD_FAILURE() << "no error";
       } catch (const ArgumentError& e) {
         EXPECT_NE(std::string(e.what()).find(c.messagePart), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find(std::string("'") + c.spelling + "'"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find(std::string("'") + c.spelling + "'"), std::string::npos)
+            << e.what();
       }
       EXPECT_THROW(row.Set(c.spelling, 1), ArgumentError);
       EXPECT_THROW(row.Get(c.spelling), ArgumentError);
@@ -71,8 +72,9 @@ TEST(ColumnLookupTest, FindColumnGivesNothingForMissingButThrowsForAmbiguous) {
 TEST(ColumnLookupTest, RemembersNothingThatMisroutesLaterLookups) {
   auto table = MakeTable();
   const std::vector<std::pair<const char*, std::size_t>> sequence = {
-      {"Name", 0}, {"name", 1}, {"Qty", 2}, {"NAme", std::size_t(-1)}, {"qty", 2}, {"name", 1},
-      {"Name", 0}, {"QTY", 2},  {"Qty", 2}, {"äpfel", 3},                {"name", 1}, {"qty", 2},
+      {"Name", 0}, {"name", 1},  {"Qty", 2},  {"NAme", std::size_t(-1)},
+      {"qty", 2},  {"name", 1},  {"Name", 0}, {"QTY", 2},
+      {"Qty", 2},  {"äpfel", 3}, {"name", 1}, {"qty", 2},
   };
   for (int round = 0; round < 3; ++round) {
     for (const auto& [spelling, column] : sequence) {

@@ -37,15 +37,23 @@ ValueView Txt(const char* v) { return std::string_view(v); }
 // write must leave it in place.
 Value OldValue(DataType type) {
   switch (type) {
-    case DataType::Boolean: return true;
+    case DataType::Boolean:
+      return true;
     case DataType::Int16:
-    case DataType::Int32: return std::int32_t{77};
-    case DataType::Int64: return std::int64_t{77};
-    case DataType::Double: return 7.25;
-    case DataType::Decimal: return "7.25";
-    case DataType::String: return "old";
-    case DataType::DateTime: return DateTime(2000, 1, 1);
-    case DataType::Binary: return Bytes{1, 2};
+    case DataType::Int32:
+      return std::int32_t{77};
+    case DataType::Int64:
+      return std::int64_t{77};
+    case DataType::Double:
+      return 7.25;
+    case DataType::Decimal:
+      return "7.25";
+    case DataType::String:
+      return "old";
+    case DataType::DateTime:
+      return DateTime(2000, 1, 1);
+    case DataType::Binary:
+      return Bytes{1, 2};
   }
   return {};
 }
@@ -195,7 +203,8 @@ TEST(ConversionTest, RefusalNamesTableColumnValueAndType) {
       row.Set("qty", input);
       ADD_FAILURE() << "no error";
     } catch (const ArgumentError& e) {
-      for (const std::string& part : parts) EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
+      for (const std::string& part : parts)
+        EXPECT_NE(std::string(e.what()).find(part), std::string::npos) << e.what();
     }
   }
 }

@@ -119,8 +119,8 @@ TEST(NarrowCellsTest, AnyOrderOfWritesReadsBackThroughTheWidening) {
     const char* label;
     std::optional<std::string> defaultText;
   };
-  for (const Run& run : {Run{"no default", std::nullopt}, Run{"empty default", ""},
-                         Run{"shared default", "shared default"}}) {
+  for (const Run& run :
+       {Run{"no default", std::nullopt}, Run{"empty default", ""}, Run{"shared default", "shared default"}}) {
     SCOPED_TRACE(run.label);
     TextModel column(run.defaultText);
     std::mt19937 random(20240601);
@@ -172,9 +172,12 @@ TEST(NarrowCellsTest, SavedCellsComeBackInEitherForm) {
     bool widenBetween;                  // the store that is undone widened the column
   };
   const std::vector<Case> cases = {
-      {"text", "old text", false},        {"empty", "", false},
-      {"null", std::nullopt, false},      {"the default", "<default>", false},
-      {"text, widened", "old text", true}, {"null, widened", std::nullopt, true},
+      {"text", "old text", false},
+      {"empty", "", false},
+      {"null", std::nullopt, false},
+      {"the default", "<default>", false},
+      {"text, widened", "old text", true},
+      {"null, widened", std::nullopt, true},
       {"the default, widened", "<default>", true},
   };
   for (const Case& c : cases) {
@@ -212,7 +215,8 @@ TEST(NarrowCellsTest, IntegersWidenOnceForAValueBeyond32Bits) {
     for (ColumnStore* store : {&int64, &int32}) {
       Append(*store);
       if (i % 7 == 0) continue;  // stays DBNull
-      store->Store(static_cast<RecordId>(i), WordCell(static_cast<std::uint64_t>(values[i % values.size()])), false);
+      store->Store(static_cast<RecordId>(i), WordCell(static_cast<std::uint64_t>(values[i % values.size()])),
+                   false);
     }
   }
   EXPECT_FALSE(int64.IsWide());
@@ -234,8 +238,8 @@ TEST(NarrowCellsTest, IntegersWidenOnceForAValueBeyond32Bits) {
 TEST(NarrowCellsTest, NullBitsAtWordEdgesSurviveGrowth) {
   // Enough records for the bitmap to move from the heap to a mapping.
   constexpr RecordId kRecords = 2'200'000;
-  const std::vector<RecordId> nullAt = {0, 62, 63, 64, 65, 127, 128, 129, 4095, 4096, 262143, 262144,
-                                        2'097'151, 2'097'152, kRecords - 1};
+  const std::vector<RecordId> nullAt = {0,    62,   63,     64,     65,        127,       128,         129,
+                                        4095, 4096, 262143, 262144, 2'097'151, 2'097'152, kRecords - 1};
   ColumnStore store(DataType::Int32);
   EXPECT_FALSE(store.AnyNull());
   std::size_t next = 0;

@@ -60,7 +60,8 @@ TEST(RowsTest, AddChecksInOrderAndRefusedRowCanBeMendedAndAddedAgain) {
       {[] {}, "column 'id' of table 'people' does not allow DBNull"},
       {[&] { row.Set("id", std::int64_t{1}); }, "column 'name' of table 'people'"},
       {[&] { row.Set("name", "Bob"); }, "column 'id' of table 'people' is the primary key: value '1'"},
-      {[&] { row.Set("id", std::int64_t{2}); }, "column 'email' of table 'people' is constrained to be unique: value 'a@x'"},
+      {[&] { row.Set("id", std::int64_t{2}); },
+       "column 'email' of table 'people' is constrained to be unique: value 'a@x'"},
       {[&] { row.Set("email", "b@x"); }, ""},
   };
   for (const Step& step : steps) {
@@ -109,18 +110,19 @@ TEST(RowsTest, UniqueRulesFollowTheDatabase) {
       {"s", "abc", "ABC", false},    // text is compared case-sensitively
       {"s", "abc", "abc", true},
       {"s", "abc", "abc ", false},
-      {"d", 0.0, -0.0, true},        // doubles by value
+      {"d", 0.0, -0.0, true},  // doubles by value
       {"d", 1.5, "1.5", true},
-      {"m", "1.5", "1.50", true},    // decimals by value, whatever their scale
+      {"m", "1.5", "1.50", true},  // decimals by value, whatever their scale
       {"m", "-0", "0.0", true},
       {"m", "10", "1", false},
-      {"ci", "abc", "ABC", true},    // a column whose collation ignores case
+      {"ci", "abc", "ABC", true},          // a column whose collation ignores case
       {"ci", "Straße", "STRASSE", false},  // only ASCII letters fold
       {"ci", "É", "é", false},
       {"ci", "abc", "abd", false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.column) + ": '" + Value(c.first).ToString() + "' then '" + Value(c.second).ToString() + "'");
+    SCOPED_TRACE(std::string(c.column) + ": '" + Value(c.first).ToString() + "' then '" +
+                 Value(c.second).ToString() + "'");
     auto fresh = table->CloneShape();
     DataRow a = fresh->NewRow();
     a.Set(c.column, c.first);
@@ -145,9 +147,9 @@ TEST(RowsTest, CompositeUniqueRuleTakesTheWholeKey) {
     bool accepted;
   };
   const std::vector<Case> cases = {
-      {1, "x", true}, {1, "y", true}, {2, "x", true}, {1, "x", false},
+      {1, "x", true},    {1, "y", true},    {2, "x", true}, {1, "x", false},
       {1, DBNull, true}, {1, DBNull, true},  // a null anywhere in the key collides with nothing
-      {2, "X", false},                        // b's collation ignores case
+      {2, "X", false},                       // b's collation ignores case
   };
   for (const Case& c : cases) {
     DataRow row = table->NewRow();

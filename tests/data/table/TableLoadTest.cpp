@@ -62,8 +62,9 @@ std::shared_ptr<DataTable> Orders() {
 // name, over a sequence that makes the remembered next column right, wrong,
 // ambiguous and unknown by turns.
 TEST(TableLoadTest, SetFieldFindsWhatTheRowSetterFindsInAnyOrder) {
-  const std::vector<const char*> names = {"Name", "name", "Qty", "Äpfel", "Σήμα", "Name", "NAME", "qty", "name",
-                                          "Price", "Name", "äPFEL", "Qty", "", "Σήμα", "Name", "name", "Qty"};
+  const std::vector<const char*> names = {"Name", "name", "Qty",  "Äpfel", "Σήμα", "Name",
+                                          "NAME", "qty",  "name", "Price", "Name", "äPFEL",
+                                          "Qty",  "",     "Σήμα", "Name",  "name", "Qty"};
   auto viaField = Orders();
   auto viaSet = Orders();
   DataRow fieldRow = viaField->NewRow();
@@ -124,9 +125,9 @@ TEST(TableLoadTest, NonPortableNamesAreComparedOnlyUnderUtf8) {
 
 // The loader's typed stores against DataRow::Set: same cell, same error.
 TEST(TableLoadTest, LoaderStoresAsTheRowSetterDoes) {
-  const std::vector<DataType> types = {DataType::Boolean, DataType::Int16, DataType::Int32,    DataType::Int64,
-                                       DataType::Double,  DataType::Decimal, DataType::String, DataType::DateTime,
-                                       DataType::Binary};
+  const std::vector<DataType> types = {DataType::Boolean, DataType::Int16,    DataType::Int32,
+                                       DataType::Int64,   DataType::Double,   DataType::Decimal,
+                                       DataType::String,  DataType::DateTime, DataType::Binary};
   struct Input {
     const char* label;
     std::function<void(detail::RecordLoader&, RecordId, std::size_t)> load;
@@ -134,16 +135,20 @@ TEST(TableLoadTest, LoaderStoresAsTheRowSetterDoes) {
   };
   const DateTime when(2001, 2, 3, 4, 5, 6, 7);
   const std::vector<Input> inputs = {
-      {"int32 7", [](auto& l, RecordId r, std::size_t c) { l.SetInt32(r, c, 7); }, ValueView(std::int32_t{7})},
+      {"int32 7", [](auto& l, RecordId r, std::size_t c) { l.SetInt32(r, c, 7); },
+       ValueView(std::int32_t{7})},
       {"int32 -40000", [](auto& l, RecordId r, std::size_t c) { l.SetInt32(r, c, -40000); },
        ValueView(std::int32_t{-40000})},
       {"double 2.5", [](auto& l, RecordId r, std::size_t c) { l.SetDouble(r, c, 2.5); }, ValueView(2.5)},
-      {"double 1e300", [](auto& l, RecordId r, std::size_t c) { l.SetDouble(r, c, 1e300); }, ValueView(1e300)},
+      {"double 1e300", [](auto& l, RecordId r, std::size_t c) { l.SetDouble(r, c, 1e300); },
+       ValueView(1e300)},
       {"date", [when](auto& l, RecordId r, std::size_t c) { l.SetDateTime(r, c, when); }, ValueView(when)},
-      {"text 12", [](auto& l, RecordId r, std::size_t c) { l.SetText(r, c, "12"); }, ValueView(std::string_view("12"))},
+      {"text 12", [](auto& l, RecordId r, std::size_t c) { l.SetText(r, c, "12"); },
+       ValueView(std::string_view("12"))},
       {"text true", [](auto& l, RecordId r, std::size_t c) { l.SetText(r, c, " true "); },
        ValueView(std::string_view(" true "))},
-      {"text with NUL", [](auto& l, RecordId r, std::size_t c) { l.SetText(r, c, std::string_view("a\0b", 3)); },
+      {"text with NUL",
+       [](auto& l, RecordId r, std::size_t c) { l.SetText(r, c, std::string_view("a\0b", 3)); },
        ValueView(std::string_view("a\0b", 3))},
   };
   for (const DataType type : types) {
@@ -151,11 +156,13 @@ TEST(TableLoadTest, LoaderStoresAsTheRowSetterDoes) {
       SCOPED_TRACE(std::string(DataTypeName(type)) + " <- " + input.label);
       auto loaded = DataTable::Create("t");
       auto set = DataTable::Create("t");
-      for (auto* table : {&loaded, &set}) (*table)->AddColumn({.ColumnName = "c", .Type = type, .AllowDBNull = false});
+      for (auto* table : {&loaded, &set})
+        (*table)->AddColumn({.ColumnName = "c", .Type = type, .AllowDBNull = false});
       detail::RecordLoader loader(*loaded);
       const RecordId record = loader.NewRecord();
       DataRow row = set->NewRow();
-      EXPECT_EQ(ErrorOf([&] { input.load(loader, record, 0); }), ErrorOf([&] { row.Set(std::size_t{0}, input.value); }));
+      EXPECT_EQ(ErrorOf([&] { input.load(loader, record, 0); }),
+                ErrorOf([&] { row.Set(std::size_t{0}, input.value); }));
       EXPECT_EQ(ErrorOf([&] { loader.Add(record); }), ErrorOf([&] { set->Rows().Add(row); }));
       ASSERT_EQ(loaded->Rows().Count(), set->Rows().Count());
       EXPECT_EQ(DataRow(loaded, record).Get(std::size_t{0}), row.Get(std::size_t{0}));
@@ -180,8 +187,9 @@ TEST(TableLoadTest, LoaderAddsUnderTheTablesRules) {
   const RecordId duplicate = person(1, "Bob");
   const RecordId nameless = person(2, std::nullopt);
   EXPECT_NE(ErrorOf([&] { loader.Add(duplicate); }).find("is the primary key: value '1'"), std::string::npos);
-  EXPECT_NE(ErrorOf([&] { loader.Add(nameless); }).find("column 'name' of table 'people' does not allow DBNull"),
-            std::string::npos);
+  EXPECT_NE(
+      ErrorOf([&] { loader.Add(nameless); }).find("column 'name' of table 'people' does not allow DBNull"),
+      std::string::npos);
   loader.SetText(nameless, 1, "Cy");
   loader.Add(nameless);
   EXPECT_NE(ErrorOf([&] { loader.Add(nameless); }).find("already belongs to this table"), std::string::npos);

@@ -75,16 +75,11 @@ TEST(ToOADate, IsUndoneByFromOADate) {
     DateTime when;
     double oaDate;  // exactly, where the value is one
   } known[] = {
-      {DateTime(1899, 12, 30), 0.0},
-      {DateTime(1899, 12, 31, 12), 1.5},
-      {DateTime(1899, 12, 29, 12), -1.5},
-      {DateTime(1899, 12, 29, 18), -1.75},
-      {DateTime(1899, 12, 28), -2.0},
-      {DateTime(2000, 1, 1, 12), 36526.5},
-      {DateTime(2023, 3, 15), 45000.0},
-      {DateTime(100, 1, 1), -657434.0},
-      {DateTime(100, 1, 1, 12), -657434.5},
-      {DateTime(9999, 12, 31), 2958465.0},
+      {DateTime(1899, 12, 30), 0.0},        {DateTime(1899, 12, 31, 12), 1.5},
+      {DateTime(1899, 12, 29, 12), -1.5},   {DateTime(1899, 12, 29, 18), -1.75},
+      {DateTime(1899, 12, 28), -2.0},       {DateTime(2000, 1, 1, 12), 36526.5},
+      {DateTime(2023, 3, 15), 45000.0},     {DateTime(100, 1, 1), -657434.0},
+      {DateTime(100, 1, 1, 12), -657434.5}, {DateTime(9999, 12, 31), 2958465.0},
   };
   for (const auto& c : known) {
     SCOPED_TRACE(c.when.ToString());
@@ -95,8 +90,8 @@ TEST(ToOADate, IsUndoneByFromOADate) {
   const std::int64_t step = 7 * DateTime::kTicksPerDay + 3 * 3600 * DateTime::kTicksPerSecond + 12'345'678;
   for (std::int64_t ticks = first; ticks <= DateTime::kMaxTicks - DateTime::kTicksPerSecond; ticks += step) {
     const DateTime when(ticks);
-    const std::int64_t rounded = (ticks + DateTime::kTicksPerMillisecond / 2) / DateTime::kTicksPerMillisecond *
-                                 DateTime::kTicksPerMillisecond;
+    const std::int64_t rounded = (ticks + DateTime::kTicksPerMillisecond / 2) /
+                                 DateTime::kTicksPerMillisecond * DateTime::kTicksPerMillisecond;
     const DateTime back = DateTime::FromOADate(when.ToOADate());
     if (back.Ticks() != rounded) FAIL() << when.ToString() << " came back as " << back.ToString();
   }
@@ -135,10 +130,12 @@ TEST(ToOADate, RefusesWhatNoDayNumberCarries) {
 TEST(DateTime, FromASystemClockInstant) {
   using namespace std::chrono;
   EXPECT_EQ(DateTime(sys_days{year{1970} / 1 / 1}), DateTime(1970, 1, 1));
-  EXPECT_EQ(DateTime(sys_days{year{2024} / 2 / 29} + hours{13} + minutes{14} + seconds{15} + milliseconds{16}),
-            DateTime(2024, 2, 29, 13, 14, 15, 16));
+  EXPECT_EQ(
+      DateTime(sys_days{year{2024} / 2 / 29} + hours{13} + minutes{14} + seconds{15} + milliseconds{16}),
+      DateTime(2024, 2, 29, 13, 14, 15, 16));
   // Finer than a tick is cut towards the past, before the epoch as after it.
-  EXPECT_EQ(DateTime(sys_days{year{2024} / 1 / 1} + nanoseconds{199}).Ticks(), DateTime(2024, 1, 1).Ticks() + 1);
+  EXPECT_EQ(DateTime(sys_days{year{2024} / 1 / 1} + nanoseconds{199}).Ticks(),
+            DateTime(2024, 1, 1).Ticks() + 1);
   EXPECT_EQ(DateTime(sys_days{year{1969} / 12 / 31} + nanoseconds{199}).Ticks(),
             DateTime(1969, 12, 31).Ticks() + 1);
   EXPECT_EQ(DateTime(sys_seconds{seconds{-1}} + nanoseconds{1}).ToString(), "1969-12-31 23:59:59");
@@ -150,7 +147,8 @@ TEST(DateTime, FromASystemClockInstant) {
   // The clock itself: now lies in the range, and its day number is now.
   const DateTime now(system_clock::now());
   EXPECT_GE(now.Year(), 2024);
-  EXPECT_LE(std::abs(DateTime::FromOADate(now.ToOADate()).Ticks() - now.Ticks()), DateTime::kTicksPerMillisecond / 2);
+  EXPECT_LE(std::abs(DateTime::FromOADate(now.ToOADate()).Ticks() - now.Ticks()),
+            DateTime::kTicksPerMillisecond / 2);
 }
 
 TEST(DateTime, ConstructorAndFieldsAgree) {
@@ -195,9 +193,9 @@ TEST(DateTime, EveryDayOfTheRangeMatchesTheCalendar) {
 
 TEST(DateTime, RefusesDatesThatDoNotExist) {
   const int cases[][7] = {
-      {2023, 2, 29, 0, 0, 0, 0},  {1900, 2, 29, 0, 0, 0, 0},  {0, 1, 1, 0, 0, 0, 0},
-      {10000, 1, 1, 0, 0, 0, 0},  {2023, 13, 1, 0, 0, 0, 0},  {2023, 4, 31, 0, 0, 0, 0},
-      {2023, 1, 1, 24, 0, 0, 0},  {2023, 1, 1, 0, 60, 0, 0},  {2023, 1, 1, 0, 0, 60, 0},
+      {2023, 2, 29, 0, 0, 0, 0},   {1900, 2, 29, 0, 0, 0, 0}, {0, 1, 1, 0, 0, 0, 0},
+      {10000, 1, 1, 0, 0, 0, 0},   {2023, 13, 1, 0, 0, 0, 0}, {2023, 4, 31, 0, 0, 0, 0},
+      {2023, 1, 1, 24, 0, 0, 0},   {2023, 1, 1, 0, 60, 0, 0}, {2023, 1, 1, 0, 0, 60, 0},
       {2023, 1, 1, 0, 0, 0, 1000}, {2023, 1, 1, 0, 0, 0, -1},
   };
   for (const auto& c : cases) {

@@ -25,17 +25,23 @@ const Utf8Case kUtf8Cases[] = {
     {"", ""},
     {"plain ascii", "plain ascii"},
     {"h\xC3\xA9llo \xE2\x82\xAC \xF0\x9F\x98\x80", "h\xC3\xA9llo \xE2\x82\xAC \xF0\x9F\x98\x80"},
-    {"a\xFF" "b", "a" + kFFFD + "b"},
+    {"a\xFF"
+     "b",
+     "a" + kFFFD + "b"},
     {"\x80", kFFFD},
-    {"\xC0\xAF", kFFFD + kFFFD},                        // overlong "/"
-    {"\xE0\x80\xAF", kFFFD + kFFFD + kFFFD},            // overlong, three bytes
-    {"\xED\xA0\x80", kFFFD + kFFFD + kFFFD},            // a surrogate
+    {"\xC0\xAF", kFFFD + kFFFD},                          // overlong "/"
+    {"\xE0\x80\xAF", kFFFD + kFFFD + kFFFD},              // overlong, three bytes
+    {"\xED\xA0\x80", kFFFD + kFFFD + kFFFD},              // a surrogate
     {"\xF4\x90\x80\x80", kFFFD + kFFFD + kFFFD + kFFFD},  // above U+10FFFF
     {"\xF5\x80", kFFFD + kFFFD},
-    {"\xE2\x82", kFFFD},                                // cut short at the end
-    {"\xE2\x82x", kFFFD + "x"},                         // cut short by ASCII
-    {"\xF0\x9F\x98" "A", kFFFD + "A"},
-    {"0123456789abc\xFF" "defghijklmnop\xC3\xA9", "0123456789abc" + kFFFD + "defghijklmnop\xC3\xA9"},
+    {"\xE2\x82", kFFFD},         // cut short at the end
+    {"\xE2\x82x", kFFFD + "x"},  // cut short by ASCII
+    {"\xF0\x9F\x98"
+     "A",
+     kFFFD + "A"},
+    {"0123456789abc\xFF"
+     "defghijklmnop\xC3\xA9",
+     "0123456789abc" + kFFFD + "defghijklmnop\xC3\xA9"},
 };
 
 TEST(NativeToManagedUtf8, ValidatesAndReplacesIllFormedSequences) {
@@ -51,7 +57,9 @@ TEST(NativeToManagedUtf8, ValidatesAndReplacesIllFormedSequences) {
 }
 
 TEST(NativeToManagedUtf8, ViewOfValidTextIsTheInputItself) {
-  const char* valid = "Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln, and some more ASCII";
+  const char* valid =
+      "Gr\xC3\xBC\xC3\x9F"
+      "e aus K\xC3\xB6ln, and some more ASCII";
   std::string scratch = "untouched";
   const std::string_view view = NativeToManagedView(valid, scratch);
   EXPECT_EQ(view.data(), valid);
@@ -137,12 +145,19 @@ TEST(Codec, CharactersTheSetLacksBecomeQuestionMarks) {
     std::string native;
   };
   const Case cases[] = {
-      {"ISO-8859-1", "a\xC4\x80" "b\xE2\x82\xAC" "c\xF0\x9F\x98\x80", "a?b?c?"},  // A-macron, euro, emoji
-      {"ISO-8859-1", "a\xFF" "b", "a?b"},                                           // ill-formed input
-      {"ISO-8859-1", "\xC3\xA9\xE2\x82", "\xE9?"},                                 // cut short at the end
-      {"ISO-8859-1", "\xED\xA0\x80", "???"},                                        // a surrogate
-      {"CP1252", "\xE2\x82\xAC\xD0\x96", "\x80?"},                                  // euro, Cyrillic Zhe
-      {"EUC-JP", "\xE3\x81\x82\xF0\x9F\x98\x80!", "\xA4\xA2?!"},                   // hiragana a, emoji
+      {"ISO-8859-1",
+       "a\xC4\x80"
+       "b\xE2\x82\xAC"
+       "c\xF0\x9F\x98\x80",
+       "a?b?c?"},  // A-macron, euro, emoji
+      {"ISO-8859-1",
+       "a\xFF"
+       "b",
+       "a?b"},                                                    // ill-formed input
+      {"ISO-8859-1", "\xC3\xA9\xE2\x82", "\xE9?"},                // cut short at the end
+      {"ISO-8859-1", "\xED\xA0\x80", "???"},                      // a surrogate
+      {"CP1252", "\xE2\x82\xAC\xD0\x96", "\x80?"},                // euro, Cyrillic Zhe
+      {"EUC-JP", "\xE3\x81\x82\xF0\x9F\x98\x80!", "\xA4\xA2?!"},  // hiragana a, emoji
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.charset) + " " + testing::PrintToString(c.utf8));
@@ -152,8 +167,11 @@ TEST(Codec, CharactersTheSetLacksBecomeQuestionMarks) {
 
 TEST(Codec, UndecodableMultiByteInputBecomesReplacementCharacters) {
   EXPECT_EQ(detail::Decode("\xA4\xA2", "EUC-JP"), "\xE3\x81\x82");
-  EXPECT_EQ(detail::Decode("x\xA4", "EUC-JP"), "x" + kFFFD);          // cut short
-  EXPECT_EQ(detail::Decode("\xA4\xA2\xFF" "b", "EUC-JP"), "\xE3\x81\x82" + kFFFD + "b");
+  EXPECT_EQ(detail::Decode("x\xA4", "EUC-JP"), "x" + kFFFD);  // cut short
+  EXPECT_EQ(detail::Decode("\xA4\xA2\xFF"
+                           "b",
+                           "EUC-JP"),
+            "\xE3\x81\x82" + kFFFD + "b");
 }
 
 TEST(Codec, UnknownCharsetKeepsAsciiOnly) {
@@ -164,7 +182,7 @@ TEST(Codec, UnknownCharsetKeepsAsciiOnly) {
 TEST(Codec, ManyCharsetsInTurnStayCorrect) {
   // More sets than the per-thread descriptor cache holds, twice over, so
   // that evicted descriptors are reopened.
-  const char* charsets[] = {"ISO-8859-1", "ISO-8859-2", "ISO-8859-4", "ISO-8859-5", "ISO-8859-7",
+  const char* charsets[] = {"ISO-8859-1", "ISO-8859-2",  "ISO-8859-4",  "ISO-8859-5",  "ISO-8859-7",
                             "ISO-8859-9", "ISO-8859-10", "ISO-8859-13", "ISO-8859-15", "KOI8-R"};
   const std::string native = "A\xE9Z";
   for (int round = 0; round < 2; ++round) {
