@@ -12,7 +12,8 @@
 //              non-empty records less the K the message says the table
 //              refused; in table `free` (which refuses nothing) the rows read
 //              back in queue order equal the records: integers and doubles
-//              exactly, dates within 1 ms, valid UTF-8 text byte for byte.
+//              exactly, dates within 1 ms, valid UTF-8 text byte for byte;
+//              no row holding a NaN was written (SQLite would keep a NULL).
 //   false or   the table gained nothing, and the queue holds the very same
 //   exception  records in the same order, each unchanged.
 //   rerun      once the other connection has let go, the same call with the
@@ -273,7 +274,7 @@ long long Refused(const std::string& message, std::size_t queued) {
 
 // What a column of `free` must read back as, from the record's fields.
 struct Expected {
-  enum { Null, Integer, Real, Text, Date, Unknown } kind = Null;
+  enum { Null, Integer, Real, NaN, Text, Date, Unknown } kind = Null;
   long long integer = 0;
   double real = 0;
   std::string text;
@@ -313,8 +314,8 @@ void ExpectField(Expected (&columns)[6], const RecordImage& record, std::size_t 
       }
       break;
     case 1:  // x REAL
-      if (isDouble && !std::isnan(d)) {
-        e.kind = Expected::Real;
+      if (isDouble) {
+        e.kind = std::isnan(d) ? Expected::NaN : Expected::Real;
         e.real = d;
       } else if (isLong || isShort) {
         e.kind = Expected::Real;
@@ -382,6 +383,9 @@ void CheckFreeRows(World& world, const std::vector<RecordImage>& images, long lo
             where + "expected double " + std::to_string(columns[1].real) + ", read " + text(2) + " (" +
                 text(3) + ")");
     }
+    // SQLite has no NaN (it would store NULL): a table holding one is refused.
+    Check(columns[1].kind != Expected::NaN,
+          where + "a NaN was reported written; it reads back as " + text(2));
     if (columns[2].kind == Expected::Text)
       Check(text(5) == "text" && text(4) == columns[2].text,
             where + "expected text '" + columns[2].text + "', read '" + text(4) + "'");

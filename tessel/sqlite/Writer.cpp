@@ -1,6 +1,7 @@
 #include "tessel/sqlite/Writer.h"
 
 #include <algorithm>
+#include <cmath>
 #include <deque>
 #include <optional>
 #include <string_view>
@@ -9,6 +10,7 @@
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/component/DbConnect.h"
 #include "TesselWrapper/data/Text.h"
+#include "data/Quoted.h"
 #include "data/TableImpl.h"
 #include "tessel/NameLookup.h"
 #include "tessel/sqlite/Binding.h"
@@ -363,6 +365,26 @@ class RowWriter {
   std::vector<DateText> dateText_;
 };
 
+// SQLite has no NaN: bound as a double it is stored as NULL, which would read
+// back as a missing value while the write reports success. Such a table is
+// refused whole, naming the first NaN.
+std::optional<WriteFailure> RefuseNaN(const Plan& plan, const Data::DataTable& table,
+                                      std::span<const Data::RecordId> records) {
+  const auto& stores = Data::detail::TableAccess::Stores(table);
+  for (std::size_t c = 0; c < table.ColumnCount(); ++c) {
+    if (plan.kinds[c] != CellKind::Real) continue;
+    const Data::detail::ColumnStore& store = stores[c];
+    for (std::size_t k = 0; k < records.size(); ++k) {
+      if (store.IsNull(records[k]) || !std::isnan(store.Real(records[k]))) continue;
+      return WriteFailure{ErrorCategory::Refused,
+                          "the row at position " + std::to_string(k) + " (0-based), column " +
+                              Quoted(table.Column(c).ColumnName) +
+                              ": NaN, a value SQLite cannot store (it would read back as NULL)"};
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<WriteFailure> WriteTable(sqlite3* db, const std::string& schema, const Data::DataTable& table) {
@@ -381,6 +403,7 @@ std::optional<WriteFailure> WriteTable(sqlite3* db, const std::string& schema, c
   } catch (const DatabaseError& e) {
     return WriteFailure{e.Category(), std::string("could not check its shape: ") + e.what()};
   }
+  if (auto nan = RefuseNaN(plan, table, records)) return nan;
 
   {
     // Its statements are finalized before the transaction ends.

@@ -119,11 +119,8 @@ TEST(HarnessFindings, AnUnquotedEmptyFieldIsLeftOutAfterAQuotedOne) {
 // into a REAL column must not come back as a null while the write reports
 // success: either the write is refused, naming the value, or the value reads
 // back as NaN. In a NOT NULL column the refusal must not blame a missing
-// value. (queued_road harness: its round-trip oracle leaves NaN out until
-// this is settled, so that it can go on finding other faults.)
-// Open fault, not yet mended: SQLite binds a NaN double as NULL. Disabled so
-// that CI stays meaningful; run it with --gtest_also_run_disabled_tests.
-TEST(HarnessFindings, DISABLED_ANaNIsNeverStoredAsANullOnSqlite) {
+// value. (Found by the queued_road harness, whose oracle now checks it.)
+TEST(HarnessFindings, ANaNIsNeverStoredAsANullOnSqlite) {
   const std::unique_ptr<EndToEnd::BackendContext> db = EndToEnd::MakeSqliteContext();
   db->Exec("CREATE TABLE readings (id INTEGER, x REAL); CREATE TABLE strict (id INTEGER, x REAL NOT NULL)");
   const double nan = std::numeric_limits<double>::quiet_NaN();
