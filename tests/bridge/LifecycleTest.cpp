@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -191,7 +192,7 @@ TEST_F(PassThroughTest, BulkExampleKeepsTheLow32BitsOfTheComponentsFigure) {
     long expected;
   } cases[] = {
       {(std::int64_t{1} << 32) + 5, 5},
-      {std::int64_t{1} << 31, -(long{1} << 31)},
+      {std::int64_t{1} << 31, long{std::numeric_limits<std::int32_t>::min()}},
       {-1, -1},
       {1234567, 1234567},
       {-(std::int64_t{1} << 32) + 3, 3},
