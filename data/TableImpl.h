@@ -106,7 +106,7 @@ std::string MessageText(const ValueView& value);
 
 }  // namespace detail
 
-struct DataTable::Impl {
+struct TESSELWRAPPER_LOCAL DataTable::Impl {
   static constexpr std::size_t kMaxRecords = 0xFFFF'FFFEu;  // a slot holds record + 1
 
   std::vector<DataColumn> columns;

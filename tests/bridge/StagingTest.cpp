@@ -423,8 +423,9 @@ TEST_F(StagingTest, AFieldTheRowRefusesThrowsNamingTableColumnAndValue) {
   expectThrowNaming([&] { bridge.AddFieldData("id", "twelve"); }, "id", "twelve");
   expectThrowNaming([&] { bridge.AddFieldDateTimeData("when", std::nan("")); }, "when", "NaN");
   expectThrowNaming([&] { bridge.AddFieldDateTimeData("when", 2958466.0); }, "when", "2958466");
-  if (beyond != 0)
+  if (beyond != 0) {
     EXPECT_THROW(bridge.AddFieldData("id", beyond), OverflowError) << "the error keeps its class";
+  }
   EXPECT_TRUE(component->DataRowCur()->Get("id").IsDBNull()) << "a refused value is not stored";
 }
 

@@ -71,7 +71,9 @@ class TextModel {
     ASSERT_EQ(store_.Records(), model_.size()) << step;
     for (RecordId r = 0; r < model_.size(); ++r) {
       ASSERT_EQ(store_.IsNull(r), !model_[r].has_value()) << step << ", record " << r;
-      if (model_[r]) ASSERT_EQ(store_.Text(r), *model_[r]) << step << ", record " << r;
+      if (model_[r]) {
+        ASSERT_EQ(store_.Text(r), *model_[r]) << step << ", record " << r;
+      }
     }
   }
   const ColumnStore& Store() const { return store_; }
@@ -200,7 +202,9 @@ TEST(NarrowCellsTest, SavedCellsComeBackInEitherForm) {
     EXPECT_EQ(store.Text(1), next);
     store.Restore(1, saved);
     EXPECT_EQ(store.IsNull(1), !c.before.has_value());
-    if (c.before) EXPECT_EQ(store.Text(1), before);
+    if (c.before) {
+      EXPECT_EQ(store.Text(1), before);
+    }
     EXPECT_EQ(store.Text(0), "the default");
     EXPECT_EQ(store.Text(2), "neighbour");
   }
@@ -228,7 +232,9 @@ TEST(NarrowCellsTest, IntegersWidenOnceForAValueBeyond32Bits) {
   for (RecordId r = 0; r < 298; ++r) {
     for (const ColumnStore* store : {&int64, &int32}) {
       ASSERT_EQ(store->IsNull(r), r % 7 == 0) << r;
-      if (r % 7 != 0) ASSERT_EQ(store->Int(r), values[r % values.size()]) << r;
+      if (r % 7 != 0) {
+        ASSERT_EQ(store->Int(r), values[r % values.size()]) << r;
+      }
     }
   }
   EXPECT_EQ(int64.Int(299), big);
@@ -256,7 +262,9 @@ TEST(NarrowCellsTest, NullBitsAtWordEdgesSurviveGrowth) {
     const bool expectNull = next < nullAt.size() && nullAt[next] == r;
     if (expectNull) ++next;
     ASSERT_EQ(store.IsNull(r), expectNull) << r;
-    if (!expectNull) ASSERT_EQ(store.Int(r), r) << r;
+    if (!expectNull) {
+      ASSERT_EQ(store.Int(r), r) << r;
+    }
   }
   EXPECT_TRUE(store.AnyNull());
   for (RecordId r : nullAt) store.Store(r, WordCell(1), false);

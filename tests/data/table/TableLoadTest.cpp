@@ -242,7 +242,9 @@ TEST(TableLoadTest, AFeedShowsRowsAsMadeThroughEveryMove) {
     }
     producer.join();
     EXPECT_EQ(failed, fail);
-    if (!fail) EXPECT_EQ(checked, static_cast<std::size_t>(kRows));
+    if (!fail) {
+      EXPECT_EQ(checked, static_cast<std::size_t>(kRows));
+    }
   }
 }
 
