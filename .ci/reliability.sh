@@ -41,6 +41,18 @@ stage_done() {  # name start
   echo "== $1: ${took} s"
 }
 
+# What the stages need and a fresh machine may lack (Debian packages).
+need=()
+command -v clang++ >/dev/null || need+=(clang)
+dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" ||
+  need+=(libclang-rt-14-dev)
+command -v valgrind >/dev/null || need+=(valgrind)
+if [ ${#need[@]} -gt 0 ]; then
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  echo "reliability: installing ${need[*]}"
+  $SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/tessel-reliability.XXXXXX")
 pg_started=""
 cleanup() {
