@@ -77,8 +77,9 @@ void AddCommonOptions(CLI::App& command, CommonOptions& options) {
   command
       .add_option(
           "--db", options.db,
-          "Connection string: sqlite:PATH[?mode=rwc|rw|ro], sqlite::memory:, postgresql://USER@HOST/DB or "
-          "libpq key=value pairs. Default: the environment variable TESSEL_DB, else sqlite:tessel.db")
+          "Connection string: sqlite:PATH[?mode=rwc|rw|ro], sqlite::memory:, postgresql://USER@HOST/DB, "
+          "libpq key=value pairs, or odbc: and an ODBC connection string (DSN=NAME;...). Default: the "
+          "environment variable TESSEL_DB, else sqlite:tessel.db")
       ->default_str(DbConnectFactory::MaskPasswords(options.db));
   command.add_option(
       "--schema", options.schema,
