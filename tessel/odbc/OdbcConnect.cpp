@@ -6,6 +6,7 @@
 
 #include "TesselWrapper/Errors.h"
 #include "tessel/Backends.h"
+#include "tessel/BulkExample.h"
 #include "tessel/Catalogue.h"
 #include "tessel/FailureText.h"
 #include "tessel/NameLookup.h"
@@ -163,17 +164,7 @@ std::int64_t OdbcConnect::BulkExample(std::int32_t iterations) {
   shapes_.Forget(Catalogue::kBulkExampleTable);
   auto table = GetTable(Catalogue::kBulkExampleTable);
   if (!table) throw DatabaseError("the bulk example's table vanished");
-  const Data::DateTime base(2000, 1, 1);
-  char label[32];
-  for (std::int32_t i = 0; i < iterations; ++i) {
-    Data::DataRow row = table->NewRow();
-    row.Set(std::size_t{0}, std::int64_t{i});
-    row.Set(std::size_t{1}, i * 0.5);
-    const int n = std::snprintf(label, sizeof label, "row %d", static_cast<int>(i));
-    row.Set(std::size_t{2}, std::string_view(label, static_cast<std::size_t>(n)));
-    row.Set(std::size_t{3}, Data::DateTime(base.Ticks() + std::int64_t{i} * Data::DateTime::kTicksPerSecond));
-    table->Rows().Add(row);
-  }
+  AddBulkExampleRows(*table, iterations);
   const auto start = Clock::now();
   std::optional<Failure> failure;
   try {

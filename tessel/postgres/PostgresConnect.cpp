@@ -5,6 +5,7 @@
 
 #include "TesselWrapper/Errors.h"
 #include "tessel/Backends.h"
+#include "tessel/BulkExample.h"
 #include "tessel/Catalogue.h"
 #include "tessel/FailureText.h"
 #include "tessel/NameLookup.h"
@@ -164,23 +165,7 @@ std::int64_t PostgresConnect::BulkExample(std::int32_t iterations) {
     if (!shape) throw DatabaseError("the bulk example's temporary table vanished");
     auto table = MakeDataTable(*shape, Catalogue::kBulkExampleTable);
 
-    const Data::DateTime base(2000, 1, 1);
-    char text[32];
-    for (std::int32_t i = 0; i < iterations; ++i) {
-      Data::DataRow row = table->NewRow();
-      row.Set(std::size_t{0}, std::int64_t{i});
-      row.Set(std::size_t{1}, std::int64_t{i} * 7);
-      row.Set(std::size_t{2}, -std::int64_t{i});
-      row.Set(std::size_t{3}, i * 0.5);
-      row.Set(std::size_t{4}, i / 3.0);
-      row.Set(std::size_t{5},
-              Data::DateTime(base.Ticks() + std::int64_t{i} * Data::DateTime::kTicksPerSecond));
-      int n = std::snprintf(text, sizeof text, "label %d", static_cast<int>(i));
-      row.Set(std::size_t{6}, std::string_view(text, static_cast<std::size_t>(n)));
-      n = std::snprintf(text, sizeof text, "note number %d", static_cast<int>(i));
-      row.Set(std::size_t{7}, std::string_view(text, static_cast<std::size_t>(n)));
-      table->Rows().Add(row);
-    }
+    AddBulkExampleRows(*table, iterations);
 
     const auto start = Clock::now();
     const std::optional<Failure> failure = WriteInTransaction(*table, tempSchema);
