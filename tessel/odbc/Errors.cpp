@@ -4,6 +4,8 @@
 #include <initializer_list>
 
 #include "TesselWrapper/data/Text.h"
+#include "tessel/postgres/SqlStates.h"
+#include "tessel/sqlite/Errors.h"
 
 namespace Tessel::Odbc {
 namespace {
@@ -20,41 +22,17 @@ bool IsOneOf(std::int32_t value, std::initializer_list<std::int32_t> values) {
   return false;
 }
 
-bool Contains(std::string_view text, std::string_view part) {
-  return text.find(part) != std::string_view::npos;
-}
-
-// SQLite's primary result codes, as its drivers report them.
-namespace SqliteCode {
-constexpr std::int32_t kBusy = 5, kLocked = 6, kNoMem = 7, kReadOnly = 8, kIoErr = 10, kFull = 13,
-                       kCantOpen = 14, kSchema = 17, kConstraint = 19;
-}
-
 // The category the database's own codes give, or Other when they say nothing
-// beyond the SQLSTATE.
+// beyond the SQLSTATE. PostgreSQL's SQLSTATEs and SQLite's result codes (its
+// drivers pass them as the native code) are sorted by the native backends'
+// own rules.
 ErrorCategory DbmsCategory(const Failure& failure) {
   const std::string_view state = failure.sqlState;
   switch (failure.dbms) {
     case Dbms::PostgreSQL:
-      if (IsOneOf(state, {"42P01", "42703", "42804", "22P03", "3F000", "42809"}))
-        return ErrorCategory::SchemaChange;
-      if (IsOneOf(state, {"40P01", "55P03", "57014", "57P01", "57P02", "57P03", "25006"}) ||
-          state.substr(0, 2) == "53")
-        return ErrorCategory::Rerun;
-      if (state == "P0001") return ErrorCategory::Refused;
-      break;
-    case Dbms::SQLite: {
-      // Extended codes carry the primary code in their low byte.
-      const std::int32_t primary = failure.nativeCode & 0xFF;
-      if (primary == SqliteCode::kSchema || Contains(failure.text, "no such table") ||
-          Contains(failure.text, "no such column") || Contains(failure.text, "has no column named"))
-        return ErrorCategory::SchemaChange;
-      if (IsOneOf(primary, {SqliteCode::kBusy, SqliteCode::kLocked, SqliteCode::kNoMem, SqliteCode::kReadOnly,
-                            SqliteCode::kIoErr, SqliteCode::kFull, SqliteCode::kCantOpen}))
-        return ErrorCategory::Rerun;
-      if (primary == SqliteCode::kConstraint) return ErrorCategory::Refused;
-      break;
-    }
+      return Postgres::CategoryOfSqlState(state, failure.connectionLost);
+    case Dbms::SQLite:
+      return Sqlite::CategoryOf(failure.nativeCode, failure.text);
     case Dbms::MySql:
       if (IsOneOf(failure.nativeCode, {1146, 1054})) return ErrorCategory::SchemaChange;
       if (IsOneOf(failure.nativeCode, {1205, 1213})) return ErrorCategory::Rerun;

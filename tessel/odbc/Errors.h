@@ -51,25 +51,21 @@ Failure FailureOf(SQLSMALLINT handleType, SQLHANDLE handle, SQLRETURN rc, Dbms d
 // A failure found on the client side, such as a catalogue mismatch.
 Failure ClientFailure(std::string text, bool shapeChanged = false);
 
-// What a failure means for the caller's rows; the one place where SQLSTATEs
-// and native codes are sorted:
+// What a failure means for the caller's rows. A PostgreSQL server's
+// SQLSTATEs and SQLite's result codes are sorted by the native backends' own
+// rules (tessel/postgres/SqlStates.h, tessel/sqlite/Errors.h), so that a
+// database answers alike through its driver and natively; for the others:
 //   SchemaChange  a mismatch found in the catalogue; a table or column not
-//                 found (42S02, 42S22) and the database's own codes for the
-//                 same (PostgreSQL 42P01, 42703, 42804, 22P03, 3F000, 42809;
-//                 SQLite SQLITE_SCHEMA and "no such table/column"; MySQL
-//                 1146, 1054; SQL Server 208, 207)
+//                 found (42S02, 42S22; MySQL 1146, 1054; SQL Server 208, 207)
 //   Rerun         serialization failure (40001), deadlock (40P01), a time-out
-//                 (HYT00, HYT01) and lock time-outs: PostgreSQL 55P03, 57014,
-//                 class 53, 57P01-57P03, 25006; SQLite busy, locked, full,
-//                 read-only, I/O error, out of memory, cannot open; MySQL
-//                 1205, 1213; SQL Server 1222, 1205
+//                 (HYT00, HYT01) and lock time-outs (MySQL 1205, 1213; SQL
+//                 Server 1222, 1205)
 //   OutcomeUnknown  a commit whose answer was lost (the writer's own check),
 //                 or 40003 (statement completion unknown)
 //   Connection    the connection was lost or could not be made (class 08, or
 //                 the driver reports it dead)
-//   Refused       integrity rules (class 23, 40002, SQLite's constraint
-//                 code), values the column refuses (class 22), an error raised
-//                 by a PostgreSQL trigger or routine (P0001)
+//   Refused       integrity rules (class 23, 40002), values the column
+//                 refuses (class 22)
 //   Other         everything else
 ErrorCategory CategoryOf(const Failure& failure) noexcept;
 

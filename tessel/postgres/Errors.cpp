@@ -1,5 +1,7 @@
 #include "tessel/postgres/Errors.h"
 
+#include "tessel/postgres/SqlStates.h"
+
 namespace Tessel::Postgres {
 namespace {
 
@@ -12,12 +14,6 @@ std::string_view WithoutSeverity(std::string_view text) {
     }
   }
   return text;
-}
-
-bool IsOneOf(std::string_view state, std::initializer_list<std::string_view> states) {
-  for (std::string_view s : states)
-    if (state == s) return true;
-  return false;
 }
 
 }  // namespace
@@ -46,17 +42,9 @@ Failure ClientFailure(std::string text, bool shapeChanged) {
 }
 
 ErrorCategory CategoryOf(const Failure& failure) noexcept {
-  const std::string_view state = failure.sqlState;
-  const std::string_view stateClass = state.substr(0, 2);
-  if (failure.outcomeUnknown || state == "40003") return ErrorCategory::OutcomeUnknown;
-  if (failure.shapeChanged || IsOneOf(state, {"42P01", "42703", "42804", "22P03", "3F000", "42809"}))
-    return ErrorCategory::SchemaChange;
-  if (IsOneOf(state, {"40P01", "40001", "55P03", "57014", "57P01", "57P02", "57P03", "25006"}) ||
-      stateClass == "53")
-    return ErrorCategory::Rerun;
-  if (failure.connectionLost || stateClass == "08") return ErrorCategory::Connection;
-  if (stateClass == "23" || stateClass == "22" || state == "P0001") return ErrorCategory::Refused;
-  return ErrorCategory::Other;
+  if (failure.outcomeUnknown) return ErrorCategory::OutcomeUnknown;
+  if (failure.shapeChanged) return ErrorCategory::SchemaChange;
+  return CategoryOfSqlState(failure.sqlState, failure.connectionLost);
 }
 
 std::string DescribeError(const Failure& failure) {

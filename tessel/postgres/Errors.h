@@ -36,26 +36,10 @@ Failure FailureOf(PGconn* conn, const PGresult* result);
 // A failure found on the client side, such as a catalogue mismatch.
 Failure ClientFailure(std::string text, bool shapeChanged = false);
 
-// What a failure means for the caller's rows; the one place where SQLSTATEs
-// are sorted:
-//   SchemaChange  a mismatch found in the catalogue; undefined table (42P01)
-//                 or column (42703), a type mismatch (42804, and a binary
-//                 value the column no longer reads, 22P03), a missing schema
-//                 (3F000), an object that is no longer a table (42809)
-//   Rerun         deadlock (40P01), serialization failure (40001), lock not
-//                 available (55P03), a cancelled statement (57014, as a
-//                 statement time-out cancels), insufficient resources such as
-//                 a full disk or too many connections (class 53), a
-//                 shut-down or starting server (57P01-57P03), a read-only
-//                 transaction on a standby (25006): nothing was written and
-//                 the same work may succeed later
-//   Connection    the connection was lost, or could not be made (class 08):
-//                 before COMMIT that means nothing was written
-//   OutcomeUnknown  the server could not say whether a commit happened
-//                 (40003; the writer's own check after a lost COMMIT)
-//   Refused       integrity rules (class 23), values the column refuses
-//                 (class 22), an error raised by a trigger or routine (P0001)
-//   Other         everything else
+// What a failure means for the caller's rows: OutcomeUnknown for the
+// writer's own finding after a lost COMMIT, SchemaChange for a mismatch found
+// in the catalogue, otherwise what the SQLSTATE says
+// (tessel/postgres/SqlStates.h, where the codes are sorted).
 ErrorCategory CategoryOf(const Failure& failure) noexcept;
 
 // "<text> (SQLSTATE xxxxx)", or just the text when there is no SQLSTATE.

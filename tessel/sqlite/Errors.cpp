@@ -84,10 +84,6 @@ const char* FindName(int code) noexcept {
   return nullptr;
 }
 
-bool StartsWith(std::string_view text, std::string_view prefix) noexcept {
-  return text.substr(0, prefix.size()) == prefix;
-}
-
 }  // namespace
 
 std::string ResultCodeName(int extendedCode) {
@@ -118,8 +114,10 @@ ErrorCategory CategoryOf(int code, std::string_view errorText) noexcept {
       break;
   }
   // A prepare against a table or column that is gone fails with plain
-  // SQLITE_ERROR; only its text tells the cause.
-  if (StartsWith(errorText, "no such table") || StartsWith(errorText, "no such column") ||
+  // SQLITE_ERROR; only its text tells the cause (which an ODBC driver may
+  // put after a prefix of its own).
+  if (errorText.find("no such table") != std::string_view::npos ||
+      errorText.find("no such column") != std::string_view::npos ||
       errorText.find("has no column named") != std::string_view::npos)
     return ErrorCategory::SchemaChange;
   return ErrorCategory::Other;
