@@ -56,6 +56,34 @@ std::optional<LeadingString> ReadLeadingString(std::string_view text) {
   return std::nullopt;  // unterminated
 }
 
+bool IsCastTail(std::string_view s) noexcept {
+  const auto isAsciiDigit = [](char c) { return c >= '0' && c <= '9'; };
+  const auto isTypeNameCharacter = [&](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || isAsciiDigit(c) || c == '_' || c == ' ' ||
+           c == '.' || c == '"' || c == '(' || c == ')' || c == ',' || c == '[' || c == ']';
+  };
+  while (!s.empty()) {
+    if (s.substr(0, 2) != "::") return false;
+    s.remove_prefix(2);
+    std::size_t n = 0;
+    while (n < s.size() && s.substr(n, 2) != "::") {
+      const char c = s[n];
+      if (!isTypeNameCharacter(c)) return false;
+      if (c == '(') {  // type modifiers: numbers only
+        const std::size_t close = s.find(')', n);
+        if (close == std::string_view::npos) return false;
+        for (std::size_t k = n + 1; k < close; ++k)
+          if (!isAsciiDigit(s[k]) && s[k] != ',' && s[k] != ' ') return false;
+        n = close;
+      }
+      ++n;
+    }
+    if (n == 0) return false;
+    s.remove_prefix(n);
+  }
+  return true;
+}
+
 bool IsDecimalLiteral(std::string_view text) noexcept {
   std::size_t i = 0;
   const auto digits = [&] {

@@ -49,6 +49,12 @@ std::optional<LeadingString> ReadLeadingString(std::string_view text);
 // optional exponent ("-5", "1.", ".5", "-1.5e3"; not "1e", "." or "0x10").
 bool IsDecimalLiteral(std::string_view text) noexcept;
 
+// A tail of PostgreSQL-style casts such as "::character varying(20)[]" or
+// "::timestamp(3) without time zone": only type-name characters (ASCII, so
+// that the locale does not decide), no operators, quotes or calls with
+// arguments other than numbers.
+bool IsCastTail(std::string_view text) noexcept;
+
 // Gives `column` (whose Type is set) what its default means: a Literal that
 // the column's type can hold, converted by the table model's rules, becomes
 // its DefaultValue; an Expression, or a Literal the column cannot hold, makes

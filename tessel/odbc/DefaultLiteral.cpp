@@ -9,38 +9,6 @@
 namespace Tessel::Odbc {
 namespace {
 
-// ASCII only: the locale must not decide whether a default is read.
-constexpr bool IsTypeNameCharacter(char c) noexcept {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == ' ' ||
-         c == '.' || c == '"' || c == '[' || c == ']';
-}
-
-// A tail of PostgreSQL-style casts, "::character varying(20)" or
-// "::timestamp without time zone": type names with numeric modifiers only.
-bool IsCastTail(std::string_view s) {
-  while (!s.empty()) {
-    if (s.substr(0, 2) != "::") return false;
-    s.remove_prefix(2);
-    std::size_t n = 0;
-    while (n < s.size() && s.substr(n, 2) != "::") {
-      const char c = s[n];
-      if (c == '(') {
-        const std::size_t close = s.find(')', n);
-        if (close == std::string_view::npos) return false;
-        for (std::size_t k = n + 1; k < close; ++k)
-          if (!((s[k] >= '0' && s[k] <= '9') || s[k] == ',' || s[k] == ' ')) return false;
-        n = close + 1;
-        continue;
-      }
-      if (!IsTypeNameCharacter(c)) return false;
-      ++n;
-    }
-    if (n == 0) return false;
-    s.remove_prefix(n);
-  }
-  return true;
-}
-
 // A number's text as a value: text for String and Decimal columns (so that
 // "12.50" keeps its digits), else an integer when it is one, else a double.
 Data::Value NumberValue(std::string_view text, Data::DataType type) {

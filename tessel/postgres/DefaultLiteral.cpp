@@ -1,6 +1,5 @@
 #include "tessel/postgres/DefaultLiteral.h"
 
-#include <cctype>
 #include <cstdint>
 #include <limits>
 
@@ -12,40 +11,6 @@ namespace Tessel::Postgres {
 namespace {
 
 using Data::TrimSpace;
-
-// ASCII only: under a single-byte locale isalnum would also take bytes of
-// non-ASCII type names, and whether a default is read would follow the locale.
-constexpr bool IsAsciiAlnum(char c) noexcept {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-// A tail of casts such as "::character varying(20)[]" or
-// "::timestamp(3) without time zone": only type-name characters, no
-// operators, quotes or calls with arguments other than numbers.
-bool IsCastTail(std::string_view s) {
-  while (!s.empty()) {
-    if (s.substr(0, 2) != "::") return false;
-    s.remove_prefix(2);
-    std::size_t n = 0;
-    while (n < s.size() && s.substr(n, 2) != "::") {
-      const char c = s[n];
-      if (!(IsAsciiAlnum(c) || c == '_' || c == ' ' || c == '.' || c == '"' || c == '(' || c == ')' ||
-            c == ',' || c == '[' || c == ']'))
-        return false;
-      if (c == '(') {  // type modifiers: numbers only
-        std::size_t close = s.find(')', n);
-        if (close == std::string_view::npos) return false;
-        for (std::size_t k = n + 1; k < close; ++k)
-          if (!std::isdigit(static_cast<unsigned char>(s[k])) && s[k] != ',' && s[k] != ' ') return false;
-        n = close;
-      }
-      ++n;
-    }
-    if (n == 0) return false;
-    s.remove_prefix(n);
-  }
-  return true;
-}
 
 template <typename Int>
 std::optional<Int> ToInt(std::string_view s) {
