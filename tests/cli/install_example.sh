@@ -32,7 +32,11 @@ env -u LD_LIBRARY_PATH "$work/example-build/tessel_example" "sqlite:$work/run/ex
 sed -n '/<!-- tour:begin -->/,/<!-- tour:end -->/p' "$source_dir/README.md" | sed '1,2d;$d' | sed '$d' \
   >"$work/run/tour.cpp"
 libdir=$(dirname "$(find "$prefix" -name TesselWrapper.pc | head -n 1)")/..
-c++ -std=c++20 "$work/run/tour.cpp" \
+# CXXFLAGS and LDFLAGS carry what the caller's build needs besides, as for a
+# sanitized library (TESSEL_CONSUMER_ENV in cmake/TesselOptions.cmake).
+read -ra cxxflags <<<"${CXXFLAGS:-}"
+read -ra ldflags <<<"${LDFLAGS:-}"
+c++ -std=c++20 "${cxxflags[@]}" "$work/run/tour.cpp" "${ldflags[@]}" \
   $(PKG_CONFIG_PATH="$libdir/pkgconfig" pkg-config --cflags --libs TesselWrapper) \
   -Wl,-rpath,"$(cd "$libdir" && pwd)" -o "$work/run/tour"
 env -u LD_LIBRARY_PATH "$work/run/tour"
