@@ -7,7 +7,13 @@
 #     --rows N            rows per road (default 1000000)
 #     --repeat K          run every road K times, round-robin; the fastest counts
 #     --backend B         sqlite, postgres or all (default all)
-#     --only R,...        baseline, staging, queued, memory, insert
+#     --only R,...        baseline, staging, queued, memory, insert, load
+#     --load-rows N       rows of the CSV file of the load comparison
+#                         (default 1000000); --load-rows 0 leaves it out
+#
+# The load comparison (bench/load.sh) times `tessel load` against
+# `sqlite3 .import` and `psql \copy` on one generated CSV file and reports
+# each tool's peak resident memory.
 #
 # PostgreSQL roads run against $TESSEL_PG_URI when it is set; otherwise this
 # script starts a throwaway server of its own and stops it at the end (not
@@ -16,15 +22,43 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 
-want_postgres=1
-prev=""
-for arg in "$@"; do
-  if [ "$prev" = "--backend" ] && [ "$arg" = "sqlite" ]; then want_postgres=0; fi
-  prev="$arg"
+backend=all
+load_rows=1000000
+repeat=1
+run_roads=1 run_load=1
+bench_args=()  # what tessel_bench gets: all but the load's own options
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --load-rows) load_rows=$2; shift 2; continue ;;
+    --backend) backend=$2 ;;
+    --repeat) repeat=$2 ;;
+    --only)
+      # "load" is this script's; the roads go to tessel_bench.
+      [[ ",$2," == *,load,* ]] || run_load=0
+      roads=$(echo ",$2," | sed 's/,load,/,/g; s/^,*//; s/,*$//')
+      if [ -z "$roads" ]; then run_roads=0; else bench_args+=(--only "$roads"); fi
+      shift 2
+      continue
+      ;;
+  esac
+  bench_args+=("$1")
+  if [ $# -gt 1 ] && [[ "$1" == --backend || "$1" == --repeat || "$1" == --rows || "$1" == --seed || "$1" == --tmpdir ]]; then
+    bench_args+=("$2")
+    shift
+  fi
+  shift
 done
+want_postgres=1
+[ "$backend" = sqlite ] && want_postgres=0
+[ "$load_rows" = 0 ] && run_load=0
+
+if [ "$run_load" = 1 ] && ! command -v /usr/bin/time >/dev/null; then
+  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+  $SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq time >/dev/null
+fi
 
 cmake --preset release -S "$root" >/dev/null
-cmake --build "$root/build/release" --target tessel_bench
+cmake --build "$root/build/release" --target tessel_bench tessel_cli
 
 if [ "$want_postgres" -eq 1 ] && [ -z "${TESSEL_PG_URI:-}" ]; then
   eval "$("$root/.ci/postgres-server.sh" start)"
@@ -33,4 +67,9 @@ if [ "$want_postgres" -eq 1 ] && [ -z "${TESSEL_PG_URI:-}" ]; then
 fi
 
 echo "uptime before the run: $(uptime)"
-"$root/build/release/bench/tessel_bench" "$@"
+if [ "$run_roads" = 1 ]; then
+  "$root/build/release/bench/tessel_bench" "${bench_args[@]}"
+fi
+if [ "$run_load" = 1 ]; then
+  "$root/bench/load.sh" "$root/build/release/cli/tessel" "$load_rows" "$repeat" "$backend"
+fi
