@@ -57,7 +57,7 @@ best_of() {
     if [ -z "$best_seconds" ] || awk -v a="$seconds" -v b="$best_seconds" 'BEGIN { exit !(a < b) }'; then
       best_seconds=$seconds
     fi
-    ((peak_kib > best_peak_kib)) && best_peak_kib=$peak_kib
+    if ((peak_kib > best_peak_kib)); then best_peak_kib=$peak_kib; fi
   done
 }
 
