@@ -1,5 +1,9 @@
 #include "data/TableLoad.h"
 
+#if !defined(_WIN32)
+#include <locale.h>
+#endif
+
 #include <algorithm>
 #include <bit>
 #include <typeindex>
@@ -103,6 +107,13 @@ void RecordLoader::SetText(RecordId record, std::size_t column, std::string_view
   t.Write(record, column, ValueView{value}, table_);
 }
 
+void RecordLoader::Set(RecordId record, std::size_t column, const ValueView& value) {
+  TableAccess::Impl& t = TableAccess::Of(table_);
+  t.CheckColumnIndex(column, table_);
+  t.CheckRecord(record, table_);
+  if (!t.WriteExact(record, column, value)) t.Write(record, column, value, table_);
+}
+
 void RecordLoader::Add(RecordId record) {
   TableAccess::Impl& t = TableAccess::Of(table_);
   t.CheckRecord(record, table_);
@@ -191,6 +202,87 @@ void TableFeed::EndMove() noexcept {
 }
 
 TableFeed* FeedOf(const DataTable& table) noexcept { return TableAccess::Of(table).feed; }
+
+// --- TableHandOff -------------------------------------------------------------
+
+namespace {
+
+// The locale of the thread that makes the hand-off, for the taking thread to
+// take on.
+#if defined(_WIN32)
+struct CallerLocale {  // native text follows the process's code page there
+  void Adopt() const noexcept {}
+};
+#else
+struct CallerLocale {
+  locale_t locale = uselocale(static_cast<locale_t>(nullptr));
+  void Adopt() const noexcept { uselocale(locale); }
+};
+#endif
+
+}  // namespace
+
+TableHandOff::TableHandOff(Taker take) : take_(std::move(take)) {
+  thread_ = std::thread([this, locale = CallerLocale()] {
+    locale.Adopt();
+    Run();
+  });
+}
+
+TableHandOff::~TableHandOff() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+  }
+  if (thread_.joinable()) thread_.join();
+}
+
+void TableHandOff::Run() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return next_ || closed_; });
+    if (!next_) return;  // closed, and nothing left to take
+    const std::shared_ptr<DataTable> table = std::move(next_);
+    busy_ = true;
+    lock.unlock();
+    bool taken = false;
+    std::exception_ptr failure;
+    try {
+      taken = take_(*table);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    lock.lock();
+    busy_ = false;
+    if (!taken) {
+      stopped_ = true;
+      failure_ = failure;
+    }
+    changed_.notify_all();
+    if (stopped_) return;
+  }
+}
+
+bool TableHandOff::Put(std::shared_ptr<DataTable> table) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return stopped_ || (!busy_ && !next_); });
+  if (stopped_) return false;
+  next_ = std::move(table);
+  changed_.notify_all();
+  return true;
+}
+
+bool TableHandOff::Finish() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
+  }
+  if (thread_.joinable()) thread_.join();
+  if (failure_) std::rethrow_exception(failure_);
+  return !stopped_;
+}
 
 namespace {
 

@@ -10,11 +10,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <exception>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <typeinfo>
 
 #include "TesselWrapper/data/DataTable.h"
@@ -93,6 +97,8 @@ class RecordLoader {
   void SetDouble(RecordId record, std::size_t column, double value);
   void SetDateTime(RecordId record, std::size_t column, DateTime value);
   void SetText(RecordId record, std::size_t column, std::string_view value);
+  // Any value, converted as DataRow::Set(column, value) converts it.
+  void Set(RecordId record, std::size_t column, const ValueView& value);
   void Add(RecordId record);
 
  private:
@@ -194,6 +200,46 @@ class RowsToWrite {
  private:
   const DataTable& table_;
   TableFeed* feed_;
+};
+
+// Tables filled on one thread and taken, one after the other, by a thread of
+// its own (a writer), so that filling the next table and taking the last one
+// overlap. The hand-off is a meeting: Put waits until the taker has finished
+// with the table before, so that at most two tables are alive at a time, the
+// one being taken and the one being filled. The taking thread runs under the
+// locale of the thread that made the hand-off, which decides how native text
+// converts.
+class TableHandOff {
+ public:
+  // Takes one table; false stops the hand-off (a write that failed).
+  using Taker = std::function<bool(DataTable& table)>;
+
+  explicit TableHandOff(Taker take);
+  // Waits for the taker to finish (as Finish, without rethrowing).
+  ~TableHandOff();
+  TableHandOff(const TableHandOff&) = delete;
+  TableHandOff& operator=(const TableHandOff&) = delete;
+
+  // Hands `table` over once the taker has finished with the table before.
+  // False when the taker has stopped (it returned false or threw): `table`
+  // is not taken, nor will any later table be.
+  bool Put(std::shared_ptr<DataTable> table);
+  // Waits until the taker has finished with every table handed over. False
+  // when it stopped; rethrows what it threw.
+  bool Finish();
+
+ private:
+  void Run();
+
+  Taker take_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::shared_ptr<DataTable> next_;  // handed over, not yet taken
+  bool busy_ = false;                // the taker is at a table
+  bool closed_ = false;              // no more tables will come
+  bool stopped_ = false;             // the taker takes no more
+  std::exception_ptr failure_;
+  std::thread thread_;
 };
 
 // The components (by exact type) whose writers take tables with a feed.

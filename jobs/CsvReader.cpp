@@ -238,6 +238,14 @@ CsvReadCounts ReadCsv(const std::string& path, CsvRecordSink& sink, const CsvRea
     throw ArgumentError("unknown encoding " + Quoted(options.encoding) +
                         " (UTF-8, latin1, or any name iconv knows, such as CP1252)");
   FileHandle file = OpenInput(path);
+  return ReadCsv(file.get(), path, sink, options);
+}
+
+CsvReadCounts ReadCsv(std::FILE* file, const std::string& path, CsvRecordSink& sink,
+                      const CsvReadOptions& options) {
+  if (!Text::IsKnownCharset(options.encoding))
+    throw ArgumentError("unknown encoding " + Quoted(options.encoding) +
+                        " (UTF-8, latin1, or any name iconv knows, such as CP1252)");
   Parser parser(sink, options.delimiter, options.nullText);
   std::vector<char> block(kBlockSize);
   std::string raw;              // bytes not decoded yet: a character cut by the block's end, then the block
@@ -254,8 +262,11 @@ CsvReadCounts ReadCsv(const std::string& path, CsvRecordSink& sink, const CsvRea
   };
 
   for (;;) {
-    const std::size_t size = std::fread(block.data(), 1, block.size(), file.get());
+    const std::size_t size = std::fread(block.data(), 1, block.size(), file);
     if (size == 0) break;
+    if (options.copyTo != nullptr && std::fwrite(block.data(), 1, size, options.copyTo) != size)
+      throw ArgumentError("cannot keep a copy of " + Quoted(path) +
+                          " to read again: " + std::strerror(errno));
     raw.append(block.data(), size);
     const std::size_t nul = std::min(raw.find('\0'), raw.size());
     decoded.clear();
@@ -278,7 +289,7 @@ CsvReadCounts ReadCsv(const std::string& path, CsvRecordSink& sink, const CsvRea
     bytesRead += size;
     if (options.onBlock) options.onBlock(bytesRead);
   }
-  if (std::ferror(file.get()))
+  if (std::ferror(file))
     throw ArgumentError("cannot read CSV file " + Quoted(path) + ": " + std::strerror(errno));
   if (!raw.empty())
     refuseByteAt(

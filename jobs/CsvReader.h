@@ -21,6 +21,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <optional>
 #include <span>
@@ -56,6 +57,9 @@ struct CsvReadOptions {
   std::optional<std::string> nullText;
   // Called after each block with the bytes of the file consumed so far.
   std::function<void(std::uint64_t bytesRead)> onBlock;
+  // When set, every byte read is also written here, as it was read (a copy
+  // of standard input that can be read again).
+  std::FILE* copyTo = nullptr;
 };
 
 struct CsvReadCounts {
@@ -69,6 +73,10 @@ struct CsvReadCounts {
 // Tessel::ArgumentError when the file cannot be opened or read or the
 // encoding is unknown, and whatever the sink throws.
 CsvReadCounts ReadCsv(const std::string& path, CsvRecordSink& sink, const CsvReadOptions& options);
+// The same from a file already open, from where it stands; `name` names it
+// in messages.
+CsvReadCounts ReadCsv(std::FILE* file, const std::string& name, CsvRecordSink& sink,
+                      const CsvReadOptions& options);
 
 // The size of the file at `path` in bytes; 0 for "-" or when unknown.
 std::uint64_t CsvFileSize(const std::string& path);

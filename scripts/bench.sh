@@ -52,9 +52,16 @@ want_postgres=1
 [ "$backend" = sqlite ] && want_postgres=0
 [ "$load_rows" = 0 ] && run_load=0
 
-if [ "$run_load" = 1 ] && ! command -v /usr/bin/time >/dev/null; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
-  $SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq time >/dev/null
+# The load comparison's peers and its memory gauge.
+if [ "$run_load" = 1 ]; then
+  missing=()
+  command -v /usr/bin/time >/dev/null || missing+=(time)
+  command -v sqlite3 >/dev/null || missing+=(sqlite3)
+  command -v psql >/dev/null || missing+=(postgresql-client)
+  if [ ${#missing[@]} -gt 0 ]; then
+    SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+    $SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
 fi
 
 cmake --preset release -S "$root" >/dev/null

@@ -1,8 +1,65 @@
 #include "TesselWrapper/component/DbConnect.h"
 
 #include "TesselWrapper/Errors.h"
+#include "data/Quoted.h"
 
 namespace Tessel {
+namespace {
+
+// The stream of a component that has none of its own: every row appended is
+// copied into one table of the stream's columns (without unique rules: the
+// component's BulkToTable judges the rows as it judges any table's), which
+// Commit writes with BulkToTable and lets go.
+class BufferedStream final : public BulkStream {
+ public:
+  BufferedStream(DbConnect& component, const Data::DataTable& table)
+      : component_(component), rows_(Data::DataTable::Create(table.TableName())) {
+    for (std::size_t c = 0; c < table.ColumnCount(); ++c) rows_->AddColumn(table.Column(c));
+  }
+
+  bool Append(const Data::DataTable& batch) override {
+    if (failed_) return false;
+    if (!rows_) throw ArgumentError("the stream into a table is already committed");
+    if (batch.ColumnCount() != rows_->ColumnCount())
+      throw ArgumentError("a batch for table " + Quoted(rows_->TableName()) +
+                          " must have the table's columns");
+    for (const Data::DataRow& from : batch.Rows()) {
+      Data::DataRow to = rows_->NewRow();
+      for (std::size_t c = 0; c < batch.ColumnCount(); ++c) to.Set(c, from.Get(c).View());
+      rows_->Rows().Add(to);
+    }
+    AddRows(batch.Rows().Count());
+    return true;
+  }
+
+  bool Commit() override {
+    if (failed_) return false;
+    if (!rows_) return true;
+    std::int64_t milliseconds = 0;
+    const bool written = rows_->Rows().Count() == 0 || component_.BulkToTable(*rows_, milliseconds);
+    AddMilliseconds(milliseconds);
+    if (!written) {
+      failed_ = true;
+      const std::string message = component_.Message().value_or(std::string());
+      SetFailure(message.find(kRerunTransaction) != std::string::npos ? ErrorCategory::Rerun
+                 : message.find(kSchemaChange) != std::string::npos   ? ErrorCategory::SchemaChange
+                                                                      : ErrorCategory::Other,
+                 std::nullopt);
+      return false;
+    }
+    rows_.reset();
+    return true;
+  }
+
+ private:
+  DbConnect& component_;
+  std::shared_ptr<Data::DataTable> rows_;  // null once committed
+  bool failed_ = false;
+};
+
+}  // namespace
+
+BulkStream::~BulkStream() = default;
 
 DbConnect::~DbConnect() = default;
 
@@ -16,6 +73,10 @@ std::shared_ptr<Data::DbParameter> DbConnect::NewDbParameter(const std::string& 
                                                              Data::ParameterDirection direction,
                                                              Data::Value value) {
   return std::make_shared<Data::DbParameter>(name, type, size, direction, std::move(value));
+}
+
+std::unique_ptr<BulkStream> DbConnect::OpenBulkStream(const Data::DataTable& table) {
+  return std::make_unique<BufferedStream>(*this, table);
 }
 
 void DbConnect::ExecuteScript(const std::string&) {

@@ -72,18 +72,18 @@ std::string DescribeWriteFailure(std::string_view table, const WriteFailure& fai
   return message;
 }
 
-std::string DescribeWrite(std::size_t rows, std::string_view table) {
+std::string DescribeWrite(std::uint64_t rows, std::string_view table) {
   return std::to_string(rows) + (rows == 1 ? " row" : " rows") + " written to table " + Quoted(table);
 }
 
-bool ReportWrite(DbConnect& component, ShapeCache& shapes, const Data::DataTable& table,
+bool ReportWrite(DbConnect& component, ShapeCache& shapes, const std::string& table, std::uint64_t rows,
                  const std::optional<WriteFailure>& failure) {
   if (!failure) {
-    component.SetMessage(DescribeWrite(table.Rows().Count(), table.TableName()));
+    component.SetMessage(DescribeWrite(rows, table));
     return true;
   }
-  if (failure->category == ErrorCategory::SchemaChange) shapes.Forget(table.TableName());
-  component.SetMessage(DescribeWriteFailure(table.TableName(), *failure));
+  if (failure->category == ErrorCategory::SchemaChange) shapes.Forget(table);
+  component.SetMessage(DescribeWriteFailure(table, *failure));
   return false;
 }
 

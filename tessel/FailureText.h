@@ -8,6 +8,7 @@
 // asks for a rerun.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,9 @@ struct WriteFailure {
   // database's own text: "the row at position 3 (0-based): UNIQUE constraint
   // failed: cases.id (SQLITE_CONSTRAINT_PRIMARYKEY)".
   std::string reason;
+  // The 0-based position of the row at fault among all the rows of the
+  // write (a stream's rows, all its batches counted), when there is one.
+  std::optional<std::uint64_t> row;
 };
 
 // A database's or driver's text on one line: runs of line breaks, tabs and
@@ -54,12 +58,13 @@ std::string WithRetrySentence(std::string text, ErrorCategory category);
 std::string DescribeWriteFailure(std::string_view table, const WriteFailure& failure);
 
 // The one-line status of a successful write: "3 rows written to table 'cases'".
-std::string DescribeWrite(std::size_t rows, std::string_view table);
+std::string DescribeWrite(std::uint64_t rows, std::string_view table);
 
-// How every component ends BulkToTable: sets the component's message to the
-// status or the failure of writing `table`, forgets the table's cached shape
-// when the failure is a schema change, and returns whether it was written.
-bool ReportWrite(DbConnect& component, ShapeCache& shapes, const Data::DataTable& table,
+// How every component ends a write: sets the component's message to the
+// status of writing `rows` rows to `table`, or to the failure, forgets the
+// table's cached shape when the failure is a schema change, and returns
+// whether the rows were written.
+bool ReportWrite(DbConnect& component, ShapeCache& shapes, const std::string& table, std::uint64_t rows,
                  const std::optional<WriteFailure>& failure);
 
 }  // namespace Tessel

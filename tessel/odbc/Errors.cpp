@@ -143,7 +143,7 @@ std::string DescribeFailure(const Failure& failure) {
 }
 
 WriteFailure WriteFailureOf(const Failure& failure) {
-  return WriteFailure{CategoryOf(failure), DescribeError(failure)};
+  return WriteFailure{CategoryOf(failure), DescribeError(failure), failure.row};
 }
 
 QueryError::QueryError(const Odbc::Failure& failure, std::string_view context)

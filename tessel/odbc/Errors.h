@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,9 @@ struct Failure {
   bool connectionLost = false;  // the driver reports the connection dead
   bool shapeChanged = false;    // the table no longer matches the caller's
   bool outcomeUnknown = false;  // a commit whose result nobody could learn
+  // The position of the row at fault among the rows of the write, where the
+  // writer knows it.
+  std::optional<std::uint64_t> row;
 };
 
 // The failure that the call which returned `rc` left on `handle` (of

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "TesselWrapper/Errors.h"
+#include "tessel/BackendStream.h"
 #include "tessel/Backends.h"
 #include "tessel/BulkExample.h"
 #include "tessel/Catalogue.h"
@@ -20,11 +21,6 @@ namespace Tessel::Odbc {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string WhereText(const Session& session) {
-  return session.Schema().empty() ? std::string("the ODBC data source")
-                                  : "schema " + Quoted(session.Schema());
-}
 
 }  // namespace
 
@@ -68,7 +64,7 @@ bool OdbcConnect::Test() {
   }
   const DriverTraits& traits = session_.Traits();
   SetMessage("ODBC data source answers: " + traits.dbmsName + " " + traits.dbmsVersion + " through " +
-             traits.driverName + " (" + WhereText(session_) + ")");
+             traits.driverName + " (" + session_.WhereText() + ")");
   return true;
 }
 
@@ -82,7 +78,7 @@ std::shared_ptr<Data::DataTable> OdbcConnect::GetTable(const std::string& name) 
 bool OdbcConnect::IsEnumTable(const std::string& name) {
   return ReadWithReconnect([&] {
     if (!TableExists(session_, Catalogue::kEnumTables)) return false;
-    const std::string context = "reading the enumeration tables of " + WhereText(session_);
+    const std::string context = "reading the enumeration tables of " + session_.WhereText();
     StmtHandle stmt = session_.Statement();
     const Wide sql =
         ToWide("SELECT name FROM " + session_.Qualified(Catalogue::kEnumTables) + " WHERE name IS NOT NULL");
@@ -101,48 +97,40 @@ bool OdbcConnect::IsEnumTable(const std::string& name) {
 }
 
 std::optional<Failure> OdbcConnect::WriteInTransaction(const Data::DataTable& table) {
-  SQLHDBC conn = session_.Connection();
-  Transaction transaction(conn, session_.TransactionStyle(), Session::kBeginStatement);
-  if (const SQLRETURN rc = transaction.Begin(); !SQL_SUCCEEDED(rc))
-    return session_.Failure(transaction.DiagnosticsType(), transaction.DiagnosticsHandle(), rc);
-  // The check runs in the transaction, just before the insert, so that it
-  // sees the table as the write will.
-  const std::optional<TableShape> shape = ReadTableShape(session_, table.TableName(), false);
-  if (!shape)
-    return ClientFailure("table " + Quoted(table.TableName()) + " is no longer in " + WhereText(session_),
-                         true);
-  InsertPlan plan;
-  if (auto mismatch = PlanInsert(session_, table, *shape, plan)) return mismatch;
-  if (auto failure = InsertRows(session_, plan, table)) return failure;
-  const SQLRETURN rc = transaction.Commit();
-  if (SQL_SUCCEEDED(rc)) return std::nullopt;
-  Failure failure =
-      CommitFailure(session_.Failure(transaction.DiagnosticsType(), transaction.DiagnosticsHandle(), rc));
-  if (failure.outcomeUnknown) {
-    // The connection is not to be trusted with a rollback any more.
-    transaction.Abandon();
-    failure.text = "the COMMIT got no answer of the database's own: " + failure.text;
-    session_.Close();
-  }
-  return failure;
+  TableWriter writer(session_, table);
+  if (auto failure = writer.Begin()) return failure;
+  if (auto failure = writer.Write(table, 0)) return failure;
+  return writer.Commit();
+}
+
+std::unique_ptr<BulkStream> OdbcConnect::OpenBulkStream(const Data::DataTable& table) {
+  // Whether a failure found the connection dead, for the upkeep after it.
+  auto lost = std::make_shared<bool>(false);
+  return MakeWriterStream<TableWriter>(
+      *this, shapes_, table,
+      [this](std::optional<TableWriter>& writer, const Data::DataTable& shape) {
+        writer.emplace(session_, shape);
+      },
+      [lost](auto&& step) -> std::optional<WriteFailure> {
+        // What is thrown on the way (the connection could not be made, a
+        // string that is no ODBC form) is the write's failure.
+        std::optional<Failure> failure;
+        try {
+          failure = step();
+        } catch (const QueryError& e) {
+          failure = e.Failure();
+        } catch (const ArgumentError& e) {
+          failure = ClientFailure(e.what());
+        }
+        if (!failure) return std::nullopt;
+        *lost = failure->connectionLost;
+        return WriteFailureOf(*failure);
+      },
+      [this, lost](bool) { session_.DropIfBroken(*lost); });
 }
 
 bool OdbcConnect::BulkToTable(Data::DataTable& table, std::int64_t& executionTime) {
-  const auto start = Clock::now();
-  std::optional<Failure> failure;
-  if (table.Rows().Count() != 0) {
-    try {
-      failure = WriteInTransaction(table);
-    } catch (const QueryError& e) {
-      failure = e.Failure();
-    } catch (const ArgumentError& e) {  // a connection string that is no ODBC form
-      failure = ClientFailure(e.what());
-    }
-    session_.DropIfBroken(failure && failure->connectionLost);
-  }
-  executionTime += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-  return ReportWrite(*this, shapes_, table,
-                     failure ? std::optional<WriteFailure>(WriteFailureOf(*failure)) : std::nullopt);
+  return WriteWholeTable(*this, table, executionTime);
 }
 
 std::int64_t OdbcConnect::BulkExample(std::int32_t iterations) {
@@ -190,7 +178,7 @@ std::int32_t OdbcConnect::ExecuteStoredProcedure(const std::string& procName,
     const std::optional<Routine> routine = FindRoutine(session_, procName);
     if (!routine) {
       SetMessage(
-          "no routine " + Quoted(procName) + " in " + WhereText(session_) +
+          "no routine " + Quoted(procName) + " in " + session_.WhereText() +
           (session_.Traits().procedures ? "" : " (routines are the rows of its table tessel_procedures)"));
       return -1;
     }

@@ -63,6 +63,9 @@ class OdbcConnect final : public DbConnect {
     return session_.Schema().empty() ? session_.TableSet() : session_.Schema();
   }
   bool BulkToTable(Data::DataTable& table, std::int64_t& executionTime) override;
+  // Writes each batch as it comes with parameter arrays (Writer.h), in one
+  // transaction, committed as BulkToTable commits.
+  std::unique_ptr<BulkStream> OpenBulkStream(const Data::DataTable& table) override;
   std::int32_t ExecuteStoredProcedure(const std::string& procName,
                                       std::vector<std::shared_ptr<Data::DbParameter>>& parameters,
                                       ManagedText& output) override;

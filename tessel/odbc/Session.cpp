@@ -153,6 +153,10 @@ std::string Session::QuoteName(std::string_view name) const {
   return out + q;
 }
 
+std::string Session::WhereText() const {
+  return schema_.empty() ? std::string("the ODBC data source") : "schema " + Quoted(schema_);
+}
+
 std::string Session::Qualified(std::string_view table) const {
   if (schema_.empty() || !traits_.schemas) return QuoteName(table);
   return QuoteName(schema_) + "." + QuoteName(table);

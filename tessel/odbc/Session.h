@@ -83,6 +83,9 @@ class Session {
   const std::string& Schema() const noexcept { return schema_; }
   // The table set as given (for messages).
   const std::string& TableSet() const noexcept { return tableSet_; }
+  // Where tables are looked up, for messages: "schema 'x'", or "the ODBC
+  // data source" when there is no schema.
+  std::string WhereText() const;
 
   // `name` quoted with the driver's identifier quote (doubled inside).
   std::string QuoteName(std::string_view name) const;

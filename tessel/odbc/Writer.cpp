@@ -263,8 +263,9 @@ std::vector<Group> GroupRows(const InsertPlan& plan, const Data::DataTable& tabl
 
 class GroupWriter {
  public:
-  GroupWriter(Session& session, const InsertPlan& plan, const Data::DataTable& table, const Group& group)
-      : session_(session), plan_(plan), table_(table), group_(group) {}
+  GroupWriter(Session& session, const InsertPlan& plan, const Data::DataTable& table, const Group& group,
+              std::uint64_t first)
+      : session_(session), plan_(plan), table_(table), group_(group), first_(first) {}
 
   std::optional<Failure> Write() {
     std::string sql = "INSERT INTO " + plan_.target;
@@ -356,7 +357,7 @@ class GroupWriter {
     const SQLRETURN rc = SQLExecute(stmt_.get());
     if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
       Failure failure = session_.Failure(SQL_HANDLE_STMT, stmt_.get(), rc);
-      if (const auto row = FailedRow(rows, arrays)) failure.text = RowText(at + *row) + ": " + failure.text;
+      if (const auto row = FailedRow(rows, arrays)) Name(failure, at + *row);
       return failure;
     }
     if (!arrays) return std::nullopt;
@@ -368,7 +369,7 @@ class GroupWriter {
     for (std::size_t i = 0; i < rows; ++i) {
       if (status_[i] == SQL_PARAM_ERROR || status_[i] == SQL_PARAM_UNUSED) {
         Failure failure = session_.Failure(SQL_HANDLE_STMT, stmt_.get(), rc);
-        failure.text = RowText(at + i) + ": " + failure.text;
+        Name(failure, at + i);
         return failure;
       }
     }
@@ -389,14 +390,18 @@ class GroupWriter {
     return errors == 1 ? first : std::nullopt;
   }
 
-  std::string RowText(std::size_t indexInGroup) const {
-    return "the row at position " + std::to_string(group_.positions[indexInGroup]) + " (0-based)";
+  // Names the row at fault in the failure's text and keeps its position.
+  void Name(Failure& failure, std::size_t indexInGroup) const {
+    const std::uint64_t position = first_ + group_.positions[indexInGroup];
+    failure.text = "the row at position " + std::to_string(position) + " (0-based): " + failure.text;
+    failure.row = position;
   }
 
   Session& session_;
   const InsertPlan& plan_;
   const Data::DataTable& table_;
   const Group& group_;
+  const std::uint64_t first_;  // the write's position of the table's first row
   std::vector<Parameter> parameters_;
   StmtHandle stmt_;
   std::vector<SQLUSMALLINT> status_;
@@ -448,11 +453,40 @@ std::optional<Failure> PlanInsert(const Session& session, const Data::DataTable&
   return std::nullopt;
 }
 
-std::optional<Failure> InsertRows(Session& session, const InsertPlan& plan, const Data::DataTable& table) {
+std::optional<Failure> InsertRows(Session& session, const InsertPlan& plan, const Data::DataTable& table,
+                                  std::uint64_t first) {
   if (table.Rows().Count() == 0) return std::nullopt;
   for (const Group& group : GroupRows(plan, table))
-    if (auto failure = GroupWriter(session, plan, table, group).Write()) return failure;
+    if (auto failure = GroupWriter(session, plan, table, group, first).Write()) return failure;
   return std::nullopt;
+}
+
+std::optional<Failure> TableWriter::Begin() {
+  SQLHDBC conn = session_.Connection();
+  transaction_.emplace(conn, session_.TransactionStyle(), Session::kBeginStatement);
+  if (const SQLRETURN rc = transaction_->Begin(); !SQL_SUCCEEDED(rc))
+    return session_.Failure(transaction_->DiagnosticsType(), transaction_->DiagnosticsHandle(), rc);
+  // The check runs in the transaction, just before the insert, so that it
+  // sees the table as the write will.
+  const std::optional<TableShape> shape = ReadTableShape(session_, table_.TableName(), false);
+  if (!shape)
+    return ClientFailure("table " + Quoted(table_.TableName()) + " is no longer in " + session_.WhereText(),
+                         true);
+  return PlanInsert(session_, table_, *shape, plan_);
+}
+
+std::optional<Failure> TableWriter::Commit() {
+  const SQLRETURN rc = transaction_->Commit();
+  if (SQL_SUCCEEDED(rc)) return std::nullopt;
+  Failure failure =
+      CommitFailure(session_.Failure(transaction_->DiagnosticsType(), transaction_->DiagnosticsHandle(), rc));
+  if (failure.outcomeUnknown) {
+    // The connection is not to be trusted with a rollback any more.
+    transaction_->Abandon();
+    failure.text = "the COMMIT got no answer of the database's own: " + failure.text;
+    session_.Close();
+  }
+  return failure;
 }
 
 }  // namespace Tessel::Odbc

@@ -31,12 +31,14 @@
 // trusted on its return code alone.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "TesselWrapper/data/DataTable.h"
 #include "tessel/odbc/Errors.h"
+#include "tessel/odbc/Handles.h"
 #include "tessel/odbc/Schema.h"
 #include "tessel/odbc/Session.h"
 
@@ -62,10 +64,39 @@ struct InsertPlan {
 std::optional<Failure> PlanInsert(const Session& session, const Data::DataTable& table,
                                   const TableShape& shape, InsertPlan& plan);
 
-// Writes every row of `table` as the plan says. Must run inside a
-// transaction on the session's connection (the caller commits or rolls
-// back). Returns the failure, if any; on failure the transaction must be
-// rolled back.
-std::optional<Failure> InsertRows(Session& session, const InsertPlan& plan, const Data::DataTable& table);
+// Writes every row of `table` as the plan says; `first` is the position of
+// its first row among all the rows of the write, for naming a row at fault.
+// Must run inside a transaction on the session's connection (the caller
+// commits or rolls back). Returns the failure, if any; on failure the
+// transaction must be rolled back.
+std::optional<Failure> InsertRows(Session& session, const InsertPlan& plan, const Data::DataTable& table,
+                                  std::uint64_t first = 0);
+
+// The steps of one write into the table that `table` names, on the
+// session's connection: Begin (the transaction opened, the table's shape
+// read and checked in it, PlanInsert), Write for each batch (InsertRows, the
+// statement prepared anew for each batch), Commit (a COMMIT that fails
+// without a verdict of the database is an unknown outcome, and the
+// connection is closed). Each gives the failure, if any; after one, or
+// without Commit, the destructor rolls back. `session` and `table` (the
+// columns of every batch) must outlive the writer.
+class TableWriter {
+ public:
+  TableWriter(Session& session, const Data::DataTable& table) : session_(session), table_(table) {}
+  TableWriter(const TableWriter&) = delete;
+  TableWriter& operator=(const TableWriter&) = delete;
+
+  std::optional<Failure> Begin();
+  std::optional<Failure> Write(const Data::DataTable& batch, std::uint64_t first) {
+    return InsertRows(session_, plan_, batch, first);
+  }
+  std::optional<Failure> Commit();
+
+ private:
+  Session& session_;
+  const Data::DataTable& table_;
+  std::optional<Transaction> transaction_;
+  InsertPlan plan_;
+};
 
 }  // namespace Tessel::Odbc

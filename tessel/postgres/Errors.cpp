@@ -16,6 +16,24 @@ std::string_view WithoutSeverity(std::string_view text) {
   return text;
 }
 
+// The line number in the context of a failure inside COPY ("COPY t, line 7"
+// or "COPY t, line 7, column c: ..."), the innermost context coming last.
+std::optional<std::uint64_t> CopyLineOf(const char* context) {
+  if (context == nullptr) return std::nullopt;
+  const std::string_view text(context);
+  const std::size_t copy = text.rfind("COPY ");
+  if (copy == std::string_view::npos) return std::nullopt;
+  const std::size_t at = text.find(", line ", copy);
+  if (at == std::string_view::npos || text.find('\n', copy) < at) return std::nullopt;
+  std::uint64_t line = 0;
+  std::size_t i = at + 7;
+  const std::size_t digits = i;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+    line = line * 10 + static_cast<std::uint64_t>(text[i++] - '0');
+  if (i == digits) return std::nullopt;
+  return line;
+}
+
 }  // namespace
 
 Failure FailureOf(PGconn* conn, const PGresult* result) {
@@ -27,6 +45,7 @@ Failure FailureOf(PGconn* conn, const PGresult* result) {
     if (const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL))
       failure.detail = OneLine(detail);
     if (failure.text.empty()) failure.text = OneLine(WithoutSeverity(PQresultErrorMessage(result)));
+    failure.copyLine = CopyLineOf(PQresultErrorField(result, PG_DIAG_CONTEXT));
   }
   if (failure.text.empty() && conn != nullptr) failure.text = OneLine(WithoutSeverity(PQerrorMessage(conn)));
   if (failure.text.empty()) failure.text = "the server gave no reason";
@@ -59,7 +78,7 @@ std::string DescribeFailure(const Failure& failure) {
 }
 
 WriteFailure WriteFailureOf(const Failure& failure) {
-  return WriteFailure{CategoryOf(failure), DescribeError(failure)};
+  return WriteFailure{CategoryOf(failure), DescribeError(failure), failure.row};
 }
 
 QueryError::QueryError(const Postgres::Failure& failure, std::string_view context)

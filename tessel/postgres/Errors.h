@@ -11,6 +11,8 @@
 
 #include <libpq-fe.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,12 @@ struct Failure {
   bool connectionLost = false;
   bool shapeChanged = false;    // the catalogue no longer matches the caller's table
   bool outcomeUnknown = false;  // a commit whose result nobody could learn
+  // The line of a COPY the server was reading when it failed (1-based, a
+  // row of the binary format counting as a line), from its context.
+  std::optional<std::uint64_t> copyLine;
+  // The position of the row at fault among the rows of the write, where the
+  // writer knows it.
+  std::optional<std::uint64_t> row;
 };
 
 // The failure that `result` reports on `conn`; with a null result (libpq

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "TesselWrapper/Errors.h"
+#include "tessel/BackendStream.h"
 #include "tessel/Backends.h"
 #include "tessel/BulkExample.h"
 #include "tessel/Catalogue.h"
@@ -19,12 +20,6 @@ namespace Tessel::Postgres {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-Failure ResultFailure(PGconn* conn, const ResultHandle& result) { return FailureOf(conn, result.get()); }
-
-bool Succeeded(const ResultHandle& result) {
-  return result && PQresultStatus(result.get()) == PGRES_COMMAND_OK;
-}
 
 }  // namespace
 
@@ -110,41 +105,36 @@ bool PostgresConnect::IsEnumTable(const std::string& name) {
 
 std::optional<Failure> PostgresConnect::WriteInTransaction(const Data::DataTable& table,
                                                            const std::string& schema) {
-  PGconn* conn = session_.Connection();
-  Transaction transaction(conn);
-  if (ResultHandle begin = transaction.Begin(); !Succeeded(begin)) return ResultFailure(conn, begin);
-  // The check runs in the transaction, just before the COPY, so that it sees
-  // the table as the write will (a concurrent change still fails the COPY
-  // with a schema SQLSTATE).
-  const std::optional<TableShape> shape = ReadTableShape(session_, schema, table.TableName(), false);
-  if (!shape)
-    return ClientFailure("table " + Quoted(table.TableName()) + " is no longer in schema " + Quoted(schema),
-                         true);
-  CopyPlan plan;
-  if (auto mismatch = PlanCopy(table, *shape, plan)) return mismatch;
-  if (auto failure = CopyRows(conn, plan, table)) return failure;
-  // Known before COMMIT, so that the server can be asked about this
-  // transaction should the answer to COMMIT be lost (Commit.h).
-  std::string transactionId;
-  if (auto failure = ReadTransactionId(conn, transactionId)) return failure;
-  return CommitWrite(session_, conn, transaction, transactionId);
+  TableWriter writer(session_, schema, table);
+  if (auto failure = writer.Begin()) return failure;
+  if (auto failure = writer.Write(table, 0)) return failure;
+  return writer.Commit();
+}
+
+std::unique_ptr<BulkStream> PostgresConnect::OpenBulkStream(const Data::DataTable& table) {
+  return MakeWriterStream<TableWriter>(
+      *this, shapes_, table,
+      [this](std::optional<TableWriter>& writer, const Data::DataTable& shape) {
+        writer.emplace(session_, schema_, shape);
+      },
+      [](auto&& step) -> std::optional<WriteFailure> {
+        // A failure of the server thrown on the way (the connection could not
+        // be made) is the write's failure.
+        std::optional<Failure> failure;
+        try {
+          failure = step();
+        } catch (const QueryError& e) {
+          failure = e.Failure();
+        }
+        if (!failure) return std::nullopt;
+        return WriteFailureOf(*failure);
+      },
+      // A lost connection is reopened at the next use.
+      [this](bool) { session_.DropIfBroken(); });
 }
 
 bool PostgresConnect::BulkToTable(Data::DataTable& table, std::int64_t& executionTime) {
-  const auto start = Clock::now();
-  const std::size_t rows = table.Rows().Count();
-  std::optional<Failure> failure;
-  if (rows != 0) {
-    try {
-      failure = WriteInTransaction(table, schema_);
-    } catch (const QueryError& e) {
-      failure = e.Failure();
-    }
-    session_.DropIfBroken();  // a lost connection is reopened at the next use
-  }
-  executionTime += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-  return ReportWrite(*this, shapes_, table,
-                     failure ? std::optional<WriteFailure>(WriteFailureOf(*failure)) : std::nullopt);
+  return WriteWholeTable(*this, table, executionTime);
 }
 
 std::int64_t PostgresConnect::BulkExample(std::int32_t iterations) {

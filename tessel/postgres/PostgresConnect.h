@@ -74,6 +74,9 @@ class PostgresConnect final : public DbConnect {
   bool IsEnumTable(const std::string& name) override;
   std::string TableSetName() const override { return schema_; }
   bool BulkToTable(Data::DataTable& table, std::int64_t& executionTime) override;
+  // Sends each batch into one COPY as it comes (Writer.h), in one
+  // transaction, committed as BulkToTable commits.
+  std::unique_ptr<BulkStream> OpenBulkStream(const Data::DataTable& table) override;
   std::int32_t ExecuteStoredProcedure(const std::string& procName,
                                       std::vector<std::shared_ptr<Data::DbParameter>>& parameters,
                                       ManagedText& output) override;
@@ -85,9 +88,10 @@ class PostgresConnect final : public DbConnect {
 
  private:
   // Checks `table` against the catalogue of `schema` and copies its rows, in
-  // one transaction; the failure, if any, after rolling back. After a lost
-  // COMMIT answer the session holds a new connection (or none), and the
-  // failure, if any, is what the server said of the transaction (Commit.h).
+  // one transaction (TableWriter); the failure, if any, after rolling back.
+  // After a lost COMMIT answer the session holds a new connection (or none),
+  // and the failure, if any, is what the server said of the transaction
+  // (Commit.h).
   std::optional<Failure> WriteInTransaction(const Data::DataTable& table, const std::string& schema);
 
   // Runs `read`; when it fails because a connection that was already open

@@ -3,14 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <map>
-#include <span>
 
 #include "data/TableImpl.h"
-#include "data/TableLoad.h"
 #include "tessel/NameLookup.h"
+#include "tessel/postgres/Commit.h"
 #include "tessel/postgres/CopyFormat.h"
 #include "tessel/postgres/Handles.h"
-#include "tessel/postgres/PostgresConnect.h"
 #include "tessel/postgres/TypeMap.h"
 
 namespace Tessel::Postgres {
@@ -18,131 +16,230 @@ namespace {
 
 using Data::RecordId;
 
-// Which Generated columns a row leaves out: bit k of word k / 64 for the k-th
-// Generated column of the plan.
-using OmissionMask = std::vector<std::uint64_t>;
-
-void MaskOf(const Data::DataTable& table, const CopyPlan& plan, const std::vector<std::size_t>& generated,
-            RecordId record, OmissionMask& mask) {
-  std::fill(mask.begin(), mask.end(), 0);
-  for (std::size_t k = 0; k < generated.size(); ++k)
-    if (table.IsNull(record, plan.columns[generated[k]].modelIndex))
-      mask[k / 64] |= std::uint64_t{1} << (k % 64);
+std::string RowText(std::uint64_t position) {
+  return "the row at position " + std::to_string(position) + " (0-based)";
 }
 
-// One COPY statement over the plan's columns less those the mask leaves out.
-std::optional<Failure> CopyOneGroup(PGconn* conn, const CopyPlan& plan, const Data::DataTable& table,
-                                    const std::vector<std::size_t>& generated, const OmissionMask& mask,
-                                    std::span<const RecordId> records, Data::detail::RowsToWrite* stream) {
-  std::vector<bool> omitted(plan.columns.size(), false);
-  for (std::size_t k = 0; k < generated.size(); ++k)
-    if (mask[k / 64] & (std::uint64_t{1} << (k % 64))) omitted[generated[k]] = true;
+}  // namespace
 
+// The statement in progress: which columns it leaves out, how its fields are
+// written, and which position of the write each of its lines carries.
+struct CopyStream::Open {
   struct Field {
-    std::size_t column;
+    std::size_t column;  // the model column
     FieldCodec codec;
-    const Data::detail::ColumnStore* store;  // read directly, cell by cell
   };
-  const std::vector<Data::detail::ColumnStore>& stores = Data::detail::TableAccess::Stores(table);
-  std::vector<Field> fields;
-  std::string sql = "COPY " + plan.target + " (";
-  for (std::size_t c = 0; c < plan.columns.size(); ++c) {
-    if (omitted[c]) continue;
-    const CopyColumn& column = plan.columns[c];
-    const Data::DataType modelType = table.Column(column.modelIndex).Type;
-    const FieldCodec codec = plan.binary ? *BinaryCodecFor(column.serverType, modelType)
-                                         : TextCodecFor(column.serverType, modelType);
-    if (!fields.empty()) sql += ", ";
-    sql += QuoteIdentifier(column.serverName);
-    fields.push_back({column.modelIndex, codec, &stores[column.modelIndex]});
+  // Lines `line` to `line + count - 1` of the COPY (1-based) carry the rows
+  // at positions `position` to `position + count - 1`.
+  struct Run {
+    std::uint64_t line;
+    std::uint64_t position;
+    std::uint64_t count;
+  };
+
+  Open(PGconn* conn, std::vector<bool> leftOut) : omitted(std::move(leftOut)), buffer(conn) {}
+
+  bool IsCopy() const noexcept { return !fields.empty(); }
+  void Count(std::uint64_t position) {
+    ++lines;
+    if (!runs.empty() && runs.back().position + runs.back().count == position) {
+      ++runs.back().count;
+    } else {
+      runs.push_back({lines, position, 1});
+    }
   }
-  if (fields.empty()) {
+  std::optional<std::uint64_t> PositionOf(std::uint64_t line) const {
+    for (const Run& run : runs)
+      if (line >= run.line && line < run.line + run.count) return run.position + (line - run.line);
+    return std::nullopt;
+  }
+
+  std::vector<bool> omitted;  // per plan column
+  std::vector<Field> fields;  // none: every column left to the server (rows of defaults, no COPY)
+  CopyBuffer buffer;
+  std::uint64_t lines = 0;  // rows sent
+  std::vector<Run> runs;
+};
+
+CopyStream::CopyStream(PGconn* conn, const CopyPlan& plan) : conn_(conn), plan_(plan) {
+  for (std::size_t c = 0; c < plan.columns.size(); ++c)
+    if (plan.columns[c].generated) generated_.push_back(c);
+}
+
+CopyStream::~CopyStream() {
+  if (open_ && open_->IsCopy()) {
+    PQputCopyEnd(conn_, "abandoned by the client");
+    DrainResults(conn_);
+  }
+}
+
+std::optional<Failure> CopyStream::Start(const std::vector<bool>& omitted) {
+  if (auto failure = Finish()) return failure;
+  auto open = std::make_unique<Open>(conn_, omitted);
+  std::string sql = "COPY " + plan_.target + " (";
+  for (std::size_t c = 0; c < plan_.columns.size(); ++c) {
+    if (omitted[c]) continue;
+    const CopyColumn& column = plan_.columns[c];
+    const FieldCodec codec = plan_.binary ? *BinaryCodecFor(column.serverType, column.modelType)
+                                          : TextCodecFor(column.serverType, column.modelType);
+    if (open->IsCopy()) sql += ", ";
+    sql += QuoteIdentifier(column.serverName);
+    open->fields.push_back({column.modelIndex, codec});
+  }
+  if (open->IsCopy()) {
+    sql += plan_.binary ? ") FROM STDIN WITH (FORMAT binary)" : ") FROM STDIN";
+    ResultHandle start(PQexec(conn_, sql.c_str()));
+    if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN) return FailureOf(conn_, start.get());
+    if (plan_.binary) AppendBinaryHeader(open->buffer);
+  }
+  open_ = std::move(open);
+  return std::nullopt;
+}
+
+std::optional<Failure> CopyStream::Send(const Data::DataTable& batch, std::uint64_t first,
+                                        const std::vector<std::size_t>* indexes) {
+  Open& open = *open_;
+  const std::span<const RecordId> records = batch.Rows().Records();
+  const std::size_t count = indexes != nullptr ? indexes->size() : records.size();
+  if (!open.IsCopy()) {
     // Every column left to the server: COPY needs at least one column, so
-    // insert default rows instead.
-    const std::string insert = "INSERT INTO " + plan.target + " DEFAULT VALUES";
-    for (std::size_t n = 0; n < records.size(); ++n) {
-      ResultHandle result(PQexec(conn, insert.c_str()));
-      if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) return FailureOf(conn, result.get());
+    // rows of defaults are inserted instead.
+    const std::string insert = "INSERT INTO " + plan_.target + " DEFAULT VALUES";
+    for (std::size_t k = 0; k < count; ++k) {
+      ResultHandle result(PQexec(conn_, insert.c_str()));
+      if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
+        Failure failure = FailureOf(conn_, result.get());
+        failure.row = first + (indexes != nullptr ? (*indexes)[k] : k);
+        failure.text = RowText(*failure.row) + ": " + failure.text;
+        return failure;
+      }
     }
     return std::nullopt;
   }
-  sql += plan.binary ? ") FROM STDIN WITH (FORMAT binary)" : ") FROM STDIN";
 
-  ResultHandle start(PQexec(conn, sql.c_str()));
-  if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN) return FailureOf(conn, start.get());
-  start.reset();
-
-  CopyBuffer buffer(conn);
-  std::optional<Failure> clientFailure;
-  if (plan.binary) AppendBinaryHeader(buffer);
+  struct Field {
+    FieldCodec codec;
+    const Data::detail::ColumnStore* store;  // read directly, cell by cell
+  };
+  const std::vector<Data::detail::ColumnStore>& stores = Data::detail::TableAccess::Stores(batch);
+  std::vector<Field> fields;
+  fields.reserve(open.fields.size());
+  for (const Open::Field& field : open.fields) fields.push_back({field.codec, &stores[field.column]});
   const auto fieldCount = static_cast<std::uint16_t>(fields.size());
-  // Rows still being made are sent a chunk at a time as they come, so that
-  // the server takes in one chunk while the next is made.
-  constexpr std::size_t kChunkRows = 4096;
-  std::size_t position = 0;
-  while (!clientFailure && !buffer.Failed()) {
-    if (stream != nullptr && !stream->Upto(position + kChunkRows, records)) {
-      clientFailure = ClientFailure("the rows to write could not all be made");
-      break;
-    }
-    if (position >= records.size()) break;
-    const auto lease = stream != nullptr ? stream->Lease() : std::shared_lock<std::shared_mutex>();
-    const std::size_t end =
-        stream != nullptr ? std::min(records.size(), position + kChunkRows) : records.size();
-    for (; position < end; ++position) {
-      const RecordId record = records[position];
-      if (plan.binary) AppendBinaryFieldCount(buffer, fieldCount);
-      for (std::size_t f = 0; f < fields.size(); ++f) {
-        if (!plan.binary && f != 0) buffer.Append('\t');
-        if (!AppendCell(buffer, fields[f].codec, *fields[f].store, record)) {
-          const Data::DataColumn& column = table.Column(fields[f].column);
-          clientFailure =
-              ClientFailure("the value '" + std::string(fields[f].store->Text(record)) + "' in column " +
-                            Quoted(column.ColumnName) + " of table " + Quoted(plan.displayName) + " is no " +
-                            std::string(Data::DataTypeName(column.Type)));
-          break;
-        }
+  CopyBuffer& buffer = open.buffer;
+  for (std::size_t k = 0; k < count && !buffer.Failed(); ++k) {
+    const std::size_t index = indexes != nullptr ? (*indexes)[k] : k;
+    const RecordId record = records[index];
+    if (plan_.binary) AppendBinaryFieldCount(buffer, fieldCount);
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+      if (!plan_.binary && f != 0) buffer.Append('\t');
+      if (!AppendCell(buffer, fields[f].codec, *fields[f].store, record)) {
+        const Data::DataColumn& column = batch.Column(open.fields[f].column);
+        Failure failure = ClientFailure(RowText(first + index) + ": the value '" +
+                                        std::string(fields[f].store->Text(record)) + "' in column " +
+                                        Quoted(column.ColumnName) + " of table " + Quoted(plan_.displayName) +
+                                        " is no " + std::string(Data::DataTypeName(column.Type)));
+        failure.row = first + index;
+        End("abandoned by the client");
+        return failure;
       }
-      if (clientFailure) break;
-      if (!plan.binary) buffer.Append('\n');
-      buffer.EndRow();
-      if (buffer.Failed()) break;  // the server has stopped the COPY; its result says why
     }
+    if (!plan_.binary) buffer.Append('\n');
+    open.Count(first + index);
+    buffer.EndRow();
   }
-  if (!clientFailure && !buffer.Failed()) {
-    if (plan.binary) AppendBinaryTrailer(buffer);
-    buffer.Send();
+  // The server has stopped the COPY: its result says why.
+  if (buffer.Failed()) return End("abandoned by the client");
+  return std::nullopt;
+}
+
+std::optional<Failure> CopyStream::End(const char* error) {
+  const std::unique_ptr<Open> open = std::move(open_);
+  if (!open || !open->IsCopy()) return std::nullopt;
+  if (error == nullptr && !open->buffer.Failed()) {
+    if (plan_.binary) AppendBinaryTrailer(open->buffer);
+    open->buffer.Send();
   }
   // Ending with an error message makes the server abandon what it received.
-  PQputCopyEnd(conn, clientFailure ? "abandoned by the client" : nullptr);
+  PQputCopyEnd(conn_, error != nullptr || open->buffer.Failed() ? "abandoned by the client" : nullptr);
 
   std::optional<Failure> failure;
-  while (PGresult* raw = PQgetResult(conn)) {
+  while (PGresult* raw = PQgetResult(conn_)) {
     ResultHandle result(raw);
     const ExecStatusType status = PQresultStatus(raw);
     if (status == PGRES_COPY_IN) {
       // Still in COPY: the end could not be sent, the connection is gone.
-      PQputCopyEnd(conn, "abandoned by the client");
-      if (PQstatus(conn) != CONNECTION_OK) {
-        if (!failure) failure = FailureOf(conn, nullptr);
+      PQputCopyEnd(conn_, "abandoned by the client");
+      if (PQstatus(conn_) != CONNECTION_OK) {
+        if (!failure) failure = FailureOf(conn_, nullptr);
         break;
       }
       continue;
     }
-    if (status != PGRES_COMMAND_OK && !failure) failure = FailureOf(conn, raw);
+    if (status != PGRES_COMMAND_OK && !failure) failure = FailureOf(conn_, raw);
   }
-  if (clientFailure) return clientFailure;
-  if (!failure && (buffer.Failed() || PQstatus(conn) != CONNECTION_OK)) failure = FailureOf(conn, nullptr);
+  if (!failure && (open->buffer.Failed() || PQstatus(conn_) != CONNECTION_OK))
+    failure = FailureOf(conn_, nullptr);
+  if (failure && failure->copyLine) {
+    if (const std::optional<std::uint64_t> position = open->PositionOf(*failure->copyLine)) {
+      failure->row = *position;
+      failure->text = RowText(*position) + ": " + failure->text;
+    }
+  }
   return failure;
 }
 
-// PostgresConnect writes its tables through CopyRows, which takes tables
-// still being filled; it asks for the rows only after reading the count of
-// those already there, so it is handed a table once that count is final or
-// at least one (TableFeed).
-[[maybe_unused]] const bool kTakesFeeds = (Data::detail::AcceptTableFeeds(typeid(PostgresConnect)), true);
+std::optional<Failure> CopyStream::Finish() { return End(nullptr); }
 
-}  // namespace
+std::optional<Failure> CopyStream::Write(const Data::DataTable& batch, std::uint64_t first) {
+  const std::span<const RecordId> records = batch.Rows().Records();
+  if (records.empty()) return std::nullopt;
+  std::vector<bool> omitted(plan_.columns.size(), false);
+  auto omittedBy = [&](RecordId record, std::vector<bool>& out) {
+    for (std::size_t c : generated_) out[c] = batch.IsNull(record, plan_.columns[c].modelIndex);
+  };
+  // The usual case is one group (no Generated column, or every row fills
+  // them, or none does): checked first, without a list of rows.
+  bool uniform = true;
+  if (!generated_.empty()) {
+    omittedBy(records.front(), omitted);
+    std::vector<bool> mask = omitted;
+    for (RecordId record : records) {
+      omittedBy(record, mask);
+      if (mask != omitted) {
+        uniform = false;
+        break;
+      }
+    }
+  }
+  if (uniform) {
+    if (!open_ || open_->omitted != omitted)
+      if (auto failure = Start(omitted)) return failure;
+    return Send(batch, first, nullptr);
+  }
+
+  // Groups in the order of their first row; rows keep their order in a
+  // group. The group of the COPY in progress goes first.
+  std::map<std::vector<bool>, std::size_t> groupOf;
+  std::vector<std::pair<std::vector<bool>, std::vector<std::size_t>>> groups;
+  if (open_) {
+    groupOf.emplace(open_->omitted, 0);
+    groups.emplace_back(open_->omitted, std::vector<std::size_t>());
+  }
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    omittedBy(records[i], omitted);
+    auto [it, added] = groupOf.try_emplace(omitted, groups.size());
+    if (added) groups.emplace_back(omitted, std::vector<std::size_t>());
+    groups[it->second].second.push_back(i);
+  }
+  for (const auto& [mask, indexes] : groups) {
+    if (indexes.empty()) continue;
+    if (!open_ || open_->omitted != mask)
+      if (auto failure = Start(mask)) return failure;
+    if (auto failure = Send(batch, first, &indexes)) return failure;
+  }
+  return std::nullopt;
+}
 
 std::optional<Failure> PlanCopy(const Data::DataTable& table, const TableShape& shape, CopyPlan& plan) {
   plan.target = QualifiedName(shape.schema, shape.name);
@@ -172,7 +269,7 @@ std::optional<Failure> PlanCopy(const Data::DataTable& table, const TableShape& 
                                std::string(Data::DataTypeName(model.Type)),
                            true);
     matched[s] = true;
-    plan.columns.push_back({i, server.name, server.type, model.Generated});
+    plan.columns.push_back({i, model.Type, server.name, server.type, model.Generated});
     if (!BinaryCodecFor(server.type, model.Type)) plan.binary = false;
   }
   for (std::size_t s = 0; s < shape.columns.size(); ++s) {
@@ -185,50 +282,44 @@ std::optional<Failure> PlanCopy(const Data::DataTable& table, const TableShape& 
   return std::nullopt;
 }
 
-std::optional<Failure> CopyRows(PGconn* conn, const CopyPlan& plan, const Data::DataTable& table) {
-  Data::detail::RowsToWrite source(table);
-  std::span<const RecordId> records;
-  if (!source.Upto(1, records)) return ClientFailure("the rows to write could not all be made");
-  if (records.empty()) return std::nullopt;
+TableWriter::TableWriter(Session& session, std::string schema, const Data::DataTable& table)
+    : session_(session), schema_(std::move(schema)), table_(table) {}
 
-  std::vector<std::size_t> generated;  // plan columns that are Generated
-  for (std::size_t c = 0; c < plan.columns.size(); ++c)
-    if (plan.columns[c].generated) generated.push_back(c);
-  OmissionMask mask((generated.size() + 63) / 64, 0);
-  if (generated.empty() && !plan.columns.empty())
-    return CopyOneGroup(conn, plan, table, generated, mask, records, source.Streamed() ? &source : nullptr);
-  // Rows are grouped by the columns they leave to the server, which takes
-  // them all: rows still being made are waited for.
-  if (!source.Upto(SIZE_MAX, records)) return ClientFailure("the rows to write could not all be made");
-  if (generated.empty()) return CopyOneGroup(conn, plan, table, generated, mask, records, nullptr);
+TableWriter::~TableWriter() {
+  copy_.reset();
+  transaction_.reset();
+}
 
-  // The usual case is one group (every row fills the Generated columns, or
-  // none does): check that first, without building a list of records.
-  OmissionMask firstMask = mask;
-  MaskOf(table, plan, generated, records.front(), firstMask);
-  bool uniform = true;
-  for (RecordId record : records) {
-    MaskOf(table, plan, generated, record, mask);
-    if (mask != firstMask) {
-      uniform = false;
-      break;
-    }
-  }
-  if (uniform) return CopyOneGroup(conn, plan, table, generated, firstMask, records, nullptr);
-
-  // Groups in the order of their first row; rows keep their order in a group.
-  std::map<OmissionMask, std::size_t> groupOfMask;
-  std::vector<std::pair<OmissionMask, std::vector<RecordId>>> groups;
-  for (RecordId record : records) {
-    MaskOf(table, plan, generated, record, mask);
-    auto [it, added] = groupOfMask.try_emplace(mask, groups.size());
-    if (added) groups.emplace_back(mask, std::vector<RecordId>());
-    groups[it->second].second.push_back(record);
-  }
-  for (const auto& [groupMask, groupRecords] : groups)
-    if (auto failure = CopyOneGroup(conn, plan, table, generated, groupMask, groupRecords, nullptr))
-      return failure;
+std::optional<Failure> TableWriter::Begin() {
+  conn_ = session_.Connection();
+  transaction_.emplace(conn_);
+  if (ResultHandle begin = transaction_->Begin(); !begin || PQresultStatus(begin.get()) != PGRES_COMMAND_OK)
+    return FailureOf(conn_, begin.get());
+  // The check runs in the transaction, just before the COPY, so that it sees
+  // the table as the write will (a concurrent change still fails the COPY
+  // with a schema SQLSTATE).
+  const std::optional<TableShape> shape = ReadTableShape(session_, schema_, table_.TableName(), false);
+  if (!shape)
+    return ClientFailure("table " + Quoted(table_.TableName()) + " is no longer in schema " + Quoted(schema_),
+                         true);
+  if (auto mismatch = PlanCopy(table_, *shape, plan_)) return mismatch;
+  copy_.emplace(conn_, plan_);
   return std::nullopt;
+}
+
+std::optional<Failure> TableWriter::Write(const Data::DataTable& batch, std::uint64_t first) {
+  return copy_->Write(batch, first);
+}
+
+std::optional<Failure> TableWriter::Commit() {
+  std::optional<Failure> failure = copy_->Finish();
+  copy_.reset();
+  if (failure) return failure;
+  // Known before COMMIT, so that the server can be asked about this
+  // transaction should the answer to COMMIT be lost (Commit.h).
+  std::string transactionId;
+  if (auto failure = ReadTransactionId(conn_, transactionId)) return failure;
+  return CommitWrite(session_, conn_, *transaction_, transactionId);
 }
 
 }  // namespace Tessel::Postgres

@@ -149,7 +149,7 @@ std::string DescribeWithRetry(sqlite3* db, int code) {
 }
 
 WriteFailure WriteFailureOf(sqlite3* db, int code, std::string_view what) {
-  return WriteFailure{CategoryOn(db, code), std::string(what) + ": " + DescribeError(db, code)};
+  return WriteFailure{CategoryOn(db, code), std::string(what) + ": " + DescribeError(db, code), std::nullopt};
 }
 
 void ThrowDatabaseError(sqlite3* db, int code, std::string_view context) {

@@ -5,6 +5,7 @@
 #include <set>
 
 #include "TesselWrapper/Errors.h"
+#include "tessel/BackendStream.h"
 #include "tessel/Backends.h"
 #include "tessel/BulkExample.h"
 #include "tessel/Catalogue.h"
@@ -112,22 +113,24 @@ bool SqliteConnect::IsEnumTable(const std::string& name) {
   return PickByName(name, ListCatalogueNames(db, schema_, Catalogue::kEnumTables, context)).has_value();
 }
 
+std::unique_ptr<BulkStream> SqliteConnect::OpenBulkStream(const Data::DataTable& table) {
+  return MakeWriterStream<TableWriter>(
+      *this, shapes_, table,
+      [this](std::optional<TableWriter>& writer, const Data::DataTable& shape) {
+        writer.emplace(DbWithTableSet(), schema_, shape);
+      },
+      [](auto&& step) { return step(); },  // its failures are WriteFailures already
+      [this](bool failed) {
+        // SQLite opens a file it may not write read-only and keeps it so:
+        // once the file is mended, only a new connection can write, so the
+        // rerun gets one.
+        if (failed && session_.IsOpen() && sqlite3_db_readonly(session_.Connection(), schema_.c_str()) == 1)
+          session_.SetConnectionString(ConnectionString().value_or(std::string()));
+      });
+}
+
 bool SqliteConnect::BulkToTable(Data::DataTable& table, std::int64_t& executionTime) {
-  const auto start = Clock::now();
-  std::optional<WriteFailure> failure;
-  try {
-    failure = WriteTable(DbWithTableSet(), schema_, table);
-  } catch (const DatabaseError& e) {
-    // The file could not be opened: nothing was written, and the rows wait
-    // for the caller's rerun.
-    failure = WriteFailure{e.Category(), e.what()};
-  }
-  // SQLite opens a file it may not write read-only and keeps it so: once the
-  // file is mended, only a new connection can write, so the rerun gets one.
-  if (failure && session_.IsOpen() && sqlite3_db_readonly(session_.Connection(), schema_.c_str()) == 1)
-    session_.SetConnectionString(ConnectionString().value_or(std::string()));
-  executionTime += std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-  return ReportWrite(*this, shapes_, table, failure);
+  return WriteWholeTable(*this, table, executionTime);
 }
 
 std::int64_t SqliteConnect::BulkExample(std::int32_t iterations) {

@@ -60,6 +60,9 @@ class SqliteConnect final : public DbConnect {
   bool IsEnumTable(const std::string& name) override;
   std::string TableSetName() const override { return schema_; }
   bool BulkToTable(Data::DataTable& table, std::int64_t& executionTime) override;
+  // Writes each batch as it comes through the writer of BulkToTable
+  // (tessel/sqlite/Writer.h), in one transaction on the connection.
+  std::unique_ptr<BulkStream> OpenBulkStream(const Data::DataTable& table) override;
   std::int32_t ExecuteStoredProcedure(const std::string& procName,
                                       std::vector<std::shared_ptr<Data::DbParameter>>& parameters,
                                       ManagedText& output) override;

@@ -20,11 +20,22 @@
 #include "tessel/sqlite/TypeMap.h"
 
 namespace Tessel::Sqlite {
+
+enum class CellKind : std::uint8_t { Integer, Real, Text, Date, Blob };
+
+// What the checked table tells the insert: per column of the writer's table,
+// its quoted database name and how its cells are bound.
+struct WritePlan {
+  std::string target;  // "schema"."table"
+  std::vector<std::string> quotedColumns;
+  std::vector<CellKind> kinds;
+  std::vector<std::size_t> generated;  // columns that may be left to the database
+};
+
 namespace {
 
 using Data::DataType;
-
-enum class CellKind : std::uint8_t { Integer, Real, Text, Date, Blob };
+using Plan = WritePlan;
 
 CellKind KindOf(DataType type) noexcept {
   switch (type) {
@@ -68,15 +79,6 @@ int Family(DataType type) noexcept {
   }
   return 2;
 }
-
-// What the checked table tells the insert: per column of the table handed in,
-// its quoted database name and how its cells are bound.
-struct Plan {
-  std::string target;  // "schema"."table"
-  std::vector<std::string> quotedColumns;
-  std::vector<CellKind> kinds;
-  std::vector<std::size_t> generated;  // columns that may be left to the database
-};
 
 // Checks the table handed in against the database; the reason for a
 // mismatch, or nullopt when the write can go ahead (`plan` filled).
@@ -164,15 +166,14 @@ struct DateText {
   char text[kIsoDateTimeCapacity];
 };
 
-// Sends the rows of one table through the prepared inserts, in order.
+}  // namespace
+
+// Sends the rows of the write's batches through the prepared inserts, in
+// order; the statements are made once for the whole write.
 class RowWriter {
  public:
   RowWriter(sqlite3* db, const Plan& plan, const Data::DataTable& table)
-      : db_(db), plan_(plan), table_(table), omitted_(plan.generated.size(), '0') {
-    // Cells are read straight from the column stores; a column that holds no
-    // DBNull at all skips the test per cell.
-    for (const Data::detail::ColumnStore& store : Data::detail::TableAccess::Stores(table))
-      columns_.push_back({&store, store.AnyNull()});
+      : db_(db), plan_(plan), columnCount_(table.ColumnCount()), omitted_(plan.generated.size(), '0') {
     // Each date cell of a batch needs text of its own until the step.
     std::size_t dates = 0;
     dateSlot_.assign(table.ColumnCount(), 0);
@@ -186,8 +187,16 @@ class RowWriter {
     dateText_.resize(std::max<std::size_t>(datesPerRow_ * batchRows_, 1));
   }
 
-  // Writes every record; false with `failure` set when one fails.
-  bool Write(std::span<const Data::RecordId> records, WriteFailure& failure) {
+  // Writes every row of `table`, whose first row is the write's row
+  // `first`; false with `failure` set when one fails.
+  bool Write(const Data::DataTable& table, std::uint64_t first, WriteFailure& failure) {
+    // Cells are read straight from the column stores; a column that holds no
+    // DBNull at all skips the test per cell.
+    columns_.clear();
+    for (const Data::detail::ColumnStore& store : Data::detail::TableAccess::Stores(table))
+      columns_.push_back({&store, store.AnyNull()});
+    first_ = first;
+    const std::span<const Data::RecordId> records = table.Rows().Records();
     std::size_t position = 0;
     while (position < records.size()) {
       Insert* insert = StatementFor(records[position]);
@@ -230,7 +239,7 @@ class RowWriter {
       if (insert.omitted == omitted_) return last_ = &insert;
     Insert insert{omitted_, {}, nullptr, nullptr};
     std::size_t g = 0;
-    for (std::size_t i = 0; i < table_.ColumnCount(); ++i) {
+    for (std::size_t i = 0; i < columnCount_; ++i) {
       if (g < plan_.generated.size() && plan_.generated[g] == i) {
         if (omitted_[g++] == '1') continue;
       }
@@ -311,7 +320,9 @@ class RowWriter {
     sqlite3_stmt* stmt = insert.single.get();
     const int rc = Step(stmt, BindRow(stmt, 1, insert, record, 0));
     if (rc != SQLITE_DONE) {
-      failure = WriteFailureOf(db_, rc, "the row at position " + std::to_string(position) + " (0-based)");
+      failure =
+          WriteFailureOf(db_, rc, "the row at position " + std::to_string(first_ + position) + " (0-based)");
+      failure.row = first_ + position;
       sqlite3_reset(stmt);
       return false;
     }
@@ -336,8 +347,8 @@ class RowWriter {
     // only be waited for again), the rows go once more one by one, so that
     // the message names the row at fault as a row-by-row write would.
     failure = WriteFailureOf(db_, rc,
-                             "the rows at positions " + std::to_string(position) + " to " +
-                                 std::to_string(position + rows.size() - 1) + " (0-based)");
+                             "the rows at positions " + std::to_string(first_ + position) + " to " +
+                                 std::to_string(first_ + position + rows.size() - 1) + " (0-based)");
     sqlite3_reset(stmt);
     if (sqlite3_get_autocommit(db_) == 0 && !AsksForRerun(failure.category)) {
       for (std::size_t k = 0; k < rows.size(); ++k)
@@ -353,8 +364,9 @@ class RowWriter {
 
   sqlite3* db_;
   const Plan& plan_;
-  const Data::DataTable& table_;
-  std::vector<Column> columns_;  // per column of the table
+  std::size_t columnCount_;
+  std::vector<Column> columns_;  // per column of the batch being written
+  std::uint64_t first_ = 0;      // the write's position of the batch's first row
   std::string omitted_;          // the mask of the record looked at last
   std::deque<Insert> inserts_;   // a deque keeps pointers valid as statements are added
   Insert* last_ = nullptr;
@@ -365,11 +377,13 @@ class RowWriter {
   std::vector<DateText> dateText_;
 };
 
+namespace {
+
 // SQLite has no NaN: bound as a double it is stored as NULL, which would read
 // back as a missing value while the write reports success. Such a table is
 // refused whole, naming the first NaN.
-std::optional<WriteFailure> RefuseNaN(const Plan& plan, const Data::DataTable& table,
-                                      std::span<const Data::RecordId> records) {
+std::optional<WriteFailure> RefuseNaN(const Plan& plan, const Data::DataTable& table, std::uint64_t first) {
+  const std::span<const Data::RecordId> records = table.Rows().Records();
   const auto& stores = Data::detail::TableAccess::Stores(table);
   for (std::size_t c = 0; c < table.ColumnCount(); ++c) {
     if (plan.kinds[c] != CellKind::Real) continue;
@@ -377,9 +391,10 @@ std::optional<WriteFailure> RefuseNaN(const Plan& plan, const Data::DataTable& t
     for (std::size_t k = 0; k < records.size(); ++k) {
       if (store.IsNull(records[k]) || !std::isnan(store.Real(records[k]))) continue;
       return WriteFailure{ErrorCategory::Refused,
-                          "the row at position " + std::to_string(k) + " (0-based), column " +
+                          "the row at position " + std::to_string(first + k) + " (0-based), column " +
                               Quoted(table.Column(c).ColumnName) +
-                              ": NaN, a value SQLite cannot store (it would read back as NULL)"};
+                              ": NaN, a value SQLite cannot store (it would read back as NULL)",
+                          first + k};
     }
   }
   return std::nullopt;
@@ -387,33 +402,52 @@ std::optional<WriteFailure> RefuseNaN(const Plan& plan, const Data::DataTable& t
 
 }  // namespace
 
-std::optional<WriteFailure> WriteTable(sqlite3* db, const std::string& schema, const Data::DataTable& table) {
-  const std::span<const Data::RecordId> records = table.Rows().Records();
-  if (records.empty()) return std::nullopt;
+TableWriter::TableWriter(sqlite3* db, std::string schema, const Data::DataTable& table)
+    : db_(db), schema_(std::move(schema)), table_(table), transaction_(db) {}
 
-  Transaction transaction(db);
-  int rc = transaction.Begin();
-  if (rc != SQLITE_OK) return WriteFailureOf(db, rc, "could not start the transaction");
+TableWriter::~TableWriter() { Rollback(); }
 
-  Plan plan;
+std::optional<WriteFailure> TableWriter::Begin() {
+  const int rc = transaction_.Begin();
+  if (rc != SQLITE_OK) return WriteFailureOf(db_, rc, "could not start the transaction");
+  auto plan = std::make_unique<Plan>();
   try {
-    if (auto mismatch = CheckShape(db, schema, table, plan))
+    if (auto mismatch = CheckShape(db_, schema_, table_, *plan))
       return WriteFailure{ErrorCategory::SchemaChange,
-                          "it no longer matches the table handed in: " + *mismatch};
+                          "it no longer matches the table handed in: " + *mismatch, std::nullopt};
   } catch (const DatabaseError& e) {
-    return WriteFailure{e.Category(), std::string("could not check its shape: ") + e.what()};
+    return WriteFailure{e.Category(), std::string("could not check its shape: ") + e.what(), std::nullopt};
   }
-  if (auto nan = RefuseNaN(plan, table, records)) return nan;
-
-  {
-    // Its statements are finalized before the transaction ends.
-    WriteFailure failure;
-    RowWriter writer(db, plan, table);
-    if (!writer.Write(records, failure)) return failure;
-  }
-  rc = transaction.Commit();
-  if (rc != SQLITE_OK) return WriteFailureOf(db, rc, "could not commit");
+  plan_ = std::move(plan);
+  rows_ = std::make_unique<RowWriter>(db_, *plan_, table_);
   return std::nullopt;
+}
+
+std::optional<WriteFailure> TableWriter::Write(const Data::DataTable& batch, std::uint64_t first) {
+  if (auto nan = RefuseNaN(*plan_, batch, first)) return nan;
+  WriteFailure failure;
+  if (!rows_->Write(batch, first, failure)) return failure;
+  return std::nullopt;
+}
+
+std::optional<WriteFailure> TableWriter::Commit() {
+  rows_.reset();
+  const int rc = transaction_.Commit();
+  if (rc != SQLITE_OK) return WriteFailureOf(db_, rc, "could not commit");
+  return std::nullopt;
+}
+
+void TableWriter::Rollback() noexcept {
+  rows_.reset();
+  transaction_.Rollback();
+}
+
+std::optional<WriteFailure> WriteTable(sqlite3* db, const std::string& schema, const Data::DataTable& table) {
+  if (table.Rows().Count() == 0) return std::nullopt;
+  TableWriter writer(db, schema, table);
+  if (auto failure = writer.Begin()) return failure;
+  if (auto failure = writer.Write(table, 0)) return failure;
+  return writer.Commit();
 }
 
 }  // namespace Tessel::Sqlite

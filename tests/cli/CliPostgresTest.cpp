@@ -260,6 +260,31 @@ TEST_F(ToolPostgresTest, LoadLosesNoRowSilently) {
   }
 }
 
+// Files of more rows than the load writes in one batch, on PostgreSQL: one
+// COPY in one transaction, every row once or none; the lines named are the
+// file's, a key repeated far apart names both.
+TEST_F(ToolPostgresTest, ALoadOfManyBatchesIsOneTransaction) {
+  Exec("CREATE SCHEMA " + schema_);
+  for (const ManyBatchLoad& c : ManyBatchLoads()) {
+    SCOPED_TRACE(c.name);
+    Exec("DROP TABLE IF EXISTS " + schema_ + ".t");
+    Exec("CREATE TABLE " + schema_ + ".t (id int8 PRIMARY KEY, label text NOT NULL, reading float8)");
+    Exec("INSERT INTO " + schema_ + ".t VALUES (999999, 'kept', 0)");
+    const ToolResult r = Load("t", c.csv);
+    if (c.mentions.empty()) {
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+      EXPECT_THAT(r.out, HasSubstr("40,000 rows read, 40,000 written, 0 skipped"));
+      EXPECT_EQ(Query(kManyBatchTotalsQuery + schema_ + ".t"), ManyBatchTotals() + "\n");
+      continue;
+    }
+    EXPECT_EQ(r.exitCode, 1);
+    for (const std::string& word : c.mentions) EXPECT_THAT(r.err, HasSubstr(word));
+    for (const std::string& word : c.postgresMentions) EXPECT_THAT(r.err, HasSubstr(word));
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(Query("SELECT string_agg(id::text, ',') FROM " + schema_ + ".t"), "999999\n");
+  }
+}
+
 // A password in the connection string reaches the server (which trusts the
 // test's user, so any password works) and shows in no output.
 TEST_F(ToolPostgresTest, ThePasswordShowsInNoOutput) {

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -20,7 +22,62 @@ std::string Slurp(const std::filesystem::path& file) {
   return text.str();
 }
 
+// The numbered file of ManyBatchLoad, with lines replaced by their number.
+std::string NumberedCsv(const std::map<int, std::string>& changed) {
+  std::string csv = "id,label,reading\n";
+  for (int line = 2; line <= kManyBatchLines + 1; ++line) {
+    const auto it = changed.find(line);
+    const std::string id = std::to_string(line - 1);
+    csv += (it != changed.end() ? it->second : id + ",row " + id + "," + id) + "\n";
+  }
+  return csv;
+}
+
 }  // namespace
+
+std::vector<ManyBatchLoad> ManyBatchLoads() {
+  const std::string last = std::to_string(kManyBatchLines + 1);
+  return {
+      {"every line, once", NumberedCsv({}), {}, {}, {}},
+      {"a bad value on the last line",
+       NumberedCsv({{kManyBatchLines + 1, std::to_string(kManyBatchLines) + ",row,abc"}}),
+       {"line " + last + ", column 'reading', value 'abc'"},
+       {},
+       {}},
+      {"a key repeated two batches apart",
+       NumberedCsv({{kManyBatchLines + 1, "5,again,1"}}),
+       {"line " + last + ", column '(id)', value '5': repeats the key of line 6"},
+       {},
+       {}},
+      {"a key repeated two batches apart, after a blank line and a line break in a field",
+       NumberedCsv({{3, "\n2,row 2,2"}, {10, "9,\"row\n9\",9"}, {kManyBatchLines + 1, "5,again,1"}}),
+       {"line " + std::to_string(kManyBatchLines + 3) +
+        ", column '(id)', value '5': repeats the key of line 7"},
+       {},
+       {}},
+      {"a key the table holds, in the third batch",
+       NumberedCsv({{35'001, "999999,late,1"}}),
+       {"not written"},
+       {"the row of line 35001 of the file", "UNIQUE"},
+       {"Key (id)=(999999) of line 35001 of the file already exists"}},
+      {"a missing required value in the second batch",
+       NumberedCsv({{20'001, "20000,,1"}}),
+       {"line 20001, column 'label'", "NOT NULL"},
+       {},
+       {}},
+  };
+}
+
+std::string ManyBatchTotals() {
+  std::int64_t ids = 999999, lengths = 4, readings = 0;  // the row held before
+  for (std::int64_t id = 1; id <= kManyBatchLines; ++id) {
+    ids += id;
+    lengths += static_cast<std::int64_t>(("row " + std::to_string(id)).size());
+    readings += id;
+  }
+  return std::to_string(kManyBatchLines + 1) + "|" + std::to_string(ids) + "|" + std::to_string(lengths) +
+         "|" + std::to_string(readings);
+}
 
 TempDir::TempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "tessel-cli-XXXXXX").string();

@@ -282,6 +282,107 @@ void AnEmptyWriteSucceedsWithoutTouchingTheDatabase(ComponentContract& t) {
   EXPECT_GE(elapsed, 7) << "the elapsed time is added, not assigned";
   lock->Release();
   EXPECT_EQ(t.db().Query("SELECT count(*) FROM cases"), "0");
+
+  // A stream that gets no row (only empty batches) commits as well.
+  {
+    const auto held = t.db().HoldWriteLock("cases");
+    const std::unique_ptr<BulkStream> stream = component->OpenBulkStream(*table);
+    EXPECT_TRUE(stream->Append(*table)) << Message(*component);
+    EXPECT_TRUE(stream->Commit()) << Message(*component);
+    EXPECT_EQ(Message(*component), "0 rows written to table 'cases'");
+    EXPECT_EQ(stream->Rows(), 0u);
+  }
+}
+
+// A batch of `rows` rows of items(id, label) from id `first` on; `twin` of
+// them (a position in the batch) takes the id `twinId` instead.
+std::shared_ptr<Data::DataTable> ItemBatch(const Data::DataTable& shape, int first, int rows, int twin = -1,
+                                           int twinId = 0) {
+  auto batch = shape.CloneShape();
+  for (int i = 0; i < rows; ++i) {
+    const std::string label = "item " + std::to_string(first + i);
+    AddRow(*batch, {{"id", i == twin ? twinId : first + i}, {"label", std::string_view(label)}});
+  }
+  return batch;
+}
+
+// A stream writes its batches, in order, in one transaction: nothing of them
+// shows before Commit, every row after it; the component's message counts
+// them all, and a second Commit changes nothing.
+void AStreamWritesItsBatchesInOneTransaction(ComponentContract& t) {
+  t.db().Exec("CREATE TABLE items (id {int} PRIMARY KEY, label {text})");
+  DbConnect& component = t.component();
+  auto shape = component.GetTable("items");
+  ASSERT_NE(shape, nullptr);
+  const std::unique_ptr<BulkStream> stream = component.OpenBulkStream(*shape);
+  int next = 0;
+  for (const int rows : {3, 0, 2000, 1}) {
+    ASSERT_TRUE(stream->Append(*ItemBatch(*shape, next, rows))) << Message(component);
+    next += rows;
+  }
+  EXPECT_EQ(stream->Rows(), 2004u);
+  EXPECT_EQ(t.db().Query("SELECT count(*) FROM items"), "0") << "rows showed before the commit";
+  ASSERT_TRUE(stream->Commit()) << Message(component);
+  EXPECT_EQ(Message(component), "2004 rows written to table 'items'");
+  EXPECT_EQ(t.db().Query("SELECT count(*), min(id), max(id), sum(id) FROM items"), "2004|0|2003|2007006");
+  EXPECT_EQ(t.db().Query("SELECT label FROM items WHERE id = 1500"), "item 1500");
+  EXPECT_TRUE(stream->Commit());
+  EXPECT_THROW(stream->Append(*ItemBatch(*shape, next, 1)), ArgumentError) << "appended after the commit";
+  EXPECT_EQ(t.db().Query("SELECT count(*) FROM items"), "2004");
+
+  // A batch must have the table's columns.
+  auto other = Data::DataTable::Create("items");
+  other->AddColumn({.ColumnName = "id", .Type = DataType::String});
+  const std::unique_ptr<BulkStream> wrong = component.OpenBulkStream(*shape);
+  EXPECT_THROW(wrong->Append(*other), ArgumentError);
+}
+
+// A stream dropped without Commit rolls back every batch it wrote, and the
+// component writes the next table as usual.
+void AStreamDroppedWithoutCommitWritesNothing(ComponentContract& t) {
+  t.db().Exec(
+      "CREATE TABLE items (id {int} PRIMARY KEY, label {text}); INSERT INTO items VALUES (-1, 'kept')");
+  DbConnect& component = t.component();
+  auto shape = component.GetTable("items");
+  ASSERT_NE(shape, nullptr);
+  {
+    const std::unique_ptr<BulkStream> stream = component.OpenBulkStream(*shape);
+    ASSERT_TRUE(stream->Append(*ItemBatch(*shape, 0, 500))) << Message(component);
+    ASSERT_TRUE(stream->Append(*ItemBatch(*shape, 500, 500))) << Message(component);
+  }
+  EXPECT_EQ(t.db().Query("SELECT count(*), min(id) FROM items"), "1|-1");
+
+  auto table = ItemBatch(*shape, 7, 1);
+  std::int64_t elapsed = 0;
+  EXPECT_TRUE(component.BulkToTable(*table, elapsed)) << Message(component);
+  EXPECT_EQ(t.db().Query("SELECT count(*) FROM items"), "2");
+}
+
+// A row refused in a later batch undoes the batches before it too. The
+// failure (at the Append, or at the latest at Commit) names the row by its
+// position among all the stream's rows, and the stream stays failed.
+void ARowRefusedInALaterBatchUndoesEveryBatch(ComponentContract& t) {
+  t.db().Exec("CREATE TABLE items (id {int} UNIQUE, label {text})");
+  DbConnect& component = t.component();
+  auto shape = component.GetTable("items");
+  ASSERT_NE(shape, nullptr);
+  const std::unique_ptr<BulkStream> stream = component.OpenBulkStream(*shape);
+  ASSERT_TRUE(stream->Append(*ItemBatch(*shape, 0, 1000))) << Message(component);
+  // The row at position 1000 + 250 repeats the id of the row at position 42.
+  const bool written = stream->Append(*ItemBatch(*shape, 1000, 1000, 250, 42)) && stream->Commit();
+  EXPECT_FALSE(written);
+  const std::string message = Message(component);
+  EXPECT_TRUE(Contains(message, t.db().FailureCode(Failure::UniqueViolation))) << message;
+  EXPECT_TRUE(Contains(message, "the row at position 1250 (0-based)")) << message;
+  EXPECT_TRUE(Contains(message, "'items'")) << message;
+  EXPECT_TRUE(Contains(message, "Nothing of the table was written")) << message;
+  EXPECT_FALSE(Contains(message, kRerunTransaction)) << message;
+  EXPECT_EQ(stream->Category(), ErrorCategory::Refused);
+  EXPECT_EQ(stream->FailedRow(), std::optional<std::uint64_t>(1250));
+
+  EXPECT_FALSE(stream->Append(*ItemBatch(*shape, 5000, 1))) << "a failed stream took more rows";
+  EXPECT_FALSE(stream->Commit()) << "a failed stream committed";
+  EXPECT_EQ(t.db().Query("SELECT count(*) FROM items"), "0");
 }
 
 // Another connection holds the table: the component waits as long as it was
@@ -559,6 +660,9 @@ const ContractCase kContract[] = {
     {"ABusyTableAsksForARerunAndWritesNothing", ABusyTableAsksForARerunAndWritesNothing},
     {"ARefusedRowUndoesTheWholeTable", ARefusedRowUndoesTheWholeTable},
     {"ATableChangedSinceGetTableIsASchemaChange", ATableChangedSinceGetTableIsASchemaChange},
+    {"AStreamWritesItsBatchesInOneTransaction", AStreamWritesItsBatchesInOneTransaction},
+    {"AStreamDroppedWithoutCommitWritesNothing", AStreamDroppedWithoutCommitWritesNothing},
+    {"ARowRefusedInALaterBatchUndoesEveryBatch", ARowRefusedInALaterBatchUndoesEveryBatch},
     {"BulkExampleWritesThroughTheSamePath", BulkExampleWritesThroughTheSamePath},
     {"NewDbParameterHoldsExactlyWhatWasGiven", NewDbParameterHoldsExactlyWhatWasGiven},
     {"AnUnknownRoutineGivesMinusOneWithTheReason", AnUnknownRoutineGivesMinusOneWithTheReason},

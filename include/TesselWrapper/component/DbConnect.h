@@ -35,6 +35,7 @@
 #include <string>
 #include <vector>
 
+#include "TesselWrapper/Errors.h"
 #include "TesselWrapper/Export.h"
 #include "TesselWrapper/data/DataTable.h"
 #include "TesselWrapper/data/DbParameter.h"
@@ -45,6 +46,75 @@ namespace Tessel {
 // Texts that the bridge looks for in Message() after a flush.
 inline constexpr const char* kRerunTransaction = "Rerun the transaction";
 inline constexpr const char* kSchemaChange = "schema change";
+
+// A write of one table's rows that arrive a batch at a time, in one
+// transaction: every row appended is in the database after Commit, or none
+// is. Made by DbConnect::OpenBulkStream:
+//
+//   std::unique_ptr<BulkStream> stream = component.OpenBulkStream(*shape);
+//   while (more) if (!stream->Append(*NextBatch())) return Fail(component.Message());
+//   if (!stream->Commit()) return Fail(component.Message());
+//
+// A batch is a DataTable with the columns of the table the stream was opened
+// for (made with CloneShape, or columns of the same names and types in the
+// same order); its rows are written in row order, after the rows of the
+// batches before it, and the batch may be reused or dropped as soon as
+// Append returns. The write begins with the first row: a stream that gets
+// none commits without touching the database.
+//
+// Failures are reported as BulkToTable reports them: Append or Commit
+// returns false, nothing of the table is written, the component's Message()
+// holds the reason (with "Rerun the transaction" or "schema change" where a
+// rerun may succeed; a row at fault is named by its 0-based position among
+// all the rows appended, "the row at position 70000 (0-based)", and
+// FailedRow() gives that position), and Category() tells its kind. A failed
+// stream stays failed: every later call returns false at once. A stream
+// dropped without a successful Commit rolls back whatever it wrote.
+//
+// The stream holds its component's connection (inside the transaction)
+// until it is committed or dropped: the component must outlive it, and is
+// not used for anything else meanwhile. One thread at a time, as for the
+// component; it may be another thread than the one that opened it.
+class TESSELWRAPPER_API BulkStream {
+ public:
+  BulkStream() = default;
+  virtual ~BulkStream();
+  BulkStream(const BulkStream&) = delete;
+  BulkStream& operator=(const BulkStream&) = delete;
+
+  // Writes the rows of `batch` (none: nothing happens). False when the write
+  // failed, now or with an earlier call. Throws ArgumentError for a batch
+  // whose columns are not those of the stream's table.
+  virtual bool Append(const Data::DataTable& batch) = 0;
+  // Commits the rows appended. False when they were not written (or when
+  // the stream failed before); once true, later calls return true.
+  virtual bool Commit() = 0;
+
+  // The rows appended without failure so far.
+  std::uint64_t Rows() const noexcept { return rows_; }
+  // Milliseconds spent in Append and Commit, the component's figure for the
+  // write (as BulkToTable adds to its executionTime).
+  std::int64_t Milliseconds() const noexcept { return milliseconds_; }
+  // After a failure: its kind, and the position of the row at fault when
+  // the database named one.
+  ErrorCategory Category() const noexcept { return category_; }
+  std::optional<std::uint64_t> FailedRow() const noexcept { return failedRow_; }
+
+ protected:
+  // For implementations: count rows and time, record a failure.
+  void AddRows(std::uint64_t rows) noexcept { rows_ += rows; }
+  void AddMilliseconds(std::int64_t ms) noexcept { milliseconds_ += ms; }
+  void SetFailure(ErrorCategory category, std::optional<std::uint64_t> row) noexcept {
+    category_ = category;
+    failedRow_ = row;
+  }
+
+ private:
+  std::uint64_t rows_ = 0;
+  std::int64_t milliseconds_ = 0;
+  ErrorCategory category_ = ErrorCategory::Other;
+  std::optional<std::uint64_t> failedRow_;
+};
 
 class TESSELWRAPPER_API DbConnect {
  public:
@@ -94,6 +164,16 @@ class TESSELWRAPPER_API DbConnect {
   // milliseconds to `executionTime`. On failure nothing of the table is
   // written, the result is false and Message() holds the reason.
   virtual bool BulkToTable(Data::DataTable& table, std::int64_t& executionTime) = 0;
+
+  // A stream of batches into the database table that `table` (an empty
+  // table of GetTable, or any table of the same name and columns) stands
+  // for; see BulkStream. Opening touches nothing: the write begins with the
+  // first row appended. The built-in backends write each batch as it comes
+  // (and keep none of it); the default keeps a copy of every row and writes
+  // them all with one BulkToTable at Commit, so that a component of a
+  // caller's own streams without more ado, in memory that grows with the
+  // rows.
+  virtual std::unique_ptr<BulkStream> OpenBulkStream(const Data::DataTable& table);
 
   // A parameter holding exactly the given figures. The default makes a plain
   // Data::DbParameter; a component overrides it only to keep more.

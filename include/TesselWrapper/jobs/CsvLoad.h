@@ -1,4 +1,5 @@
-// Loading a CSV file into a database table through the queued road.
+// Loading a CSV file into a database table, in one transaction, a batch of
+// rows at a time.
 //
 //   BridgeHandle db = OpenBridge("sqlite:cases.db", "");
 //   CsvLoadOptions options;
@@ -9,28 +10,28 @@
 // naming a column of the table (exact name first, then the one column that
 // matches without regard to case); or, with CsvLoadOptions::columns, the file
 // has no header and those names stand for it. Every further record becomes
-// one SqlRow whose fields are typed from the table's own shape, read with
+// one row whose fields are typed from the table's own shape, read with
 // DbConnect::GetTable:
 //
-//   integer columns     "LongInteger" when the text is a plain decimal integer
-//                       in the 32-bit range, otherwise "Text" (the table parses
-//                       it: wider integers, surrounding blanks)
-//   Boolean             "LongInteger" 1 for 1, t, true, y, yes, on and 0 for
-//                       0, f, false, n, no, off (any letter case), otherwise
-//                       "Text"
-//   Double              "Double" when the text is a plain decimal or exponent
-//                       number, otherwise "Text" (NaN, Infinity)
-//   DateTime            "Text" as the table reads it: YYYY-MM-DD[ HH:MM[:SS[.f]]]
-//                       ('T' may stand for the space, up to 7 decimals); with
-//                       a zone after the time (Z, +HH, +HHMM, +HH:MM,
-//                       +HH:MM:SS) the time is converted to UTC first
-//   Decimal, String     "Text": the table parses it exactly
+//   integer columns     the number when the text is a plain decimal integer
+//                       (64 bits), otherwise the text, which the table model
+//                       parses (surrounding blanks) or refuses
+//   Boolean             1 for 1, t, true, y, yes, on and 0 for 0, f, false,
+//                       n, no, off (any letter case), otherwise the text
+//   Double              the number when the text is a plain decimal or
+//                       exponent number, otherwise the text (NaN, Infinity)
+//   DateTime            the text as the table model reads it:
+//                       YYYY-MM-DD[ HH:MM[:SS[.f]]] ('T' may stand for the
+//                       space, up to 7 decimals); with a zone after the time
+//                       (Z, +HH, +HHMM, +HH:MM, +HH:MM:SS) the time is
+//                       converted to UTC first
+//   Decimal, String     the text: the table model parses it exactly
 //
 // A null (an unquoted empty field, or with nullText set an unquoted field of
-// that text) is left out of the record, so the column keeps its default (or
-// null). A quoted empty field ("") is an empty text in a String column and
-// left out elsewhere. A line whose every field is left out cannot become a
-// row (a record without fields writes none) and is refused.
+// that text) leaves its column at its default (or null). A quoted empty field
+// ("") is an empty text in a String column and left out elsewhere. A line whose
+// every field is left out cannot become a row (it would ask for a row of
+// defaults only) and is refused.
 //
 // The CSV dialect is RFC 4180: fields separated by the delimiter, optionally
 // quoted with '"' (a doubled quote inside is one quote; a quoted field may
@@ -40,17 +41,18 @@
 // sqlite3 shell's .mode csv write. The file is decoded from its encoding
 // (UTF-8 unless named) before it is parsed; a byte the encoding does not
 // define, or a NUL byte, stops the load with its line, column and byte
-// offset, and is never replaced.
+// offset, and is never replaced. Text goes to the database as the UTF-8 it
+// was decoded to, whatever the process's locale.
 //
-// All records are converted and checked before anything is written: each is
-// tried on a table of the write's own shape with the values the bridge will
-// store, so a value, a null or a repeated key is judged exactly as the
-// write's table judges it (its conversions, a key column that ignores case,
-// "1.10" and "1.1" as one decimal, two spellings of one time). The whole
-// table then goes out in one IConnectWrapper::BulkToTable call, one
-// transaction. So a load either writes every record of the file or nothing.
-// The first problem found stops it, with the physical line number (counting
-// from 1, the header being line 1), the column and the value:
+// The load streams: records are read, converted and checked (each value as
+// its column demands, with the table model's conversions and rules) into
+// batches of 16,384 rows on the calling thread, while a thread of its own
+// writes the batch before through the component's DbConnect::BulkStream. All
+// batches go into one transaction, committed after the last: a load either
+// writes every record of the file or nothing, and at most two batches are in
+// memory at a time, whatever the file's size. The first problem found stops
+// it and rolls back, with the physical line number (counting from 1, the
+// header being line 1), the column and the value:
 //   - a malformed line (a stray quote, an unclosed quote at the end of file),
 //     or a record with more or fewer fields than the header;
 //   - text that is not valid in the file's encoding, or a NUL byte;
@@ -58,13 +60,14 @@
 //   - no value for a column that needs one (NOT NULL, no default, not filled
 //     in by the database);
 //   - a key already given on an earlier line of the file (primary key or
-//     unique rule), naming both lines.
-// A refusal of the database (a key already in the table, a foreign key)
-// names the line of the row where the database names the row.
-// Every queued record is freed on every path.
-//
-// Memory: the file's records are held as SqlRow records, then as the table's
-// rows, until the write; plan for a few hundred bytes per field.
+//     unique rule), naming both lines. Whether a key repeats is the
+//     database's verdict, as the table compares keys (a key column that
+//     ignores case, "1.10" and "1.1" as one decimal, two spellings of one
+//     time); once the database refuses the row, the file is read again to
+//     name the earlier line (standard input is kept in a temporary file as it
+//     is read, for that).
+// A refusal of the database otherwise (a key already in the table, a foreign
+// key) names the line of the row where the database names the row.
 //
 // Not thread-safe beyond IConnectWrapper's rule: one load per bridge object
 // at a time.
@@ -85,11 +88,11 @@ namespace Tessel::Jobs {
 
 struct CsvLoadProgress {
   enum class Phase {
-    Reading,  // records are being read, checked and queued
-    Writing,  // every record is queued; the single write has started
+    Reading,  // records are being read and checked, and written batch by batch
+    Writing,  // every record is read; the last rows are written and committed
   };
   Phase phase = Phase::Reading;
-  std::uint64_t rows = 0;        // data records queued so far
+  std::uint64_t rows = 0;        // data records read so far
   std::uint64_t bytesRead = 0;   // bytes of the file consumed so far
   std::uint64_t bytesTotal = 0;  // the file's size; 0 when unknown (a pipe)
   double seconds = 0;            // since the load started
@@ -129,7 +132,8 @@ struct CsvLoadSummary {
   std::uint64_t rowsRead = 0;       // data lines read: rows + the skipped ones
   std::vector<CsvSkipped> skipped;  // what did not become a row, and why
   double seconds = 0;               // wall time of the whole load
-  double writeSeconds = 0;          // wall time of the BulkToTable call
+  double writeSeconds = 0;          // time the writing thread spent writing and committing
+                                    // (much of it while the file was being read)
   long executionTime = 0;           // the component's figure for the write (ms)
   std::string message;              // the component's status after the write
 };
@@ -154,10 +158,10 @@ class TESSELWRAPPER_API CsvLoadError : public Tessel::Error {
   std::string reason_;
 };
 
-// Loads the CSV file at `path` ("-" reads standard input) into `table`
-// through `db`, whose component must be loaded. The table's shape is read
-// with a component of its own made from db.GetConnectionString() and
-// options.tableSet, which is released before the write.
+// Loads the CSV file at `path` ("-" reads standard input) into `table`. The
+// table's shape is read, and the rows written, by a component of the load's
+// own, made from db.GetConnectionString() and options.tableSet (`db`'s
+// component must be loaded); it goes when the load returns.
 //
 // Returns the summary when every record was written. Throws, with nothing
 // written:
@@ -166,12 +170,11 @@ class TESSELWRAPPER_API CsvLoadError : public Tessel::Error {
 //                          the file has no header, the encoding is unknown
 //   Tessel::DatabaseError  the database refused the write (its text, e.g. a
 //                          key that the table already holds, with the line
-//                          of the row where the database names the row)
-//   Tessel::Error          anything else the bridge or the component throws;
-//                          and, the one case with rows written, a write that
-//                          went through without rows its table left out
-//                          although the checks had passed them (the message
-//                          says how many were written)
+//                          of the row where the database names the row), of
+//                          the write's ErrorCategory
+//   Tessel::Error          anything else the component throws; and, should
+//                          the database take another number of rows than
+//                          the file's, that (the one case with rows written)
 TESSELWRAPPER_API CsvLoadSummary LoadCsvFile(IConnectWrapper& db, const std::string& table,
                                              const std::string& path, const CsvLoadOptions& options = {});
 
