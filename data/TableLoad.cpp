@@ -1,9 +1,5 @@
 #include "data/TableLoad.h"
 
-#if !defined(_WIN32)
-#include <locale.h>
-#endif
-
 #include <algorithm>
 #include <bit>
 #include <typeindex>
@@ -205,22 +201,11 @@ TableFeed* FeedOf(const DataTable& table) noexcept { return TableAccess::Of(tabl
 
 // --- TableHandOff -------------------------------------------------------------
 
-namespace {
-
-// The locale of the thread that makes the hand-off, for the taking thread to
-// take on.
-#if defined(_WIN32)
-struct CallerLocale {  // native text follows the process's code page there
-  void Adopt() const noexcept {}
-};
-#else
-struct CallerLocale {
-  locale_t locale = uselocale(static_cast<locale_t>(nullptr));
-  void Adopt() const noexcept { uselocale(locale); }
-};
+void CallerLocale::Adopt() const noexcept {
+#if !defined(_WIN32)
+  uselocale(locale_);
 #endif
-
-}  // namespace
+}
 
 TableHandOff::TableHandOff(Taker take) : take_(std::move(take)) {
   thread_ = std::thread([this, locale = CallerLocale()] {

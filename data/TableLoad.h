@@ -7,6 +7,10 @@
 #pragma once
 
 #include <condition_variable>
+#if !defined(_WIN32)
+#include <locale.h>
+#endif
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -200,6 +204,18 @@ class RowsToWrite {
  private:
   const DataTable& table_;
   TableFeed* feed_;
+};
+
+// The locale of the thread that makes it, for a thread of the library's own
+// to take on: native text converts by the thread's locale.
+class CallerLocale {
+ public:
+  void Adopt() const noexcept;
+
+ private:
+#if !defined(_WIN32)  // there, native text follows the process's code page
+  locale_t locale_ = uselocale(static_cast<locale_t>(nullptr));
+#endif
 };
 
 // Tables filled on one thread and taken, one after the other, by a thread of

@@ -9,10 +9,6 @@
 // records and the table coexist until the write. A long queue bound for a
 // backend whose writer can take rows as they are made is converted on a
 // thread of its own meanwhile, with the same outcome in every case.
-#if !defined(_WIN32)
-#include <locale.h>
-#endif
-
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -434,20 +430,8 @@ class OverlappedConversion {
   std::exception_ptr Failure() const noexcept { return failure_; }
 
  private:
-  // The calling thread's locale, for the converting thread to take on.
-#if defined(_WIN32)
-  struct CallerLocale {  // native text follows the process's code page there
-    void Adopt() const noexcept {}
-  };
-#else
-  struct CallerLocale {
-    locale_t locale = uselocale(static_cast<locale_t>(nullptr));
-    void Adopt() const noexcept { uselocale(locale); }
-  };
-#endif
-
   Tessel::Data::detail::TableFeed feed_;
-  CallerLocale locale_;
+  Tessel::Data::detail::CallerLocale locale_;
   std::exception_ptr failure_;
   std::thread thread_;
 };

@@ -62,15 +62,16 @@ bool BackendStream::Append(const Data::DataTable& batch) {
   if (state_ == State::Committed)
     throw ArgumentError("the stream into table " + Quoted(shape_->TableName()) + " is already committed");
   CheckBatch(*shape_, batch);
-  const std::size_t rows = batch.Rows().Count();
-  if (rows == 0) return true;
+  if (batch.Rows().Count() == 0) return true;
   return Run([&]() -> std::optional<WriteFailure> {
     if (state_ == State::Idle) {
       if (auto failure = Begin()) return failure;
       state_ = State::Writing;
     }
     if (auto failure = Write(batch, Rows())) return failure;
-    AddRows(rows);
+    // Counted after the write: a batch still being filled has its final
+    // count only once its rows are all written.
+    AddRows(batch.Rows().Count());
     return std::nullopt;
   });
 }

@@ -9,6 +9,7 @@
 #include "tessel/postgres/Commit.h"
 #include "tessel/postgres/CopyFormat.h"
 #include "tessel/postgres/Handles.h"
+#include "tessel/postgres/PostgresConnect.h"
 #include "tessel/postgres/TypeMap.h"
 
 namespace Tessel::Postgres {
@@ -19,6 +20,11 @@ using Data::RecordId;
 std::string RowText(std::uint64_t position) {
   return "the row at position " + std::to_string(position) + " (0-based)";
 }
+
+// PostgresConnect's writes take tables still being filled (CopyStream); the
+// stream reads a table's row count only to see that it has one, so it is
+// handed a table once that count is final or at least one (TableFeed).
+[[maybe_unused]] const bool kTakesFeeds = (Data::detail::AcceptTableFeeds(typeid(PostgresConnect)), true);
 
 }  // namespace
 
@@ -97,9 +103,9 @@ std::optional<Failure> CopyStream::Start(const std::vector<bool>& omitted) {
 }
 
 std::optional<Failure> CopyStream::Send(const Data::DataTable& batch, std::uint64_t first,
+                                        std::span<const RecordId> records,
                                         const std::vector<std::size_t>* indexes) {
   Open& open = *open_;
-  const std::span<const RecordId> records = batch.Rows().Records();
   const std::size_t count = indexes != nullptr ? indexes->size() : records.size();
   if (!open.IsCopy()) {
     // Every column left to the server: COPY needs at least one column, so
@@ -191,10 +197,37 @@ std::optional<Failure> CopyStream::End(const char* error) {
 
 std::optional<Failure> CopyStream::Finish() { return End(nullptr); }
 
+std::optional<Failure> CopyStream::SendAsMade(const Data::DataTable& batch, std::uint64_t first,
+                                              Data::detail::RowsToWrite& source) {
+  constexpr std::size_t kChunkRows = 4096;
+  std::span<const RecordId> records;
+  for (std::size_t sent = 0;;) {
+    if (!source.Upto(sent + kChunkRows, records)) {
+      End("abandoned by the client");
+      return ClientFailure("the rows to write could not all be made");
+    }
+    if (sent >= records.size()) return std::nullopt;
+    const std::size_t end = std::min(records.size(), sent + kChunkRows);
+    // The cells stay where they are while the chunk is read.
+    const auto lease = source.Lease();
+    if (auto failure = Send(batch, first + sent, records.subspan(sent, end - sent), nullptr)) return failure;
+    sent = end;
+  }
+}
+
 std::optional<Failure> CopyStream::Write(const Data::DataTable& batch, std::uint64_t first) {
-  const std::span<const RecordId> records = batch.Rows().Records();
+  Data::detail::RowsToWrite source(batch);
+  std::span<const RecordId> records;
+  if (!source.Upto(1, records)) return ClientFailure("the rows to write could not all be made");
   if (records.empty()) return std::nullopt;
   std::vector<bool> omitted(plan_.columns.size(), false);
+  if (source.Streamed() && generated_.empty()) {
+    if (!open_ || open_->omitted != omitted)
+      if (auto failure = Start(omitted)) return failure;
+    return SendAsMade(batch, first, source);
+  }
+  // Grouping by the columns left to the server needs every row.
+  if (!source.Upto(SIZE_MAX, records)) return ClientFailure("the rows to write could not all be made");
   auto omittedBy = [&](RecordId record, std::vector<bool>& out) {
     for (std::size_t c : generated_) out[c] = batch.IsNull(record, plan_.columns[c].modelIndex);
   };
@@ -215,7 +248,7 @@ std::optional<Failure> CopyStream::Write(const Data::DataTable& batch, std::uint
   if (uniform) {
     if (!open_ || open_->omitted != omitted)
       if (auto failure = Start(omitted)) return failure;
-    return Send(batch, first, nullptr);
+    return Send(batch, first, records, nullptr);
   }
 
   // Groups in the order of their first row; rows keep their order in a
@@ -236,7 +269,7 @@ std::optional<Failure> CopyStream::Write(const Data::DataTable& batch, std::uint
     if (indexes.empty()) continue;
     if (!open_ || open_->omitted != mask)
       if (auto failure = Start(mask)) return failure;
-    if (auto failure = Send(batch, first, &indexes)) return failure;
+    if (auto failure = Send(batch, first, records, &indexes)) return failure;
   }
   return std::nullopt;
 }

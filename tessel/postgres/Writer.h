@@ -13,14 +13,18 @@
 // (CopyFormat.h), in chunks of about 1 MiB, reading the cells straight from
 // the batch's columnar storage. One COPY statement takes the rows of one
 // batch after another until Finish, so that the server takes in a batch
-// while the caller makes the next. A Generated column (identity, serial, a
-// non-literal default) is left out of a row's COPY when the row holds DBNull
-// in it, so that the server fills it; COPY names its columns once per
-// statement, so the rows of a batch are grouped by which Generated columns
-// they leave out (in the order of each group's first row, rows keeping their
-// order within a group), and a group that leaves out other columns than the
-// COPY in progress ends it and starts its own, all in the caller's
-// transaction.
+// while the caller makes the next. A batch still being filled
+// (Data::detail::TableFeed, the queued road's large queues) is sent as its
+// rows are made; should making them fail, the write fails with nothing
+// written.
+//
+// A Generated column (identity, serial, a non-literal default) is left out
+// of a row's COPY when the row holds DBNull in it, so that the server fills
+// it; COPY names its columns once per statement, so the rows of a batch are
+// grouped by which Generated columns they leave out (in the order of each
+// group's first row, rows keeping their order within a group), and a group
+// that leaves out other columns than the COPY in progress ends it and starts
+// its own, all in the caller's transaction.
 //
 // A row the server refuses is named by its position among all the rows of
 // the write, "the row at position 70000 (0-based)" (Failure::row), when the
@@ -38,6 +42,7 @@
 #include <vector>
 
 #include "TesselWrapper/data/DataTable.h"
+#include "data/TableLoad.h"
 #include "tessel/postgres/Errors.h"
 #include "tessel/postgres/Handles.h"
 #include "tessel/postgres/Schema.h"
@@ -88,10 +93,16 @@ class CopyStream {
   // Ends the COPY in progress, if any, and starts one without the columns
   // `omitted` marks.
   std::optional<Failure> Start(const std::vector<bool>& omitted);
-  // Sends the rows `indexes` picks of the batch's rows (all of them, for
-  // null) into the COPY in progress.
+  // Sends `records` (rows of `batch`; the first is the write's row `first`),
+  // or those of them that `indexes` picks, into the COPY in progress.
   std::optional<Failure> Send(const Data::DataTable& batch, std::uint64_t first,
+                              std::span<const Data::RecordId> records,
                               const std::vector<std::size_t>* indexes);
+  // Sends the rows of a batch still being made (a table with a feed) a chunk
+  // at a time as they come, so that the server takes in one chunk while the
+  // next is made.
+  std::optional<Failure> SendAsMade(const Data::DataTable& batch, std::uint64_t first,
+                                    Data::detail::RowsToWrite& source);
   // Ends the COPY in progress (with `error`: abandoned) and gives its result.
   std::optional<Failure> End(const char* error);
 
