@@ -143,7 +143,12 @@ class PodArray {
 // loads and stores are plain moves; a bit is only ever set by one thread.
 class BitArray {
  public:
-  bool Test(RecordId r) const noexcept { return (Load(r >> 6) >> (r & 63)) & 1u; }
+  bool Test(RecordId r) const noexcept { return Test(Words(), r); }
+  // Bit `r` of a BitArray's words (Words), read as Test reads it.
+  static bool Test(std::uint64_t* words, RecordId r) noexcept {
+    return (std::atomic_ref<std::uint64_t>(words[r >> 6]).load(std::memory_order_relaxed) >> (r & 63)) & 1u;
+  }
+  std::uint64_t* Words() const noexcept { return static_cast<std::uint64_t*>(buffer_.Data()); }
   void Set(RecordId r) noexcept { StoreWord(r >> 6, Load(r >> 6) | std::uint64_t{1} << (r & 63)); }
   void Clear(RecordId r) noexcept { StoreWord(r >> 6, Load(r >> 6) & ~(std::uint64_t{1} << (r & 63))); }
   void Assign(RecordId r, bool on) noexcept { on ? Set(r) : Clear(r); }
@@ -169,7 +174,6 @@ class BitArray {
   void StoreWord(std::size_t i, std::uint64_t word) noexcept {
     std::atomic_ref<std::uint64_t>(Words()[i]).store(word, std::memory_order_relaxed);
   }
-  std::uint64_t* Words() const noexcept { return static_cast<std::uint64_t*>(buffer_.Data()); }
   GrowableBuffer buffer_;
   std::size_t words_ = 0;
 };
@@ -201,8 +205,84 @@ constexpr bool HoldsBytes(DataType type) noexcept {
 }
 
 class ColumnStore {
+ private:
+  enum class Layout : std::uint8_t { Wide, Int32, Text24 };
+  struct Span {
+    std::uint64_t offset;
+    std::size_t length;
+  };
+
  public:
+  // The cells as they are now, read without touching the column's own
+  // object. A writer on another thread reads through views while the thread
+  // filling the table updates the column's counters with every record it
+  // adds: reading the column itself, cell by cell, would pull that memory
+  // back and forth between the two cores (it made both threads about half
+  // as fast). A view stays valid until the column next moves its cells or
+  // bytes (MoveGuard) and reads the records added after it was made too.
+  class View {
+   public:
+    bool IsNull(RecordId r) const noexcept { return BitArray::Test(nulls_, r); }
+    // As ColumnStore::Word.
+    std::uint64_t Word(RecordId r) const noexcept {
+      return layout_ == Layout::Int32 ? static_cast<std::uint64_t>(std::int64_t{ints_[r]}) : wide_[r];
+    }
+    std::int64_t Int(RecordId r) const noexcept { return static_cast<std::int64_t>(Word(r)); }
+    double Real(RecordId r) const noexcept { return std::bit_cast<double>(Word(r)); }
+    std::string_view Text(RecordId r) const noexcept {
+      const Span s = SpanOf(r);
+      return {s.length == 0 ? nullptr : arena_ + s.offset, s.length};
+    }
+    std::span<const std::uint8_t> Bytes(RecordId r) const noexcept {
+      const Span s = SpanOf(r);
+      return {s.length == 0 ? nullptr : reinterpret_cast<const std::uint8_t*>(arena_ + s.offset), s.length};
+    }
+
+   private:
+    friend class ColumnStore;
+    Span DecodeWide(std::uint64_t word) const noexcept {
+      std::uint64_t offset = word & kOffsetMask;
+      std::uint64_t length = word >> kOffsetBits;
+      if (length == kLongLength) [[unlikely]] {
+        std::memcpy(&length, arena_ + offset, sizeof length);
+        offset += sizeof length;
+      }
+      return {offset, static_cast<std::size_t>(length)};
+    }
+    Span SpanOf(RecordId r) const noexcept {
+      if (layout_ != Layout::Text24) return DecodeWide(wide_[r]);
+      const std::uint32_t cell = Cell24At(cells_, r);
+      const std::uint32_t length = cell >> 16;
+      if (length == 0) return {0, 0};
+      if (length == kDefaultLength) [[unlikely]]
+        return DecodeWide(defaultWord_);
+      return {bases_[r / kBlockRecords] + (cell & kMaxNarrowOffset), length};
+    }
+
+    Layout layout_ = Layout::Wide;
+    const std::uint64_t* wide_ = nullptr;
+    const std::int32_t* ints_ = nullptr;
+    const std::uint8_t* cells_ = nullptr;
+    const std::uint64_t* bases_ = nullptr;
+    std::uint64_t* nulls_ = nullptr;
+    const char* arena_ = nullptr;
+    std::uint64_t defaultWord_ = 0;
+  };
+
   explicit ColumnStore(DataType type) noexcept;
+
+  View Cells() const noexcept {
+    View view;
+    view.layout_ = layout_;
+    view.wide_ = wide_.Data();
+    view.ints_ = ints_.Data();
+    view.cells_ = cells_.Data();
+    view.bases_ = bases_.Data();
+    view.nulls_ = nulls_.Words();
+    view.arena_ = arena_.Data();
+    view.defaultWord_ = defaultWord_;
+    return view;
+  }
 
   DataType Type() const noexcept { return type_; }
   std::size_t Records() const noexcept { return records_; }
@@ -217,19 +297,17 @@ class ColumnStore {
   // their bits: equal values give equal words in either form.
   std::uint64_t Word(RecordId r) const noexcept {
     assert(r < records_);
-    return layout_ == Layout::Int32 ? static_cast<std::uint64_t>(std::int64_t{ints_.Data()[r]})
-                                    : wide_.Data()[r];
+    return Cells().Word(r);
   }
   std::int64_t Int(RecordId r) const noexcept { return static_cast<std::int64_t>(Word(r)); }
   double Real(RecordId r) const noexcept { return std::bit_cast<double>(Word(r)); }
   std::string_view Text(RecordId r) const noexcept {
-    const Span s = SpanOf(r);
-    return {s.length == 0 ? nullptr : arena_.Data() + s.offset, s.length};
+    assert(r < records_);
+    return Cells().Text(r);
   }
   std::span<const std::uint8_t> Bytes(RecordId r) const noexcept {
-    const Span s = SpanOf(r);
-    return {s.length == 0 ? nullptr : reinterpret_cast<const std::uint8_t*>(arena_.Data() + s.offset),
-            s.length};
+    assert(r < records_);
+    return Cells().Bytes(r);
   }
 
   // The value every new record starts with. Only before the first record.
@@ -293,8 +371,6 @@ class ColumnStore {
   void Restore(RecordId r, Saved saved) noexcept;
 
  private:
-  enum class Layout : std::uint8_t { Wide, Int32, Text24 };
-
   // 8-byte text cells pack the offset into the low 40 bits and the length
   // into the high 24. A length of kLongLength or more is written as an
   // 8-byte prefix in the arena, the word then holding kLongLength.
@@ -309,44 +385,25 @@ class ColumnStore {
   static constexpr std::uint32_t kDefaultLength = 0xFF;
   static constexpr std::uint64_t kNoBase = ~std::uint64_t{0};  // no cell of the block has bytes yet
 
-  struct Span {
-    std::uint64_t offset;
-    std::size_t length;
-  };
-
   static bool FitsInt32(std::uint64_t word) noexcept {
     const auto v = static_cast<std::int64_t>(word);
     return v >= INT32_MIN && v <= INT32_MAX;
   }
-  std::uint32_t Cell24(RecordId r) const noexcept {
+  static std::uint32_t Cell24At(const std::uint8_t* cells, RecordId r) noexcept {
     // Byte by byte: the next record's cell may be being written meanwhile.
-    const std::uint8_t* p = cells_.Data() + 3 * std::size_t{r};
+    const std::uint8_t* p = cells + 3 * std::size_t{r};
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16;
   }
+  std::uint32_t Cell24(RecordId r) const noexcept { return Cell24At(cells_.Data(), r); }
   void PutCell24(RecordId r, std::uint32_t v) noexcept {
     std::uint8_t* p = cells_.Data() + 3 * std::size_t{r};
     p[0] = static_cast<std::uint8_t>(v);
     p[1] = static_cast<std::uint8_t>(v >> 8);
     p[2] = static_cast<std::uint8_t>(v >> 16);
   }
-  Span DecodeWide(std::uint64_t word) const noexcept {
-    std::uint64_t offset = word & kOffsetMask;
-    std::uint64_t length = word >> kOffsetBits;
-    if (length == kLongLength) [[unlikely]] {
-      std::memcpy(&length, arena_.Data() + offset, sizeof length);
-      offset += sizeof length;
-    }
-    return {offset, static_cast<std::size_t>(length)};
-  }
   Span SpanOf(RecordId r) const noexcept {
     assert(r < records_);
-    if (layout_ != Layout::Text24) return DecodeWide(wide_.Data()[r]);
-    const std::uint32_t cell = Cell24(r);
-    const std::uint32_t length = cell >> 16;
-    if (length == 0) return {0, 0};
-    if (length == kDefaultLength) [[unlikely]]
-      return DecodeWide(defaultWord_);
-    return {bases_.Data()[r / kBlockRecords] + (cell & kMaxNarrowOffset), length};
+    return Cells().SpanOf(r);
   }
 
   template <class Grow>

@@ -331,10 +331,10 @@ bool EncodeNumeric(std::string_view text, std::string& out) {
   return true;
 }
 
-bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnStore& store,
+bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnStore::View& cells,
                 Data::RecordId record) {
   const bool binary = codec <= FieldCodec::kBinaryTimestamp;
-  if (store.IsNull(record)) {
+  if (cells.IsNull(record)) {
     if (binary) {
       PutBig32(out.Reserve(4), 0xFFFFFFFFu);
       out.Advance(4);
@@ -347,32 +347,32 @@ bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnSto
     case FieldCodec::kBinaryBool: {
       char* p = out.Reserve(5);
       PutBig32(p, 1);
-      p[4] = store.Int(record) != 0 ? 1 : 0;
+      p[4] = cells.Int(record) != 0 ? 1 : 0;
       out.Advance(5);
       return true;
     }
     case FieldCodec::kBinaryInt2: {
       char* p = out.Reserve(6);
       PutBig32(p, 2);
-      PutBig16(p + 4, static_cast<std::uint16_t>(store.Int(record)));
+      PutBig16(p + 4, static_cast<std::uint16_t>(cells.Int(record)));
       out.Advance(6);
       return true;
     }
     case FieldCodec::kBinaryInt4:
-      AppendBinary32(out, static_cast<std::uint32_t>(store.Int(record)));
+      AppendBinary32(out, static_cast<std::uint32_t>(cells.Int(record)));
       return true;
     case FieldCodec::kBinaryInt8:
-      AppendBinary64(out, static_cast<std::uint64_t>(store.Int(record)));
+      AppendBinary64(out, static_cast<std::uint64_t>(cells.Int(record)));
       return true;
     case FieldCodec::kBinaryFloat4: {
-      const float v = static_cast<float>(store.Real(record));
+      const float v = static_cast<float>(cells.Real(record));
       std::uint32_t bits;
       std::memcpy(&bits, &v, 4);
       AppendBinary32(out, bits);
       return true;
     }
     case FieldCodec::kBinaryFloat8: {
-      const double v = store.Real(record);
+      const double v = cells.Real(record);
       std::uint64_t bits;
       std::memcpy(&bits, &v, 8);
       AppendBinary64(out, bits);
@@ -382,49 +382,49 @@ bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnSto
       // One scratch buffer per thread keeps the per-cell path allocation-free.
       thread_local std::string scratch;
       scratch.clear();
-      if (!EncodeNumeric(store.Text(record), scratch)) return false;
+      if (!EncodeNumeric(cells.Text(record), scratch)) return false;
       AppendBinaryBytes(out, scratch.data(), scratch.size());
       return true;
     }
     case FieldCodec::kBinaryText: {
-      const std::string_view text = store.Text(record);
+      const std::string_view text = cells.Text(record);
       AppendBinaryBytes(out, text.data(), text.size());
       return true;
     }
     case FieldCodec::kBinaryBytea: {
-      const auto bytes = store.Bytes(record);
+      const auto bytes = cells.Bytes(record);
       AppendBinaryBytes(out, bytes.data(), bytes.size());
       return true;
     }
     case FieldCodec::kBinaryDate: {
-      const std::int64_t days = store.Int(record) / DateTime::kTicksPerDay;
+      const std::int64_t days = cells.Int(record) / DateTime::kTicksPerDay;
       AppendBinary32(out, static_cast<std::uint32_t>(static_cast<std::int32_t>(days - kDaysTo2000)));
       return true;
     }
     case FieldCodec::kBinaryTimestamp:
-      AppendBinary64(out, static_cast<std::uint64_t>(PostgresMicroseconds(store.Int(record))));
+      AppendBinary64(out, static_cast<std::uint64_t>(PostgresMicroseconds(cells.Int(record))));
       return true;
     case FieldCodec::kTextInteger:
-      AppendTextInteger(out, store.Int(record));
+      AppendTextInteger(out, cells.Int(record));
       return true;
     case FieldCodec::kTextBool:
-      out.Append(store.Int(record) != 0 ? 't' : 'f');
+      out.Append(cells.Int(record) != 0 ? 't' : 'f');
       return true;
     case FieldCodec::kTextDouble:
-      AppendTextDouble(out, store.Real(record));
+      AppendTextDouble(out, cells.Real(record));
       return true;
     case FieldCodec::kTextString:
-      AppendEscapedText(out, store.Text(record));
+      AppendEscapedText(out, cells.Text(record));
       return true;
     case FieldCodec::kTextDate:
     case FieldCodec::kTextTimestamp: {
       char* p = out.Reserve(kTimestampTextCapacity);
-      out.Advance(FormatTimestamp(store.Int(record), codec == FieldCodec::kTextDate, p));
+      out.Advance(FormatTimestamp(cells.Int(record), codec == FieldCodec::kTextDate, p));
       return true;
     }
     case FieldCodec::kTextBytea: {
       static constexpr char kHex[] = "0123456789abcdef";
-      const auto bytes = store.Bytes(record);
+      const auto bytes = cells.Bytes(record);
       char* start = out.Reserve(3 + 2 * bytes.size());
       char* p = start;
       *p++ = '\\';  // the COPY escape for the backslash of bytea's "\x"

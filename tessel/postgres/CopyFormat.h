@@ -107,7 +107,7 @@ void AppendBinaryFieldCount(CopyBuffer& out, std::uint16_t count);
 // write the length word and the value; text codecs write the value only (the
 // caller writes the tab and newline separators). Returns false only when a
 // Decimal cell holds text that is no number (the caller abandons the COPY).
-bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnStore& store,
+bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnStore::View& cells,
                 Data::RecordId record);
 
 // PostgreSQL's binary numeric for decimal text ("-12.50", "1E+20", "NaN",

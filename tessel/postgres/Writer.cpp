@@ -125,12 +125,12 @@ std::optional<Failure> CopyStream::Send(const Data::DataTable& batch, std::uint6
 
   struct Field {
     FieldCodec codec;
-    const Data::detail::ColumnStore* store;  // read directly, cell by cell
+    Data::detail::ColumnStore::View cells;  // read directly, cell by cell
   };
   const std::vector<Data::detail::ColumnStore>& stores = Data::detail::TableAccess::Stores(batch);
   std::vector<Field> fields;
   fields.reserve(open.fields.size());
-  for (const Open::Field& field : open.fields) fields.push_back({field.codec, &stores[field.column]});
+  for (const Open::Field& field : open.fields) fields.push_back({field.codec, stores[field.column].Cells()});
   const auto fieldCount = static_cast<std::uint16_t>(fields.size());
   CopyBuffer& buffer = open.buffer;
   for (std::size_t k = 0; k < count && !buffer.Failed(); ++k) {
@@ -139,10 +139,10 @@ std::optional<Failure> CopyStream::Send(const Data::DataTable& batch, std::uint6
     if (plan_.binary) AppendBinaryFieldCount(buffer, fieldCount);
     for (std::size_t f = 0; f < fields.size(); ++f) {
       if (!plan_.binary && f != 0) buffer.Append('\t');
-      if (!AppendCell(buffer, fields[f].codec, *fields[f].store, record)) {
+      if (!AppendCell(buffer, fields[f].codec, fields[f].cells, record)) {
         const Data::DataColumn& column = batch.Column(open.fields[f].column);
         Failure failure = ClientFailure(RowText(first + index) + ": the value '" +
-                                        std::string(fields[f].store->Text(record)) + "' in column " +
+                                        std::string(fields[f].cells.Text(record)) + "' in column " +
                                         Quoted(column.ColumnName) + " of table " + Quoted(plan_.displayName) +
                                         " is no " + std::string(Data::DataTypeName(column.Type)));
         failure.row = first + index;

@@ -4,7 +4,9 @@
 #include <cmath>
 #include <deque>
 #include <optional>
+#include <span>
 #include <string_view>
+#include <typeinfo>
 #include <vector>
 
 #include "TesselWrapper/Errors.h"
@@ -12,11 +14,13 @@
 #include "TesselWrapper/data/Text.h"
 #include "data/Quoted.h"
 #include "data/TableImpl.h"
+#include "data/TableLoad.h"
 #include "tessel/NameLookup.h"
 #include "tessel/sqlite/Binding.h"
 #include "tessel/sqlite/Errors.h"
 #include "tessel/sqlite/Handles.h"
 #include "tessel/sqlite/Schema.h"
+#include "tessel/sqlite/SqliteConnect.h"
 #include "tessel/sqlite/TypeMap.h"
 
 namespace Tessel::Sqlite {
@@ -36,6 +40,11 @@ namespace {
 
 using Data::DataType;
 using Plan = WritePlan;
+
+// SqliteConnect's writes take tables still being filled (RowWriter::Write);
+// the stream reads a table's row count only to see that it has one, so it
+// is handed a table once that count is final or at least one (TableFeed).
+[[maybe_unused]] const bool kTakesFeeds = (Data::detail::AcceptTableFeeds(typeid(SqliteConnect)), true);
 
 CellKind KindOf(DataType type) noexcept {
   switch (type) {
@@ -188,18 +197,48 @@ class RowWriter {
   }
 
   // Writes every row of `table`, whose first row is the write's row
-  // `first`; false with `failure` set when one fails.
+  // `first`; false with `failure` set when one fails. A table still being
+  // filled (TableFeed) is written a chunk at a time as its rows are made.
   bool Write(const Data::DataTable& table, std::uint64_t first, WriteFailure& failure) {
+    Data::detail::RowsToWrite source(table);
     // Cells are read straight from the column stores; a column that holds no
-    // DBNull at all skips the test per cell.
+    // DBNull at all skips the test per cell. Whether a column of a table
+    // still being filled holds one is only known cell by cell.
     columns_.clear();
     for (const Data::detail::ColumnStore& store : Data::detail::TableAccess::Stores(table))
-      columns_.push_back({&store, store.AnyNull()});
+      columns_.push_back({&store, {}, source.Streamed() || store.AnyNull()});
     first_ = first;
-    const std::span<const Data::RecordId> records = table.Rows().Records();
+    std::span<const Data::RecordId> records;
+    for (std::size_t written = 0;;) {
+      if (!source.Upto(written + kChunkRows, records)) {
+        failure = WriteFailure{ErrorCategory::Other, "the rows to write could not all be made", std::nullopt};
+        return false;
+      }
+      if (written >= records.size()) return true;
+      const std::size_t end = std::min(records.size(), written + kChunkRows);
+      // The cells stay where they are while the chunk is read and written.
+      const auto lease = source.Lease();
+      if (!WriteChunk(table, records.subspan(written, end - written), written, failure)) return false;
+      written = end;
+    }
+  }
+
+ private:
+  // Rows read from a table still being filled at a time; a whole number of
+  // batches.
+  static constexpr std::size_t kChunkRows = 64 * kBatchRows;
+
+  // The rows of `chunk`, the first of which is the batch's row `offset`.
+  bool WriteChunk(const Data::DataTable& table, std::span<const Data::RecordId> chunk, std::size_t offset,
+                  WriteFailure& failure) {
+    for (Column& column : columns_) column.cells = column.store->Cells();
+    if (auto nan = RefuseNaN(table, chunk, first_ + offset)) {
+      failure = std::move(*nan);
+      return false;
+    }
     std::size_t position = 0;
-    while (position < records.size()) {
-      Insert* insert = StatementFor(records[position]);
+    while (position < chunk.size()) {
+      Insert* insert = StatementFor(chunk[position]);
       if (insert == nullptr) {
         failure = WriteFailureOf(db_, rc_, "could not prepare the insert");
         return false;
@@ -207,26 +246,47 @@ class RowWriter {
       // The rows from here that take the same statement, up to one batch.
       std::size_t run = 1;
       if (!insert->columns.empty() && !insert->batchUnavailable && batchRows_ > 1) {
-        while (run < batchRows_ && position + run < records.size() &&
-               (plan_.generated.empty() || MaskOf(records[position + run]) == insert->omitted))
+        while (run < batchRows_ && position + run < chunk.size() &&
+               (plan_.generated.empty() || MaskOf(chunk[position + run]) == insert->omitted))
           ++run;
       }
-      const std::span<const Data::RecordId> rows = records.subspan(position, run);
+      const std::span<const Data::RecordId> rows = chunk.subspan(position, run);
       if (batchRows_ > 1 && run == batchRows_ && PrepareBatch(*insert)) {
-        if (!WriteBatch(*insert, rows, position, failure)) return false;
+        if (!WriteBatch(*insert, rows, offset + position, failure)) return false;
       } else {
         for (std::size_t k = 0; k < rows.size(); ++k)
-          if (!WriteSingle(*insert, rows[k], position + k, failure)) return false;
+          if (!WriteSingle(*insert, rows[k], offset + position + k, failure)) return false;
       }
       position += run;
     }
     return true;
   }
 
+  // SQLite has no NaN: bound as a double it is stored as NULL, which would
+  // read back as a missing value while the write reports success. The write
+  // is refused, naming the first NaN.
+  std::optional<WriteFailure> RefuseNaN(const Data::DataTable& table, std::span<const Data::RecordId> rows,
+                                        std::uint64_t first) const {
+    for (std::size_t c = 0; c < columnCount_; ++c) {
+      if (plan_.kinds[c] != CellKind::Real) continue;
+      const Column& column = columns_[c];
+      for (std::size_t k = 0; k < rows.size(); ++k) {
+        if ((column.mayBeNull && column.cells.IsNull(rows[k])) || !std::isnan(column.cells.Real(rows[k])))
+          continue;
+        return WriteFailure{ErrorCategory::Refused,
+                            "the row at position " + std::to_string(first + k) + " (0-based), column " +
+                                Quoted(table.Column(c).ColumnName) +
+                                ": NaN, a value SQLite cannot store (it would read back as NULL)",
+                            first + k};
+      }
+    }
+    return std::nullopt;
+  }
+
  private:
   const std::string& MaskOf(Data::RecordId record) {
     for (std::size_t g = 0; g < plan_.generated.size(); ++g)
-      omitted_[g] = columns_[plan_.generated[g]].store->IsNull(record) ? '1' : '0';
+      omitted_[g] = columns_[plan_.generated[g]].cells.IsNull(record) ? '1' : '0';
     return omitted_;
   }
 
@@ -272,32 +332,32 @@ class RowWriter {
     int bindRc = SQLITE_OK;
     int parameter = first;
     for (const std::size_t column : insert.columns) {
-      const Data::detail::ColumnStore& store = *columns_[column].store;
-      if (columns_[column].mayBeNull && store.IsNull(record)) {
+      const Data::detail::ColumnStore::View& cells = columns_[column].cells;
+      if (columns_[column].mayBeNull && cells.IsNull(record)) {
         bindRc |= sqlite3_bind_null(stmt, parameter++);
         continue;
       }
       switch (plan_.kinds[column]) {
         case CellKind::Integer:
-          bindRc |= sqlite3_bind_int64(stmt, parameter, store.Int(record));
+          bindRc |= sqlite3_bind_int64(stmt, parameter, cells.Int(record));
           break;
         case CellKind::Real:
-          bindRc |= sqlite3_bind_double(stmt, parameter, store.Real(record));
+          bindRc |= sqlite3_bind_double(stmt, parameter, cells.Real(record));
           break;
         case CellKind::Text: {
-          const std::string_view text = store.Text(record);
+          const std::string_view text = cells.Text(record);
           bindRc |= sqlite3_bind_text64(stmt, parameter, text.empty() ? kEmpty : text.data(), text.size(),
                                         SQLITE_STATIC, SQLITE_UTF8);
           break;
         }
         case CellKind::Date: {
           char(&text)[kIsoDateTimeCapacity] = dateText_[slot * datesPerRow_ + dateSlot_[column]].text;
-          const std::size_t n = FormatIsoDateTime(Data::DateTime(store.Int(record)), text);
+          const std::size_t n = FormatIsoDateTime(Data::DateTime(cells.Int(record)), text);
           bindRc |= sqlite3_bind_text(stmt, parameter, text, static_cast<int>(n), SQLITE_STATIC);
           break;
         }
         case CellKind::Blob: {
-          const std::span<const std::uint8_t> bytes = store.Bytes(record);
+          const std::span<const std::uint8_t> bytes = cells.Bytes(record);
           bindRc |= bytes.empty()
                         ? sqlite3_bind_zeroblob(stmt, parameter, 0)
                         : sqlite3_bind_blob64(stmt, parameter, bytes.data(), bytes.size(), SQLITE_STATIC);
@@ -359,6 +419,7 @@ class RowWriter {
 
   struct Column {
     const Data::detail::ColumnStore* store;
+    Data::detail::ColumnStore::View cells;  // the store's cells while a chunk is written
     bool mayBeNull;
   };
 
@@ -376,31 +437,6 @@ class RowWriter {
   std::vector<std::size_t> dateSlot_;  // per column: its place among the date columns
   std::vector<DateText> dateText_;
 };
-
-namespace {
-
-// SQLite has no NaN: bound as a double it is stored as NULL, which would read
-// back as a missing value while the write reports success. Such a table is
-// refused whole, naming the first NaN.
-std::optional<WriteFailure> RefuseNaN(const Plan& plan, const Data::DataTable& table, std::uint64_t first) {
-  const std::span<const Data::RecordId> records = table.Rows().Records();
-  const auto& stores = Data::detail::TableAccess::Stores(table);
-  for (std::size_t c = 0; c < table.ColumnCount(); ++c) {
-    if (plan.kinds[c] != CellKind::Real) continue;
-    const Data::detail::ColumnStore& store = stores[c];
-    for (std::size_t k = 0; k < records.size(); ++k) {
-      if (store.IsNull(records[k]) || !std::isnan(store.Real(records[k]))) continue;
-      return WriteFailure{ErrorCategory::Refused,
-                          "the row at position " + std::to_string(first + k) + " (0-based), column " +
-                              Quoted(table.Column(c).ColumnName) +
-                              ": NaN, a value SQLite cannot store (it would read back as NULL)",
-                          first + k};
-    }
-  }
-  return std::nullopt;
-}
-
-}  // namespace
 
 TableWriter::TableWriter(sqlite3* db, std::string schema, const Data::DataTable& table)
     : db_(db), schema_(std::move(schema)), table_(table), transaction_(db) {}
@@ -424,7 +460,6 @@ std::optional<WriteFailure> TableWriter::Begin() {
 }
 
 std::optional<WriteFailure> TableWriter::Write(const Data::DataTable& batch, std::uint64_t first) {
-  if (auto nan = RefuseNaN(*plan_, batch, first)) return nan;
   WriteFailure failure;
   if (!rows_->Write(batch, first, failure)) return failure;
   return std::nullopt;

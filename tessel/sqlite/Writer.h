@@ -22,7 +22,10 @@
 //     out of that row's insert, so that the database fills it; each distinct
 //     set of omitted columns gets its own prepared statements, made once for
 //     the whole write, and only consecutive rows with the same set share a
-//     step. Rows are inserted in order either way.
+//     step. Rows are inserted in order either way. A table still being
+//     filled on another thread (TableFeed) is written 4,096 rows at a time,
+//     as they are made. A double cell that holds NaN fails the write (SQLite
+//     would store it as NULL).
 //  4. COMMIT (Commit).
 // Any failure rolls back (Rollback, or the destructor), so no row of the
 // table is written. The failure then names, for a row that fails, its 0-based
