@@ -193,6 +193,10 @@ class RowWriter {
     const auto maxParameters = static_cast<std::size_t>(sqlite3_limit(db, SQLITE_LIMIT_VARIABLE_NUMBER, -1));
     const std::size_t columns = std::max<std::size_t>(table.ColumnCount(), 1);
     batchRows_ = std::clamp<std::size_t>(maxParameters / columns, 1, kBatchRows);
+    // Rows are taken from a table still being filled 64 statements' worth
+    // at a time: a whole number of batches, so that no chunk ends in rows
+    // that go one per step.
+    chunkRows_ = 64 * batchRows_;
     dateText_.resize(std::max<std::size_t>(datesPerRow_ * batchRows_, 1));
   }
 
@@ -210,12 +214,12 @@ class RowWriter {
     first_ = first;
     std::span<const Data::RecordId> records;
     for (std::size_t written = 0;;) {
-      if (!source.Upto(written + kChunkRows, records)) {
+      if (!source.Upto(written + chunkRows_, records)) {
         failure = WriteFailure{ErrorCategory::Other, "the rows to write could not all be made", std::nullopt};
         return false;
       }
       if (written >= records.size()) return true;
-      const std::size_t end = std::min(records.size(), written + kChunkRows);
+      const std::size_t end = std::min(records.size(), written + chunkRows_);
       // The cells stay where they are while the chunk is read and written.
       const auto lease = source.Lease();
       if (!WriteChunk(table, records.subspan(written, end - written), written, failure)) return false;
@@ -224,10 +228,6 @@ class RowWriter {
   }
 
  private:
-  // Rows read from a table still being filled at a time; a whole number of
-  // batches.
-  static constexpr std::size_t kChunkRows = 64 * kBatchRows;
-
   // The rows of `chunk`, the first of which is the batch's row `offset`.
   bool WriteChunk(const Data::DataTable& table, std::span<const Data::RecordId> chunk, std::size_t offset,
                   WriteFailure& failure) {
@@ -433,6 +433,7 @@ class RowWriter {
   Insert* last_ = nullptr;
   int rc_ = SQLITE_OK;
   std::size_t batchRows_ = 1;
+  std::size_t chunkRows_ = 64;
   std::size_t datesPerRow_ = 0;
   std::vector<std::size_t> dateSlot_;  // per column: its place among the date columns
   std::vector<DateText> dateText_;

@@ -23,8 +23,8 @@
 //     set of omitted columns gets its own prepared statements, made once for
 //     the whole write, and only consecutive rows with the same set share a
 //     step. Rows are inserted in order either way. A table still being
-//     filled on another thread (TableFeed) is written 4,096 rows at a time,
-//     as they are made. A double cell that holds NaN fails the write (SQLite
+//     filled on another thread (TableFeed) is written 64 statements' worth
+//     of rows at a time, as they are made. A double cell that holds NaN fails the write (SQLite
 //     would store it as NULL).
 //  4. COMMIT (Commit).
 // Any failure rolls back (Rollback, or the destructor), so no row of the
