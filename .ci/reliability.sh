@@ -7,7 +7,7 @@
 #                      one core, from its seed corpus (fuzz/corpus/<harness>/),
 #                      two harnesses at a time on a 2-core machine
 #   4. tsan            the `tsan` preset, and under it the contention test
-#                      and the end-to-end suite's long queues
+#                      and the end-to-end suite's long queues and loads
 #   5. memcheck        valgrind over the end-to-end suite on SQLite (default
 #                      build)
 #
@@ -169,13 +169,13 @@ if wants tsan; then
   ensure_postgres
   if cmake --preset tsan >"$work/tsan-configure.log" 2>&1 &&
      cmake --build build/tsan --target tessel_contention_tests tessel_e2e_tests >"$work/tsan-build.log" 2>&1; then
-    # halt_on_error: the first race fails the run, with both stacks. The long
-    # queues of the end-to-end suite are converted on one thread while
-    # another writes them.
+    # halt_on_error: the first race fails the run, with both stacks. In the
+    # end-to-end suite's long queues and many-batch CSV loads, one thread
+    # converts rows while another writes them.
     if TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" CI=true \
          build/tsan/tests/faults/tessel_contention_tests >"$work/tsan.log" 2>&1 &&
        TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" CI=true \
-         build/tsan/tests/e2e/tessel_e2e_tests --gtest_filter='*LargeQueue*' >>"$work/tsan.log" 2>&1; then
+         build/tsan/tests/e2e/tessel_e2e_tests --gtest_filter='*LargeQueue*:*LargeLoad*' >>"$work/tsan.log" 2>&1; then
       grep -a 'road:\|OK \]' "$work/tsan.log"
       echo "tsan: no data race"
     else
@@ -186,7 +186,7 @@ if wants tsan; then
     tail -n 30 "$work/tsan-build.log" >&2
     fail "the tsan preset does not build"
   fi
-  stage_done "tsan: contention, long queues" "$t"
+  stage_done "tsan: contention, long queues, loads" "$t"
 fi
 
 if wants memcheck; then
