@@ -11,8 +11,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A batch must have the stream's columns: the same names and types in the
-// same order (its unique rules and defaults are its own business).
+}  // namespace
+
 void CheckBatch(const Data::DataTable& shape, const Data::DataTable& batch) {
   bool same = batch.ColumnCount() == shape.ColumnCount();
   for (std::size_t c = 0; same && c < shape.ColumnCount(); ++c)
@@ -22,8 +22,6 @@ void CheckBatch(const Data::DataTable& shape, const Data::DataTable& batch) {
     throw ArgumentError("a batch for table " + Quoted(shape.TableName()) +
                         " must have the table's columns, in its order, with its types");
 }
-
-}  // namespace
 
 BackendStream::BackendStream(DbConnect& component, ShapeCache& shapes, const Data::DataTable& table)
     : component_(component), shapes_(shapes), shape_(Data::DataTable::Create(table.TableName())) {

@@ -38,6 +38,11 @@
 
 namespace Tessel {
 
+// Throws ArgumentError unless `batch` has the columns of `shape`: the same
+// names and types in the same order (its unique rules and defaults are its
+// own business). Every stream checks each batch with it.
+void CheckBatch(const Data::DataTable& shape, const Data::DataTable& batch);
+
 class BackendStream : public BulkStream {
  public:
   bool Append(const Data::DataTable& batch) final;

@@ -1,7 +1,7 @@
 #include "TesselWrapper/component/DbConnect.h"
 
 #include "TesselWrapper/Errors.h"
-#include "data/Quoted.h"
+#include "tessel/BackendStream.h"
 
 namespace Tessel {
 namespace {
@@ -20,9 +20,7 @@ class BufferedStream final : public BulkStream {
   bool Append(const Data::DataTable& batch) override {
     if (failed_) return false;
     if (!rows_) throw ArgumentError("the stream into a table is already committed");
-    if (batch.ColumnCount() != rows_->ColumnCount())
-      throw ArgumentError("a batch for table " + Quoted(rows_->TableName()) +
-                          " must have the table's columns");
+    CheckBatch(*rows_, batch);
     for (const Data::DataRow& from : batch.Rows()) {
       Data::DataRow to = rows_->NewRow();
       for (std::size_t c = 0; c < batch.ColumnCount(); ++c) to.Set(c, from.Get(c).View());
