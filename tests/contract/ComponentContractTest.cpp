@@ -332,7 +332,10 @@ void AStreamWritesItsBatchesInOneTransaction(ComponentContract& t) {
 
   // A batch must have the table's columns.
   auto other = Data::DataTable::Create("items");
-  other->AddColumn({.ColumnName = "id", .Type = DataType::String});
+  Data::DataColumn textId;
+  textId.ColumnName = "id";
+  textId.Type = DataType::String;
+  other->AddColumn(textId);
   const std::unique_ptr<BulkStream> wrong = component.OpenBulkStream(*shape);
   EXPECT_THROW(wrong->Append(*other), ArgumentError);
 }

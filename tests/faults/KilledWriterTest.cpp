@@ -82,7 +82,7 @@ class KilledWriter : public EndToEnd::EndToEndTest {
 
   std::string SqlitePath() { return db().ConnectionString().substr(std::string("sqlite:").size()); }
 
-  std::string Connect(const std::string& application) {
+  std::string Connect([[maybe_unused]] const std::string& application) {
     if (GetParam() == Backend::Sqlite) return db().ConnectionString();
 #ifdef TESSEL_E2E_POSTGRES
     return Testing::WithUriParameter(db().ConnectionString(), "application_name", application);
