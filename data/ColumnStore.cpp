@@ -368,7 +368,9 @@ std::uint64_t CellHash(const ColumnStore& s, RecordId r, bool ignoreCase) noexce
   }
 }
 
-bool CellsEqual(const ColumnStore& s, RecordId a, RecordId b, bool ignoreCase) noexcept {
+}  // namespace
+
+bool KeyCellsEqual(const ColumnStore& s, RecordId a, RecordId b, bool ignoreCase) noexcept {
   if (ignoreCase && s.Type() == DataType::String) return Text::EqualsIgnoreAsciiCase(s.Text(a), s.Text(b));
   switch (s.Type()) {
     case DataType::Double:
@@ -382,8 +384,6 @@ bool CellsEqual(const ColumnStore& s, RecordId a, RecordId b, bool ignoreCase) n
       return s.Word(a) == s.Word(b);
   }
 }
-
-}  // namespace
 
 bool UniqueIndex::HasNull(const std::vector<ColumnStore>& stores, RecordId r) const noexcept {
   for (std::size_t c : columns_)
@@ -400,7 +400,7 @@ std::uint64_t UniqueIndex::Hash(const std::vector<ColumnStore>& stores, RecordId
 
 bool UniqueIndex::KeysEqual(const std::vector<ColumnStore>& stores, RecordId a, RecordId b) const noexcept {
   for (std::size_t i = 0; i < columns_.size(); ++i)
-    if (!CellsEqual(stores[columns_[i]], a, b, ignoreCase_[i])) return false;
+    if (!KeyCellsEqual(stores[columns_[i]], a, b, ignoreCase_[i])) return false;
   return true;
 }
 

@@ -456,6 +456,10 @@ class ColumnStore {
   MoveGuard* moves_ = nullptr;
 };
 
+// Whether cells `a` and `b` of a column (neither null) hold the same key, as
+// UniqueIndex compares them; `ignoreCase` for a text column marked so.
+bool KeyCellsEqual(const ColumnStore& s, RecordId a, RecordId b, bool ignoreCase) noexcept;
+
 // The rows already in a table, indexed by the cells of one unique rule: an
 // open-addressing hash set of records (linear probing, at most half full),
 // four bytes a slot. Keys are hashed and compared from the column stores, as

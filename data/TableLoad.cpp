@@ -283,6 +283,16 @@ FeedReaders& Readers() {
 
 }  // namespace
 
+bool SameKey(const DataTable& table, std::span<const std::size_t> columns, RecordId a, RecordId b) {
+  const std::vector<ColumnStore>& stores = TableAccess::Stores(table);
+  for (const std::size_t c : columns) {
+    const ColumnStore& store = stores[c];
+    if (store.IsNull(a) || store.IsNull(b) || !KeyCellsEqual(store, a, b, table.Column(c).IgnoreCase))
+      return false;
+  }
+  return true;
+}
+
 void AcceptTableFeeds(const std::type_info& component) {
   FeedReaders& readers = Readers();
   const std::lock_guard<std::mutex> lock(readers.mutex);

@@ -258,6 +258,11 @@ class TableHandOff {
   std::thread thread_;
 };
 
+// Whether records `a` and `b` of `table` hold the same key in `columns`, as
+// the table's unique rules compare keys (UniqueIndex): a null cell collides
+// with nothing. For a table without the rule itself (a batch, a probe).
+bool SameKey(const DataTable& table, std::span<const std::size_t> columns, RecordId a, RecordId b);
+
 // The components (by exact type) whose writers take tables with a feed.
 void AcceptTableFeeds(const std::type_info& component);
 bool AcceptsTableFeeds(const std::type_info& component) noexcept;

@@ -215,7 +215,7 @@ class KeyProbe {
     if (++candidates_ % 4096 == 0) Renew();
     Data::DataRow candidate = table_->NewRow();
     return builder_.Fill(candidate, fields) &&
-           CsvRowBuilder::SameKey(*table_, rule, target_->Record(), candidate.Record());
+           Data::detail::SameKey(*table_, rule.columns, target_->Record(), candidate.Record());
   }
 
  private:

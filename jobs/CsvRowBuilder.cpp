@@ -1,7 +1,5 @@
 #include "jobs/CsvRowBuilder.h"
 
-#include <algorithm>
-#include <cmath>
 #include <cstdint>
 #include <limits>
 
@@ -103,44 +101,6 @@ std::optional<std::string> UtcText(std::string_view text) {
   if (ticks < 0 || ticks > Data::DateTime::kMaxTicks)
     throw ArgumentError("in UTC this time lies outside the years 1 to 9999");
   return Data::DateTime(ticks).ToString();
-}
-
-// Whether two cells of `column` hold the same key, as the unique rules of
-// the table model compare them.
-bool SameKeyCell(const DataTable& table, std::size_t column, RecordId a, RecordId b) {
-  if (table.IsNull(a, column) || table.IsNull(b, column)) return false;
-  const Data::DataColumn& shape = table.Column(column);
-  switch (shape.Type) {
-    case DataType::Boolean:
-    case DataType::Int16:
-    case DataType::Int32:
-    case DataType::Int64:
-      return table.GetInt64(a, column) == table.GetInt64(b, column);
-    case DataType::Double: {
-      const double x = table.GetDouble(a, column), y = table.GetDouble(b, column);
-      return x == y || (std::isnan(x) && std::isnan(y));
-    }
-    case DataType::Decimal: {
-      auto value = [](std::string_view text) {
-        if (text.find('.') == std::string_view::npos) return text;
-        while (text.back() == '0') text.remove_suffix(1);
-        if (text.back() == '.') text.remove_suffix(1);
-        return text;
-      };
-      return value(table.GetText(a, column)) == value(table.GetText(b, column));
-    }
-    case DataType::String:
-      return shape.IgnoreCase
-                 ? Text::EqualsIgnoreAsciiCase(table.GetText(a, column), table.GetText(b, column))
-                 : table.GetText(a, column) == table.GetText(b, column);
-    case DataType::DateTime:
-      return table.GetDateTime(a, column) == table.GetDateTime(b, column);
-    case DataType::Binary: {
-      const auto x = table.GetBytes(a, column), y = table.GetBytes(b, column);
-      return std::equal(x.begin(), x.end(), y.begin(), y.end());
-    }
-  }
-  return false;
 }
 
 }  // namespace
@@ -344,12 +304,6 @@ bool CsvRowBuilder::FillColumn(Data::DataRow& row, std::size_t column, std::stri
   } catch (const Error&) {
     return false;
   }
-  return true;
-}
-
-bool CsvRowBuilder::SameKey(const DataTable& table, const KeyRule& rule, RecordId a, RecordId b) {
-  for (std::size_t c : rule.columns)
-    if (!SameKeyCell(table, c, a, b)) return false;
   return true;
 }
 

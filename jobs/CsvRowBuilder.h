@@ -9,8 +9,8 @@
 // A batch has the target's columns but not its unique rules: whether a key
 // repeats, in the file or in the table, is the database's verdict, within
 // the load's one transaction (see CsvLoad.cpp for how the lines of a
-// repeated key are then found). The key rules and the comparison of keys as
-// the table compares them are kept here for that search.
+// repeated key are then found). The key rules are kept here for that
+// search.
 #pragma once
 
 #include <cstddef>
@@ -62,12 +62,6 @@ class CsvRowBuilder {
   // Stores `text`, read as a field of the file for `column` (a shape column
   // the file has), into `row`; false when it cannot be stored.
   bool FillColumn(Data::DataRow& row, std::size_t column, std::string_view text);
-
-  // Whether records `a` and `b` of `table` hold the same key of `rule`, as
-  // the table compares keys: numbers by value, decimals by value ("1.50"
-  // and "1.5"), text byte by byte or, in a column that ignores case, without
-  // regard to ASCII case, times by value; a null key collides with nothing.
-  static bool SameKey(const Data::DataTable& table, const KeyRule& rule, Data::RecordId a, Data::RecordId b);
 
   const std::vector<KeyRule>& KeyRules() const noexcept { return rules_; }
   // The CSV field of a shape column, SIZE_MAX when the file has none; the

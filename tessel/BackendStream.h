@@ -123,6 +123,16 @@ std::unique_ptr<BulkStream> MakeWriterStream(DbConnect& component, ShapeCache& s
       component, shapes, table, std::move(make), std::move(guard), std::move(upkeep));
 }
 
+// A whole table through a backend's TableWriter, without a stream: Begin,
+// one Write of every row, Commit; the first step's failure, if any (the
+// writer rolls back when it goes).
+template <class Writer>
+auto WriteAtOnce(Writer& writer, const Data::DataTable& table) -> decltype(writer.Begin()) {
+  if (auto failure = writer.Begin()) return failure;
+  if (auto failure = writer.Write(table, 0)) return failure;
+  return writer.Commit();
+}
+
 // BulkToTable by way of the component's own stream: every row of `table` in
 // one batch, then the commit; the stream's milliseconds are added to
 // `executionTime`.

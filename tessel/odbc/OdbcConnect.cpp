@@ -98,9 +98,7 @@ bool OdbcConnect::IsEnumTable(const std::string& name) {
 
 std::optional<Failure> OdbcConnect::WriteInTransaction(const Data::DataTable& table) {
   TableWriter writer(session_, table);
-  if (auto failure = writer.Begin()) return failure;
-  if (auto failure = writer.Write(table, 0)) return failure;
-  return writer.Commit();
+  return WriteAtOnce(writer, table);
 }
 
 std::unique_ptr<BulkStream> OdbcConnect::OpenBulkStream(const Data::DataTable& table) {

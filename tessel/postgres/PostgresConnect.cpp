@@ -106,9 +106,7 @@ bool PostgresConnect::IsEnumTable(const std::string& name) {
 std::optional<Failure> PostgresConnect::WriteInTransaction(const Data::DataTable& table,
                                                            const std::string& schema) {
   TableWriter writer(session_, schema, table);
-  if (auto failure = writer.Begin()) return failure;
-  if (auto failure = writer.Write(table, 0)) return failure;
-  return writer.Commit();
+  return WriteAtOnce(writer, table);
 }
 
 std::unique_ptr<BulkStream> PostgresConnect::OpenBulkStream(const Data::DataTable& table) {

@@ -15,6 +15,7 @@
 #include "data/Quoted.h"
 #include "data/TableImpl.h"
 #include "data/TableLoad.h"
+#include "tessel/BackendStream.h"
 #include "tessel/NameLookup.h"
 #include "tessel/sqlite/Binding.h"
 #include "tessel/sqlite/Errors.h"
@@ -481,9 +482,7 @@ void TableWriter::Rollback() noexcept {
 std::optional<WriteFailure> WriteTable(sqlite3* db, const std::string& schema, const Data::DataTable& table) {
   if (table.Rows().Count() == 0) return std::nullopt;
   TableWriter writer(db, schema, table);
-  if (auto failure = writer.Begin()) return failure;
-  if (auto failure = writer.Write(table, 0)) return failure;
-  return writer.Commit();
+  return WriteAtOnce(writer, table);
 }
 
 }  // namespace Tessel::Sqlite
