@@ -72,6 +72,14 @@ std::string DescribeWriteFailure(std::string_view table, const WriteFailure& fai
   return message;
 }
 
+std::string RowAtPosition(std::uint64_t position) {
+  return "the row at position " + std::to_string(position) + " (0-based)";
+}
+
+std::string RowsAtPositions(std::uint64_t first, std::uint64_t last) {
+  return "the rows at positions " + std::to_string(first) + " to " + std::to_string(last) + " (0-based)";
+}
+
 std::string DescribeWrite(std::uint64_t rows, std::string_view table) {
   return std::to_string(rows) + (rows == 1 ? " row" : " rows") + " written to table " + Quoted(table);
 }

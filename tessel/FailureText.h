@@ -57,6 +57,13 @@ std::string WithRetrySentence(std::string text, ErrorCategory category);
 // whether the rows were written, and contains neither retry text.
 std::string DescribeWriteFailure(std::string_view table, const WriteFailure& failure);
 
+// How a failure names the rows at fault, by their 0-based positions among
+// all the rows of the write: "the row at position 70000 (0-based)", "the
+// rows at positions 64 to 127 (0-based)". Callers read these words back (the
+// load finds the line of the file from them).
+std::string RowAtPosition(std::uint64_t position);
+std::string RowsAtPositions(std::uint64_t first, std::uint64_t last);
+
 // The one-line status of a successful write: "3 rows written to table 'cases'".
 std::string DescribeWrite(std::uint64_t rows, std::string_view table);
 

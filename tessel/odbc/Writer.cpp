@@ -393,7 +393,7 @@ class GroupWriter {
   // Names the row at fault in the failure's text and keeps its position.
   void Name(Failure& failure, std::size_t indexInGroup) const {
     const std::uint64_t position = first_ + group_.positions[indexInGroup];
-    failure.text = "the row at position " + std::to_string(position) + " (0-based): " + failure.text;
+    failure.text = RowAtPosition(position) + ": " + failure.text;
     failure.row = position;
   }
 

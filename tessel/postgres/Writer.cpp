@@ -17,10 +17,6 @@ namespace {
 
 using Data::RecordId;
 
-std::string RowText(std::uint64_t position) {
-  return "the row at position " + std::to_string(position) + " (0-based)";
-}
-
 // PostgresConnect's writes take tables still being filled (CopyStream); the
 // stream reads a table's row count only to see that it has one, so it is
 // handed a table once that count is final or at least one (TableFeed).
@@ -116,7 +112,7 @@ std::optional<Failure> CopyStream::Send(const Data::DataTable& batch, std::uint6
       if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
         Failure failure = FailureOf(conn_, result.get());
         failure.row = first + (indexes != nullptr ? (*indexes)[k] : k);
-        failure.text = RowText(*failure.row) + ": " + failure.text;
+        failure.text = RowAtPosition(*failure.row) + ": " + failure.text;
         return failure;
       }
     }
@@ -141,7 +137,7 @@ std::optional<Failure> CopyStream::Send(const Data::DataTable& batch, std::uint6
       if (!plan_.binary && f != 0) buffer.Append('\t');
       if (!AppendCell(buffer, fields[f].codec, fields[f].cells, record)) {
         const Data::DataColumn& column = batch.Column(open.fields[f].column);
-        Failure failure = ClientFailure(RowText(first + index) + ": the value '" +
+        Failure failure = ClientFailure(RowAtPosition(first + index) + ": the value '" +
                                         std::string(fields[f].cells.Text(record)) + "' in column " +
                                         Quoted(column.ColumnName) + " of table " + Quoted(plan_.displayName) +
                                         " is no " + std::string(Data::DataTypeName(column.Type)));
@@ -189,7 +185,7 @@ std::optional<Failure> CopyStream::End(const char* error) {
   if (failure && failure->copyLine) {
     if (const std::optional<std::uint64_t> position = open->PositionOf(*failure->copyLine)) {
       failure->row = *position;
-      failure->text = RowText(*position) + ": " + failure->text;
+      failure->text = RowAtPosition(*position) + ": " + failure->text;
     }
   }
   return failure;
