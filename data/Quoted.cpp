@@ -1,12 +1,38 @@
 #include "data/Quoted.h"
 
+#include <algorithm>
+#include <array>
+
+#include "TesselWrapper/component/DbConnect.h"
+
 namespace Tessel {
+namespace {
+
+char LowerAscii(char c) noexcept { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameIgnoringAsciiCase(char a, char b) noexcept { return LowerAscii(a) == LowerAscii(b); }
+
+}  // namespace
+
+std::string DefuseRetryTexts(std::string text) {
+  static const std::array<std::string_view, 2> kRetryTexts = {kRerunTransaction, kSchemaChange};
+  for (const std::string_view retry : kRetryTexts) {
+    auto from = text.begin();
+    while (true) {
+      const auto at = std::search(from, text.end(), retry.begin(), retry.end(), SameIgnoringAsciiCase);
+      if (at == text.end()) break;
+      std::replace(at, at + static_cast<std::ptrdiff_t>(retry.size()), ' ', '_');
+      from = at + static_cast<std::ptrdiff_t>(retry.size());
+    }
+  }
+  return text;
+}
 
 std::string Quoted(std::string_view text) {
   std::string quoted;
   quoted.reserve(text.size() + 2);
   quoted.append(1, '\'').append(text).append(1, '\'');
-  return quoted;
+  return DefuseRetryTexts(std::move(quoted));
 }
 
 std::string QuotedExcerpt(std::string_view text, std::size_t maxBytes) {

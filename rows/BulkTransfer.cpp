@@ -33,6 +33,7 @@
 #include "bridge/ErrorContext.h"
 #include "bridge/Int32Wire.h"
 #include "bridge/Trace.h"
+#include "data/Quoted.h"
 #include "data/TableLoad.h"
 
 namespace {
@@ -295,10 +296,13 @@ class RecordPrefetch {
   Records::const_iterator record_, lists_, texts_;
 };
 
-// Rows the table refused, counted for the message that follows the write.
+// Records whose rows the table refused (a key repeated inside the queue, a
+// missing required value): counted, and the first few named with their
+// reasons. Any refusal means nothing of the queue is written.
 struct Refusals {
+  static constexpr std::size_t kNamed = 3;
   std::size_t count = 0;
-  std::string first;  // the first refusal's reason, with its record
+  std::vector<std::string> first;  // "record 4: <reason>", at most kNamed
 };
 
 // Turns the queue's records, in order, into rows of the table. Throws, naming
@@ -315,7 +319,10 @@ class Conversion {
   }
 
   // With a feed, the rows are published as they are made, a few hundred at
-  // a time, and the first row as soon as it exists.
+  // a time, and the first row as soon as it exists. The first refusal ends
+  // the feed as failed, so that the writer rolls back what it wrote; the
+  // records after it are still converted, to count the refusals and to find
+  // a record that cannot be converted at all.
   void Run(Tessel::Data::detail::TableFeed* feed) {
     constexpr std::size_t kPublishEvery = 256;
     const bool tracing = Tessel::Trace::Enabled();
@@ -349,9 +356,14 @@ class Conversion {
       try {
         loader_.Add(into);
       } catch (const std::exception& e) {
-        // A row the table refuses (a duplicate key, a missing value) is left
-        // out of the write, as the table decides; the message says so.
-        if (refusals_.count++ == 0) refusals_.first = "record " + std::to_string(position) + ": " + e.what();
+        // A row the table refuses (a duplicate key, a missing value): the
+        // queue cannot be written as it is.
+        if (refusals_.first.size() < Refusals::kNamed)
+          refusals_.first.push_back("record " + std::to_string(position) + ": " + e.what());
+        if (refusals_.count++ == 0 && feed != nullptr) {
+          feed->Finish(true);
+          feed = nullptr;
+        }
         if (tracing) {
           Tessel::Trace::Line("TABLE: " + tableName_ + ", Row: " + std::to_string(position) +
                               ", Col: " + std::to_string(record->fieldCount) + "; " +
@@ -407,7 +419,8 @@ class OverlappedConversion {
       locale_.Adopt();
       try {
         conversion.Run(&feed_);
-        feed_.Finish(false);
+        // After a refusal the feed has ended already, as failed.
+        if (conversion.Refused().count == 0) feed_.Finish(false);
       } catch (...) {
         failure_ = std::current_exception();
         feed_.Finish(true);
@@ -491,15 +504,23 @@ bool ConnectWrapper::BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRo
   } else {
     conversion.Run(nullptr);
     TraceCount(*target, records.size());
-    written = component.BulkToTable(*target, workingTime);
+    if (conversion.Refused().count == 0) written = component.BulkToTable(*target, workingTime);
   }
   *executionTime = Tessel::NarrowToLong32(workingTime);
   const Refusals& refusals = conversion.Refused();
   if (refusals.count != 0) {
-    component.SetMessage(component.Message().value_or(std::string()) + "; " + std::to_string(refusals.count) +
-                         " of " + std::to_string(records.size()) + " records were refused by table " +
-                         Tessel::Quoted(tableName) +
-                         " and are not part of the write (first: " + refusals.first + ")");
+    // Writing the rest would drop records behind a success; the caller mends
+    // or takes out the records named and calls again.
+    written = false;
+    std::string message = "BulkToTable into table " + Tessel::Quoted(tableName) + ": " +
+                          std::to_string(refusals.count) + " of " + std::to_string(records.size()) +
+                          (records.size() == 1 ? " record was" : " records were") +
+                          " refused by the table, so nothing was written and the queue is as it was (";
+    for (std::size_t i = 0; i < refusals.first.size(); ++i)
+      message += (i == 0 ? "" : "; ") + Tessel::DefuseRetryTexts(refusals.first[i]);
+    if (refusals.count > refusals.first.size()) message += "; ...";
+    component.SetMessage(message + ")");
+    component.SetFailureCategory(Tessel::ErrorCategory::Refused);
   }
   // The table goes before the records: freed while the allocator still has
   // few small free blocks, its large blocks cost no sweep over the records'.

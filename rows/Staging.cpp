@@ -24,6 +24,7 @@
 #include "bridge/ErrorContext.h"
 #include "bridge/Int32Wire.h"
 #include "bridge/Trace.h"
+#include "data/Quoted.h"
 #include "data/TableLoad.h"
 
 namespace {
@@ -42,20 +43,25 @@ void RequirePointer(const void* pointer, const char* operation, const char* argu
   }
 }
 
-// A failed write whose message asks the caller to try again: nothing was
-// written and the same rows may go through later. Only a write that returned
-// false is asked: a successful one may well name a table "schema change log".
-bool AsksForRerun(const Tessel::ManagedText& message) {
-  if (!message) return false;
-  return message->find(Tessel::kRerunTransaction) != std::string::npos ||
-         message->find(Tessel::kSchemaChange) != std::string::npos;
+// A failed write after which nothing was written and the same rows may go
+// through later, as the failure's category says (never its words: they
+// carry table names and the database's text). Only a write that returned
+// false is asked.
+bool AsksForRerunOrNewShape(const DbConnect& component) {
+  const Tessel::ErrorCategory category = component.FailureCategory();
+  return Tessel::AsksForRerun(category) || category == Tessel::ErrorCategory::SchemaChange;
 }
 
 // Makes `name` current: no table for an enumeration table, else the
 // component's table of that name. True when it is an enumeration table.
 // Throws ArgumentError for a name the database has no table of (rows staged
-// for it could never be written); the empty name selects no table.
+// for it could never be written). The empty name selects no table, and asks
+// the database nothing.
 bool SelectTable(DbConnect& component, const std::string& name) {
+  if (name.empty()) {
+    component.SetDataTableCur(nullptr);
+    return false;
+  }
   if (component.IsEnumTable(name)) {
     component.SetDataTableCur(nullptr);
     return true;
@@ -85,11 +91,12 @@ enum class FlushOutcome {
 FlushOutcome Flush(DbConnect& component, std::int64_t& executionTime, int* rowsWrittenCount,
                    long* callerExecutionTime) {
   const std::shared_ptr<DataTable> flushed = component.DataTableCur();
+  component.SetFailureCategory(std::nullopt);
   const bool written = component.BulkToTable(*flushed, executionTime);
   *callerExecutionTime = Tessel::NarrowToLong32(executionTime);
   const auto rows = static_cast<int>(flushed->Rows().Count());
   *rowsWrittenCount = written ? rows : 0;
-  if (!written && AsksForRerun(component.Message())) return FlushOutcome::KeptForRerun;
+  if (!written && AsksForRerunOrNewShape(component)) return FlushOutcome::KeptForRerun;
   // Released before anything else can fail (choosing the next table talks to
   // the database too), so that no later call can write these rows again.
   // A row left open goes with its table: field stores must not go on into a
@@ -105,8 +112,27 @@ FlushOutcome Flush(DbConnect& component, std::int64_t& executionTime, int* rowsW
   component.SetMessage("StartNewRow: the " + std::to_string(rows) + " staged " +
                        (rows == 1 ? "row" : "rows") + " of table " + Tessel::Quoted(flushed->TableName()) +
                        " have been discarded, since the write failed without asking for a rerun: " +
-                       component.Message().value_or("no reason given"));
+                       Tessel::DefuseRetryTexts(component.Message().value_or("no reason given")));
   return FlushOutcome::Discarded;
+}
+
+// Selects `name` after the rows of the table before were discarded. The
+// call reports the discard whatever happens next: an error while the table
+// is chosen (a busy catalogue, a name the database lacks) joins the message,
+// with its retry words defused, instead of leaving as an exception that
+// would hide the lost rows; no table is current then, and a StartNewRow
+// with the same name selects it. False when no selection was made.
+bool SelectAfterDiscard(DbConnect& component, const std::string& name) {
+  const std::string discarded = component.Message().value_or(std::string());
+  try {
+    SelectTable(component, name);
+    return true;
+  } catch (const std::exception& e) {
+    component.SetDataTableCur(nullptr);
+    component.SetMessage(discarded + "; table " + Tessel::Quoted(name) +
+                         " was not selected either: " + Tessel::DefuseRetryTexts(e.what()));
+    return false;
+  }
 }
 
 // Stores one field into the open row. Errors from the row (an unknown column,
@@ -165,8 +191,12 @@ bool ConnectWrapper::StartNewRow(const char* tablename, int* rowsStoredCount, in
     }
     const FlushOutcome outcome = Flush(component, workingTime, rowsWrittenCount, executionTime);
     if (outcome == FlushOutcome::KeptForRerun) return false;
+    if (outcome == FlushOutcome::Written) {
+      SelectTable(component, std::string(requestedView));
+    } else if (!SelectAfterDiscard(component, std::string(requestedView))) {
+      return false;
+    }
     result = outcome == FlushOutcome::Written;
-    SelectTable(component, std::string(requestedView));
   }
   // Otherwise the same non-empty name: keep the table, open another row.
 

@@ -34,15 +34,12 @@ class BufferedStream final : public BulkStream {
     if (failed_) return false;
     if (!rows_) return true;
     std::int64_t milliseconds = 0;
+    component_.SetFailureCategory(std::nullopt);
     const bool written = rows_->Rows().Count() == 0 || component_.BulkToTable(*rows_, milliseconds);
     AddMilliseconds(milliseconds);
     if (!written) {
       failed_ = true;
-      const std::string message = component_.Message().value_or(std::string());
-      SetFailure(message.find(kRerunTransaction) != std::string::npos ? ErrorCategory::Rerun
-                 : message.find(kSchemaChange) != std::string::npos   ? ErrorCategory::SchemaChange
-                                                                      : ErrorCategory::Other,
-                 std::nullopt);
+      SetFailure(component_.FailureCategory(), std::nullopt);
       return false;
     }
     rows_.reset();
@@ -60,6 +57,14 @@ class BufferedStream final : public BulkStream {
 BulkStream::~BulkStream() = default;
 
 DbConnect::~DbConnect() = default;
+
+ErrorCategory DbConnect::FailureCategory() const {
+  if (failureCategory_) return *failureCategory_;
+  if (!message_) return ErrorCategory::Other;
+  if (message_->find(kRerunTransaction) != std::string::npos) return ErrorCategory::Rerun;
+  if (message_->find(kSchemaChange) != std::string::npos) return ErrorCategory::SchemaChange;
+  return ErrorCategory::Other;
+}
 
 void DbConnect::SetConnectionString(ManagedText connectionString) {
   connectionString_ = std::move(connectionString);

@@ -1,6 +1,7 @@
 #include "tessel/FailureText.h"
 
 #include "TesselWrapper/component/DbConnect.h"
+#include "data/Quoted.h"
 #include "tessel/NameLookup.h"
 
 namespace Tessel {
@@ -50,17 +51,22 @@ std::string CategorySentence(ErrorCategory category) {
 
 std::string WithCategorySentence(std::string text, ErrorCategory category) {
   const std::string sentence = CategorySentence(category);
-  // A reason that carries a thrown error's text may have said it already.
-  if (!sentence.empty() && text.find(sentence) == std::string::npos) AppendSentence(text, sentence);
+  // A reason that carries a thrown error's text of the same category may
+  // have said it already; any other retry text in it is a name's, a value's
+  // or the database's, and is defused.
+  if (!sentence.empty() && text.find(sentence) != std::string::npos) return text;
+  text = DefuseRetryTexts(std::move(text));
+  if (!sentence.empty()) AppendSentence(text, sentence);
   return text;
 }
 
 std::string WithRetrySentence(std::string text, ErrorCategory category) {
-  return AsksForRerun(category) ? WithCategorySentence(std::move(text), category) : text;
+  return AsksForRerun(category) ? WithCategorySentence(std::move(text), category)
+                                : DefuseRetryTexts(std::move(text));
 }
 
 std::string DescribeWriteFailure(std::string_view table, const WriteFailure& failure) {
-  std::string message = "could not write table " + Quoted(table) + ": " + failure.reason;
+  std::string message = DefuseRetryTexts("could not write table " + Quoted(table) + ": " + failure.reason);
   if (failure.category == ErrorCategory::OutcomeUnknown) {
     AppendSentence(message,
                    "Whether the rows of the table were written is unknown: look at the table before "
@@ -88,10 +94,12 @@ bool ReportWrite(DbConnect& component, ShapeCache& shapes, const std::string& ta
                  const std::optional<WriteFailure>& failure) {
   if (!failure) {
     component.SetMessage(DescribeWrite(rows, table));
+    component.SetFailureCategory(std::nullopt);
     return true;
   }
   if (failure->category == ErrorCategory::SchemaChange) shapes.Forget(table);
   component.SetMessage(DescribeWriteFailure(table, *failure));
+  component.SetFailureCategory(failure->category);
   return false;
 }
 

@@ -231,6 +231,48 @@ TEST_P(FailurePathsEndToEnd, QueuedRoad) {
   }
 }
 
+// A refusal whose words hold a retry text (the table's name, or the value the
+// database echoes for a key it already holds) is still a refusal: the
+// message holds no retry text a caller would act on, the staging road drops
+// the rows and says so, and the queued road keeps the queue.
+TEST_P(FailurePathsEndToEnd, ARetryTextInANameOrAValueNeverMakesARefusalARerun) {
+  db().Exec("CREATE TABLE \"Rerun the transaction log\" (word {text} PRIMARY KEY)");
+  db().Exec("CREATE TABLE \"schema change words\" (word {text} PRIMARY KEY)");
+  for (const char* table : {"Rerun the transaction log", "schema change words"}) {
+    for (const bool staged : {true, false}) {
+      SCOPED_TRACE(std::string(table) + (staged ? ", staged" : ", queued"));
+      Reset();
+      db().Exec(std::string("DELETE FROM \"") + table + "\"");
+      db().Exec(std::string("INSERT INTO \"") + table +
+                "\" (word) VALUES ('Rerun the transaction schema change')");
+      bool result = true;
+      RecordQueue queue;
+      if (staged) {
+        ASSERT_TRUE(Start(table)) << Message();
+        ASSERT_TRUE(bridge().AddFieldData("word", "Rerun the transaction schema change"));
+        ASSERT_TRUE(bridge().AddCurRow()) << Message();
+        result = Start("after");
+      } else {
+        queue.Add()->AddTextField("word", "Rerun the transaction schema change");
+        result = bridge().BulkToTable(table, &queue.records, &time);
+      }
+      EXPECT_FALSE(result);
+      const std::string message = Message();
+      EXPECT_FALSE(Contains(message, kRerun)) << message;
+      EXPECT_FALSE(Contains(message, kSchemaChange)) << message;
+      const std::string shown = table[0] == 'R' ? "Rerun_the_transaction log" : "schema_change words";
+      EXPECT_TRUE(Contains(message, shown)) << "the name is still shown: " << message;
+      if (staged) {
+        EXPECT_TRUE(Contains(message, "discarded")) << message;
+        EXPECT_TRUE(Start("")) << Message();
+      } else {
+        EXPECT_EQ(queue.records.size(), 1u);
+      }
+      EXPECT_EQ(db().Query(std::string("SELECT count(*) FROM \"") + table + "\""), "1");
+    }
+  }
+}
+
 // A lock on the catalogue while a table is chosen: the error says "Rerun the
 // transaction", and the caller's rerun writes nothing twice. Where the lock
 // spares other tables, it also comes between a successful write and the

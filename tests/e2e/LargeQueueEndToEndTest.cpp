@@ -8,6 +8,7 @@
 
 #include "EndToEndTest.h"
 #include "TesselWrapper/Errors.h"
+#include "TesselWrapper/component/DbConnect.h"
 #include "support/Contains.h"
 #include "support/RecordQueue.h"
 
@@ -27,9 +28,9 @@ class LargeQueueEndToEnd : public EndToEndTest {
     db().Exec("CREATE TABLE readings (id {int} PRIMARY KEY, value {real}, label {text})");
   }
 
-  // Records 0 .. kRecords-1 with ids 1 .. kRecords.
-  void Fill(RecordQueue& queue) {
-    for (std::int32_t i = 0; i < kRecords; ++i) {
+  // Records 0 .. count-1 with ids 1 .. count.
+  void Fill(RecordQueue& queue, std::int32_t count = kRecords) {
+    for (std::int32_t i = 0; i < count; ++i) {
       SqlRow* record = queue.Add();
       record->AddLongField("id", i + 1);
       record->AddDoubleField("value", i * 0.5);
@@ -49,19 +50,39 @@ class LargeQueueEndToEnd : public EndToEndTest {
   std::vector<SqlRow*> pointers_;
 };
 
-TEST_P(LargeQueueEndToEnd, EveryRowIsWrittenAndRefusedOnesAreCounted) {
-  RecordQueue queue;
-  Fill(queue);
-  pointers_[5]->numericValues[0].longValue = 5;  // the id of record 4: refused
-  pointers_[39'000]->numericValues[0].longValue = 7;
-  long time = 0;
-  ASSERT_TRUE(bridge().BulkToTable("readings", &queue.records, &time)) << Message();
-  EXPECT_TRUE(queue.records.empty());
-  EXPECT_EQ(Count(), std::to_string(kRecords - 2));
-  EXPECT_TRUE(Contains(Message(), "2 of 40000 records were refused")) << Message();
-  EXPECT_TRUE(Contains(Message(), "first: record 5:")) << Message();
-  EXPECT_EQ(db().Query("SELECT label FROM readings WHERE id = 40000"), "reading 39999");
-  EXPECT_EQ(db().Query("SELECT count(*) FROM readings WHERE id IN (6, 39001)"), "0");
+// Records the table refuses (here a key repeated inside the queue, early
+// and late) stop the whole call, whether the rows are made before the write
+// or while it runs: nothing is written, the queue is as it was, and the
+// message names them. Mended, the same queue is written whole, each row once.
+TEST_P(LargeQueueEndToEnd, ARefusedRecordWritesNothingAndTheMendedQueueEveryRowOnce) {
+  for (const std::int32_t records : {400, kRecords}) {
+    SCOPED_TRACE(records);
+    pointers_.clear();
+    RecordQueue queue;
+    Fill(queue, records);
+    const std::int32_t late = records - records / 40;  // 390, 39000
+    pointers_[5]->numericValues[0].longValue = 5;      // the id of record 4
+    pointers_[late]->numericValues[0].longValue = 7;
+    long time = 0;
+    EXPECT_FALSE(bridge().BulkToTable("readings", &queue.records, &time));
+    ExpectQueueUntouched(queue);
+    EXPECT_EQ(Count(), "0");
+    const std::string message = Message();
+    EXPECT_TRUE(Contains(message, "2 of " + std::to_string(records) + " records were refused")) << message;
+    EXPECT_TRUE(Contains(message, "record 5:")) << message;
+    EXPECT_TRUE(Contains(message, "record " + std::to_string(late) + ":")) << message;
+    EXPECT_FALSE(Contains(message, kRerunTransaction)) << message;
+
+    pointers_[5]->numericValues[0].longValue = 6;
+    pointers_[late]->numericValues[0].longValue = late + 1;
+    ASSERT_TRUE(bridge().BulkToTable("readings", &queue.records, &time)) << Message();
+    EXPECT_TRUE(queue.records.empty());
+    EXPECT_EQ(Count(), std::to_string(records));
+    EXPECT_EQ(db().Query("SELECT count(DISTINCT id) FROM readings"), std::to_string(records));
+    EXPECT_EQ(db().Query("SELECT label FROM readings WHERE id = " + std::to_string(records)),
+              "reading " + std::to_string(records - 1));
+    db().Exec("DELETE FROM readings");
+  }
 }
 
 // What stops the call wins as it would had every row been made before the

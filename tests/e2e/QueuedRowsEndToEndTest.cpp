@@ -70,10 +70,6 @@ TEST_P(QueuedRowsEndToEnd, RecordsBecomeRowsWithTheirTypedValues) {
   third->AddDateTimeField("taken", 1.5);  // 1899-12-31 12:00
   third->AddShortField("small", -32768);
 
-  SqlRow* duplicate = queue.Add();  // the table keeps its key unique: dropped
-  duplicate->AddLongField("id", 2);
-  duplicate->AddTextField("label", "duplicate");
-
   long time = 5;
   ASSERT_TRUE(Write(queue, time)) << Message();
   EXPECT_TRUE(queue.records.empty());

@@ -131,6 +131,7 @@ bool ScriptedConnect::BulkToTable(Data::DataTable& table, std::int64_t& executio
   SetMessage(outcome.message
                  ? *outcome.message
                  : "wrote " + std::to_string(table.Rows().Count()) + " rows to " + table.TableName());
+  SetFailureCategory(outcome.category);
   return outcome.result;
 }
 

@@ -25,7 +25,8 @@
 //   IsEnumTable       true for names marked with MarkEnumTable.
 //   BulkToTable       takes the next queued BulkOutcome (FIFO), else the
 //                     default outcome (true, message "wrote N rows to T",
-//                     execution time unchanged). Records a BulkCall.
+//                     execution time unchanged, no category). Records a
+//                     BulkCall.
 //   NewDbParameter    records the call and returns a DbParameter holding
 //                     exactly the figures given.
 //   ExecuteStoredProcedure  records the call (with the parameters and the
@@ -87,6 +88,9 @@ class ScriptedConnect : public DbConnect {
     std::optional<std::string> message;  // nullopt: "wrote N rows to T"
     std::int64_t addExecutionTime = 0;
     std::optional<std::int64_t> setExecutionTime;
+    // The failure's kind; nullopt: left to be read from the message, as a
+    // component that predates the category does.
+    std::optional<ErrorCategory> category;
   };
 
   // One BulkToTable call as the component received it.

@@ -11,15 +11,20 @@
 // (a refused write, a routine that fails) as a false or -1 result with the
 // reason in Message(); misuse and faults of the caller's data throw
 // Tessel::Error subclasses (Errors.h). After a BulkToTable that returned
-// false, the message contains "Rerun the transaction" when nothing was
-// written and the same write may succeed later (a deadlock, serialization
-// failure, lock time-out, busy database, full disk, read-only file, lost
-// connection), and "schema change" when the table's shape in the database no
-// longer matches the table handed in. The bridge looks for these texts only
-// after a write that returned false; a message without either means the
-// database refused the rows for good (or, said in so many words, that nobody
-// knows whether a commit happened). A thrown DatabaseError carries the same
-// decision as its Category().
+// false, FailureCategory() tells the failure's kind, and the message contains
+// "Rerun the transaction" when nothing was written and the same write may
+// succeed later without anyone changing anything (a deadlock, serialization
+// failure, lock time-out, busy database, full disk, lost connection), and
+// "schema change" when the table's shape in the database no longer matches
+// the table handed in; any other message means the database refused the
+// rows for good, the failure lasts until someone mends its cause, or (said
+// in so many words) nobody knows whether a commit happened. The bridge
+// decides from the category; it reads the two texts only from a component
+// that leaves the category empty (one of a caller's own written before the
+// category existed). A thrown DatabaseError carries the same decision as
+// its Category(). The built-in components never let a name, a value or the
+// database's own text read as a retry text (data quoted in a message has
+// those words defused, see the README).
 //
 // A component is not thread-safe: one thread at a time. Separate components
 // may be used from separate threads.
@@ -127,6 +132,15 @@ class TESSELWRAPPER_API DbConnect {
   const ManagedText& Message() const noexcept { return message_; }
   void SetMessage(ManagedText message) { message_ = std::move(message); }
 
+  // The kind of the failure that the last BulkToTable returning false
+  // reported. Components set it with the message (SetFailureCategory); for
+  // one that left it empty (a component of a caller's own that predates it)
+  // it is read from the message: Rerun when it holds "Rerun the
+  // transaction", SchemaChange when it holds "schema change", else Other.
+  // Callers of BulkToTable clear it first (SetFailureCategory(std::nullopt)).
+  ErrorCategory FailureCategory() const;
+  void SetFailureCategory(std::optional<ErrorCategory> category) noexcept { failureCategory_ = category; }
+
   const ManagedText& ConnectionString() const noexcept { return connectionString_; }
   // Setting the connection string closes an open connection; the next use
   // opens the new one (see OnConnectionStringChanged).
@@ -208,6 +222,7 @@ class TESSELWRAPPER_API DbConnect {
 
  private:
   ManagedText message_ = std::string();
+  std::optional<ErrorCategory> failureCategory_;
   ManagedText connectionString_ = std::string();
   std::shared_ptr<Data::DataTable> tableCur_;
   std::optional<Data::DataRow> rowCur_;
