@@ -111,6 +111,7 @@ ErrorCategory CategoryOf(const Failure& failure) noexcept {
   const std::string_view stateClass = state.substr(0, 2);
   if (failure.outcomeUnknown || state == "40003") return ErrorCategory::OutcomeUnknown;
   if (failure.shapeChanged || IsOneOf(state, {"42S02", "42S22"})) return ErrorCategory::SchemaChange;
+  if (failure.refused) return ErrorCategory::Refused;
   if (const ErrorCategory own = DbmsCategory(failure); own != ErrorCategory::Other) return own;
   if (IsOneOf(state, {"40001", "40P01", "HYT00", "HYT01"})) return ErrorCategory::Rerun;
   if (failure.connectionLost || stateClass == "08") return ErrorCategory::Connection;

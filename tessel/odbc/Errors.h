@@ -43,6 +43,7 @@ struct Failure {
   bool connectionLost = false;  // the driver reports the connection dead
   bool shapeChanged = false;    // the table no longer matches the caller's
   bool outcomeUnknown = false;  // a commit whose result nobody could learn
+  bool refused = false;         // a value the database cannot keep, found before it was sent
   // The position of the row at fault among the rows of the write, where the
   // writer knows it.
   std::optional<std::uint64_t> row;
@@ -69,7 +70,8 @@ Failure ClientFailure(std::string text, bool shapeChanged = false);
 //   Connection    the connection was lost or could not be made (class 08, or
 //                 the driver reports it dead)
 //   Refused       integrity rules (class 23, 40002), values the column
-//                 refuses (class 22)
+//                 refuses (class 22), a value the writer found the database
+//                 cannot keep
 //   Other         everything else
 ErrorCategory CategoryOf(const Failure& failure) noexcept;
 

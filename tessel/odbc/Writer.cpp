@@ -9,8 +9,11 @@
 
 #include "tessel/CivilDate.h"
 #include "tessel/NameLookup.h"
+#include "tessel/StorableValues.h"
 #include "tessel/odbc/TypeMap.h"
-#include "tessel/sqlite/Binding.h"
+#include "tessel/postgres/ValueRules.h"
+#include "tessel/sqlite/TypeMap.h"
+#include "tessel/sqlite/ValueRules.h"
 
 namespace Tessel::Odbc {
 namespace {
@@ -23,9 +26,9 @@ constexpr std::size_t kChunkBytes = std::size_t{16} << 20;
 constexpr SQLUSMALLINT kStatusUnset = 0xFFFF;
 
 // How one column's values travel.
-enum class Carrier { Integer, Bit, Double, DecimalText, WideText, Bytes, Timestamp, Date, IsoText };
+enum class Carrier { Integer, Bit, Double, DecimalText, WideText, Bytes, Timestamp, Date, IsoText, IsoDay };
 
-Carrier CarrierFor(DataType type, SQLSMALLINT sqlType, Dbms dbms) {
+Carrier CarrierFor(DataType type, const InsertColumn& column, Dbms dbms) {
   switch (type) {
     case DataType::Boolean:
       return Carrier::Bit;
@@ -42,8 +45,10 @@ Carrier CarrierFor(DataType type, SQLSMALLINT sqlType, Dbms dbms) {
     case DataType::Binary:
       return Carrier::Bytes;
     case DataType::DateTime:
-      if (dbms == Dbms::SQLite) return Carrier::IsoText;
-      return sqlType == SQL_TYPE_DATE || sqlType == SQL_DATE ? Carrier::Date : Carrier::Timestamp;
+      if (dbms == Dbms::SQLite)
+        return Sqlite::DeclaresDay(column.typeName) ? Carrier::IsoDay : Carrier::IsoText;
+      return column.sqlType == SQL_TYPE_DATE || column.sqlType == SQL_DATE ? Carrier::Date
+                                                                           : Carrier::Timestamp;
   }
   return Carrier::WideText;
 }
@@ -75,6 +80,7 @@ std::size_t WidthFor(const Parameter& parameter, const Data::DataTable& table,
     case Carrier::Date:
       return sizeof(SQL_DATE_STRUCT);
     case Carrier::IsoText:
+    case Carrier::IsoDay:
       return Sqlite::kIsoDateTimeCapacity;
     case Carrier::DecimalText:
     case Carrier::WideText:
@@ -178,9 +184,11 @@ void Fill(Parameter& p, const Data::DataTable& table, std::span<const RecordId> 
         indicator = sizeof value;
         break;
       }
-      case Carrier::IsoText: {
+      case Carrier::IsoText:
+      case Carrier::IsoDay: {
         char text[Sqlite::kIsoDateTimeCapacity];
-        const std::size_t n = Sqlite::FormatIsoDateTime(table.GetDateTime(record, column), text);
+        const std::size_t n =
+            Sqlite::FormatStoredDate(table.GetDateTime(record, column), p.carrier == Carrier::IsoDay, text);
         std::memcpy(cell, text, n);
         cell[n] = 0;
         indicator = static_cast<SQLLEN>(n);
@@ -223,6 +231,7 @@ CTypes TypesFor(const Parameter& p) {
     case Carrier::Date:
       return {SQL_C_TYPE_DATE, SQL_TYPE_DATE, 10, 0};
     case Carrier::IsoText:
+    case Carrier::IsoDay:
       return {SQL_C_CHAR, SQL_VARCHAR, Sqlite::kIsoDateTimeCapacity - 1, 0};
   }
   return {SQL_C_WCHAR, own, chars, 0};
@@ -278,8 +287,7 @@ class GroupWriter {
       values += parameters_.empty() ? "?" : ", ?";
       Parameter parameter;
       parameter.column = &column;
-      parameter.carrier =
-          CarrierFor(table_.Column(column.modelIndex).Type, column.sqlType, session_.Traits().dbms);
+      parameter.carrier = CarrierFor(table_.Column(column.modelIndex).Type, column, session_.Traits().dbms);
       parameters_.push_back(std::move(parameter));
     }
     // Every column left to the database: one row of its defaults per record.
@@ -408,6 +416,19 @@ class GroupWriter {
   SQLULEN processed_ = 0;
 };
 
+// What the database behind the driver keeps of a value, by its own rules;
+// nothing is checked for a database without rules here.
+ValueLimits LimitsOf(Dbms dbms) noexcept {
+  switch (dbms) {
+    case Dbms::SQLite:
+      return Sqlite::Limits();
+    case Dbms::PostgreSQL:
+      return Postgres::kLimits;
+    default:
+      return ValueLimits{};
+  }
+}
+
 }  // namespace
 
 std::optional<Failure> PlanInsert(const Session& session, const Data::DataTable& table,
@@ -441,8 +462,8 @@ std::optional<Failure> PlanInsert(const Session& session, const Data::DataTable&
                                std::string(Data::DataTypeName(model.Type)),
                            true);
     matched[s] = true;
-    plan.columns.push_back(
-        {i, server.name, server.sqlType, server.columnSize, server.decimalDigits, model.Generated});
+    plan.columns.push_back({i, server.name, server.sqlType, server.columnSize, server.decimalDigits,
+                            model.Generated, server.typeName});
   }
   for (std::size_t s = 0; s < shape.columns.size(); ++s) {
     const ServerColumn& server = shape.columns[s];
@@ -456,6 +477,13 @@ std::optional<Failure> PlanInsert(const Session& session, const Data::DataTable&
 std::optional<Failure> InsertRows(Session& session, const InsertPlan& plan, const Data::DataTable& table,
                                   std::uint64_t first) {
   if (table.Rows().Count() == 0) return std::nullopt;
+  if (auto refused =
+          RefuseUnstorable(table, table.Rows().Records(), first, LimitsOf(session.Traits().dbms))) {
+    Failure failure = ClientFailure(std::move(refused->reason));
+    failure.refused = true;
+    failure.row = refused->row;
+    return failure;
+  }
   for (const Group& group : GroupRows(plan, table))
     if (auto failure = GroupWriter(session, plan, table, group, first).Write()) return failure;
   return std::nullopt;

@@ -19,8 +19,11 @@
 // (SQL_C_WCHAR), bytes SQL_C_BINARY, dates SQL_C_TYPE_TIMESTAMP (on SQLite,
 // which has no date type, as the ISO text the SQLite backend writes, so that
 // a file reads the same whichever backend wrote it); each with the column's
-// own SQL type. A chunk holds up to 1024 rows, fewer when its values would
-// take more than about 16 MiB of buffers.
+// own SQL type. Before a batch is sent, its values are checked against what
+// the database behind the driver keeps (tessel/StorableValues.h; SQLite's
+// and PostgreSQL's rules, as their native writers apply them). A chunk
+// holds up to 1024 rows, fewer when its values would take more than about
+// 16 MiB of buffers.
 //
 // A driver that refuses parameter arrays (or substitutes a size of 1) is
 // sent one row per execution, in the same transaction. After each execution
@@ -51,6 +54,7 @@ struct InsertColumn {
   SQLINTEGER columnSize = 0;
   SQLSMALLINT decimalDigits = 0;
   bool generated = false;  // left out of a row whose cell is DBNull
+  std::string typeName;    // the type as the database declares it
 };
 
 struct InsertPlan {

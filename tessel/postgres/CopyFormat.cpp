@@ -18,6 +18,7 @@ using Data::DateTime;
 constexpr std::int64_t kDaysTo2000 = 730119;  // 0001-01-01 to 2000-01-01
 constexpr std::int64_t kMicrosPerDay = 86'400'000'000;
 constexpr std::int64_t kMaxMicros = DateTime::kMaxTicks / 10;
+constexpr std::size_t kMaxFrameBytes = 0x7FFFFFFF;  // a field's length word is an int32
 
 inline void PutBig16(char* p, std::uint16_t v) noexcept {
   p[0] = static_cast<char>(v >> 8);
@@ -45,11 +46,16 @@ inline void AppendBinary64(CopyBuffer& out, std::uint64_t v) {
   PutBig64(p + 4, v);
   out.Advance(12);
 }
-inline void AppendBinaryBytes(CopyBuffer& out, const void* bytes, std::size_t n) {
+// False, with nothing written, for a value longer than the length word says:
+// it is a signed 32-bit count (-1 marks a null), and a longer value cut to
+// it would frame the rest of the row wrong.
+[[nodiscard]] inline bool AppendBinaryBytes(CopyBuffer& out, const void* bytes, std::size_t n) {
+  if (n > kMaxFrameBytes) return false;
   char* p = out.Reserve(4 + n);
   PutBig32(p, static_cast<std::uint32_t>(n));
   if (n != 0) std::memcpy(p + 4, bytes, n);
   out.Advance(4 + n);
+  return true;
 }
 
 inline char* TwoDigits(char* p, unsigned v) noexcept {
@@ -189,8 +195,13 @@ void CopyBuffer::Append(const void* bytes, std::size_t n) {
 }
 
 void CopyBuffer::Send() {
-  if (size_ == 0) return;
-  if (!failed_ && PQputCopyData(conn_, data_.data(), static_cast<int>(size_)) != 1) failed_ = true;
+  // PQputCopyData takes an int count: a buffer grown past that for one long
+  // value (an escaped text, a bytea's hex) goes in pieces.
+  constexpr std::size_t kPiece = std::size_t{1} << 30;
+  for (std::size_t at = 0; at < size_ && !failed_; at += kPiece) {
+    const std::size_t n = std::min(kPiece, size_ - at);
+    if (PQputCopyData(conn_, data_.data() + at, static_cast<int>(n)) != 1) failed_ = true;
+  }
   size_ = 0;
 }
 
@@ -383,18 +394,15 @@ bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnSto
       thread_local std::string scratch;
       scratch.clear();
       if (!EncodeNumeric(cells.Text(record), scratch)) return false;
-      AppendBinaryBytes(out, scratch.data(), scratch.size());
-      return true;
+      return AppendBinaryBytes(out, scratch.data(), scratch.size());
     }
     case FieldCodec::kBinaryText: {
       const std::string_view text = cells.Text(record);
-      AppendBinaryBytes(out, text.data(), text.size());
-      return true;
+      return AppendBinaryBytes(out, text.data(), text.size());
     }
     case FieldCodec::kBinaryBytea: {
       const auto bytes = cells.Bytes(record);
-      AppendBinaryBytes(out, bytes.data(), bytes.size());
-      return true;
+      return AppendBinaryBytes(out, bytes.data(), bytes.size());
     }
     case FieldCodec::kBinaryDate: {
       const std::int64_t days = cells.Int(record) / DateTime::kTicksPerDay;

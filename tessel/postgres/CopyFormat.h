@@ -105,8 +105,10 @@ void AppendBinaryFieldCount(CopyBuffer& out, std::uint16_t count);
 
 // Writes one cell (its null marker when the cell is DBNull). Binary codecs
 // write the length word and the value; text codecs write the value only (the
-// caller writes the tab and newline separators). Returns false only when a
-// Decimal cell holds text that is no number (the caller abandons the COPY).
+// caller writes the tab and newline separators). Returns false, with
+// nothing of the cell written, when a Decimal cell holds text that is no
+// number or when a binary value is longer than its length word can say
+// (2^31 - 1 bytes); the caller abandons the COPY.
 bool AppendCell(CopyBuffer& out, FieldCodec codec, const Data::detail::ColumnStore::View& cells,
                 Data::RecordId record);
 

@@ -63,6 +63,7 @@ Failure ClientFailure(std::string text, bool shapeChanged) {
 ErrorCategory CategoryOf(const Failure& failure) noexcept {
   if (failure.outcomeUnknown) return ErrorCategory::OutcomeUnknown;
   if (failure.shapeChanged) return ErrorCategory::SchemaChange;
+  if (failure.refused) return ErrorCategory::Refused;
   return CategoryOfSqlState(failure.sqlState, failure.connectionLost);
 }
 

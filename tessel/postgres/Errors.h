@@ -29,6 +29,7 @@ struct Failure {
   bool connectionLost = false;
   bool shapeChanged = false;    // the catalogue no longer matches the caller's table
   bool outcomeUnknown = false;  // a commit whose result nobody could learn
+  bool refused = false;         // a value the database cannot keep, found before it was sent
   // The line of a COPY the server was reading when it failed (1-based, a
   // row of the binary format counting as a line), from its context.
   std::optional<std::uint64_t> copyLine;
@@ -46,7 +47,8 @@ Failure ClientFailure(std::string text, bool shapeChanged = false);
 
 // What a failure means for the caller's rows: OutcomeUnknown for the
 // writer's own finding after a lost COMMIT, SchemaChange for a mismatch found
-// in the catalogue, otherwise what the SQLSTATE says
+// in the catalogue, Refused for a value the writer found the server cannot
+// keep, otherwise what the SQLSTATE says
 // (tessel/postgres/SqlStates.h, where the codes are sorted).
 ErrorCategory CategoryOf(const Failure& failure) noexcept;
 

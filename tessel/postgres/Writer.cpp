@@ -6,11 +6,13 @@
 
 #include "data/TableImpl.h"
 #include "tessel/NameLookup.h"
+#include "tessel/StorableValues.h"
 #include "tessel/postgres/Commit.h"
 #include "tessel/postgres/CopyFormat.h"
 #include "tessel/postgres/Handles.h"
 #include "tessel/postgres/PostgresConnect.h"
 #include "tessel/postgres/TypeMap.h"
+#include "tessel/postgres/ValueRules.h"
 
 namespace Tessel::Postgres {
 namespace {
@@ -21,6 +23,18 @@ using Data::RecordId;
 // stream reads a table's row count only to see that it has one, so it is
 // handed a table once that count is final or at least one (TableFeed).
 [[maybe_unused]] const bool kTakesFeeds = (Data::detail::AcceptTableFeeds(typeid(PostgresConnect)), true);
+
+// The first value of `records` the server cannot keep, as the write's
+// failure.
+std::optional<Failure> RefuseUnstorable(const Data::DataTable& batch, std::span<const RecordId> records,
+                                        std::uint64_t first) {
+  std::optional<WriteFailure> refused = Tessel::RefuseUnstorable(batch, records, first, kLimits);
+  if (!refused) return std::nullopt;
+  Failure failure = ClientFailure(std::move(refused->reason));
+  failure.refused = true;
+  failure.row = refused->row;
+  return failure;
+}
 
 }  // namespace
 
@@ -137,10 +151,17 @@ std::optional<Failure> CopyStream::Send(const Data::DataTable& batch, std::uint6
       if (!plan_.binary && f != 0) buffer.Append('\t');
       if (!AppendCell(buffer, fields[f].codec, fields[f].cells, record)) {
         const Data::DataColumn& column = batch.Column(open.fields[f].column);
-        Failure failure = ClientFailure(RowAtPosition(first + index) + ": the value '" +
-                                        std::string(fields[f].cells.Text(record)) + "' in column " +
-                                        Quoted(column.ColumnName) + " of table " + Quoted(plan_.displayName) +
-                                        " is no " + std::string(Data::DataTypeName(column.Type)));
+        // A decimal that is no number, or a value longer than a field's
+        // length word can say (the check before the write refuses it first).
+        Failure failure =
+            fields[f].codec == FieldCodec::kBinaryNumeric
+                ? ClientFailure(RowAtPosition(first + index) + ": the value '" +
+                                std::string(fields[f].cells.Text(record)) + "' in column " +
+                                Quoted(column.ColumnName) + " of table " + Quoted(plan_.displayName) +
+                                " is no " + std::string(Data::DataTypeName(column.Type)))
+                : ClientFailure(RowAtPosition(first + index) + ", column " + Quoted(column.ColumnName) +
+                                ": a value too long for one field of COPY");
+        failure.refused = fields[f].codec != FieldCodec::kBinaryNumeric;
         failure.row = first + index;
         End("abandoned by the client");
         return failure;
@@ -206,7 +227,12 @@ std::optional<Failure> CopyStream::SendAsMade(const Data::DataTable& batch, std:
     const std::size_t end = std::min(records.size(), sent + kChunkRows);
     // The cells stay where they are while the chunk is read.
     const auto lease = source.Lease();
-    if (auto failure = Send(batch, first + sent, records.subspan(sent, end - sent), nullptr)) return failure;
+    const std::span<const RecordId> chunk = records.subspan(sent, end - sent);
+    if (auto refused = RefuseUnstorable(batch, chunk, first + sent)) {
+      End("abandoned by the client");
+      return refused;
+    }
+    if (auto failure = Send(batch, first + sent, chunk, nullptr)) return failure;
     sent = end;
   }
 }
@@ -224,6 +250,7 @@ std::optional<Failure> CopyStream::Write(const Data::DataTable& batch, std::uint
   }
   // Grouping by the columns left to the server needs every row.
   if (!source.Upto(SIZE_MAX, records)) return ClientFailure("the rows to write could not all be made");
+  if (auto refused = RefuseUnstorable(batch, records, first)) return refused;
   auto omittedBy = [&](RecordId record, std::vector<bool>& out) {
     for (std::size_t c : generated_) out[c] = batch.IsNull(record, plan_.columns[c].modelIndex);
   };

@@ -1,11 +1,6 @@
 // Turning the table model's values into SQLite statement parameters, and
-// SQLite's result values back into the model's values.
-//
-// Dates go to SQLite as ISO 8601 text, "YYYY-MM-DD HH:MM:SS", with the
-// fraction of the second after a '.' when it is not zero: three digits for
-// whole milliseconds, up to seven when finer ticks are set (SQLite's date
-// functions read any number of fraction digits). Text sorts and compares in
-// date order and the date functions understand it.
+// SQLite's result values back into the model's values. Dates go to SQLite
+// as ISO 8601 text (tessel/sqlite/ValueRules.h).
 #pragma once
 
 #include <sqlite3.h>
@@ -15,15 +10,9 @@
 #include "TesselWrapper/data/DateTime.h"
 #include "TesselWrapper/data/DbType.h"
 #include "TesselWrapper/data/Value.h"
+#include "tessel/sqlite/ValueRules.h"
 
 namespace Tessel::Sqlite {
-
-// Enough room for the longest ISO text FormatIsoDateTime writes.
-inline constexpr std::size_t kIsoDateTimeCapacity = 28;
-
-// Writes the date's ISO text into `out` (not NUL-terminated); returns its
-// length. Allocates nothing: made for the per-cell path of the writer.
-std::size_t FormatIsoDateTime(Data::DateTime value, char (&out)[kIsoDateTimeCapacity]) noexcept;
 
 // Binds one routine argument: DBNull as NULL, booleans as 0/1, integers as
 // 64-bit integers, doubles as doubles, text as text, dates as ISO text, bytes

@@ -35,4 +35,10 @@ Data::DataType MapDeclaredType(std::string_view declaredType) {
   return DataType::String;
 }
 
+bool DeclaresDay(std::string_view declaredType) {
+  const std::string t = AsciiUpper(declaredType);
+  return MapDeclaredType(declaredType) == Data::DataType::DateTime && Contains(t, "DATE") &&
+         !Contains(t, "TIME");
+}
+
 }  // namespace Tessel::Sqlite

@@ -21,4 +21,8 @@ namespace Tessel::Sqlite {
 
 Data::DataType MapDeclaredType(std::string_view declaredType);
 
+// Whether a column of `declaredType` holds days: a type read as DateTime
+// that names a date and no time (DATE; not DATETIME, TIMESTAMP or TIME).
+bool DeclaresDay(std::string_view declaredType);
+
 }  // namespace Tessel::Sqlite

@@ -1,7 +1,6 @@
 #include "tessel/sqlite/Writer.h"
 
 #include <algorithm>
-#include <cmath>
 #include <deque>
 #include <optional>
 #include <span>
@@ -17,12 +16,14 @@
 #include "data/TableLoad.h"
 #include "tessel/BackendStream.h"
 #include "tessel/NameLookup.h"
+#include "tessel/StorableValues.h"
 #include "tessel/sqlite/Binding.h"
 #include "tessel/sqlite/Errors.h"
 #include "tessel/sqlite/Handles.h"
 #include "tessel/sqlite/Schema.h"
 #include "tessel/sqlite/SqliteConnect.h"
 #include "tessel/sqlite/TypeMap.h"
+#include "tessel/sqlite/ValueRules.h"
 
 namespace Tessel::Sqlite {
 
@@ -34,6 +35,7 @@ struct WritePlan {
   std::string target;  // "schema"."table"
   std::vector<std::string> quotedColumns;
   std::vector<CellKind> kinds;
+  std::vector<bool> dayColumns;        // date columns declared to hold days (ValueRules.h)
   std::vector<std::size_t> generated;  // columns that may be left to the database
 };
 
@@ -117,6 +119,7 @@ std::optional<std::string> CheckShape(sqlite3* db, const std::string& schema, co
              "', which does not hold " + std::string(Data::DataTypeName(column.Type)) + " values";
     plan.quotedColumns.push_back(QuoteIdentifier(*dbName));
     plan.kinds.push_back(KindOf(column.Type));
+    plan.dayColumns.push_back(DeclaresDay(info->declaredType));
     if (column.Generated) plan.generated.push_back(i);
     matched.push_back(info);
   }
@@ -199,6 +202,7 @@ class RowWriter {
     // that go one per step.
     chunkRows_ = 64 * batchRows_;
     dateText_.resize(std::max<std::size_t>(datesPerRow_ * batchRows_, 1));
+    limits_ = Limits(static_cast<std::uint64_t>(sqlite3_limit(db, SQLITE_LIMIT_LENGTH, -1)));
   }
 
   // Writes every row of `table`, whose first row is the write's row
@@ -233,8 +237,8 @@ class RowWriter {
   bool WriteChunk(const Data::DataTable& table, std::span<const Data::RecordId> chunk, std::size_t offset,
                   WriteFailure& failure) {
     for (Column& column : columns_) column.cells = column.store->Cells();
-    if (auto nan = RefuseNaN(table, chunk, first_ + offset)) {
-      failure = std::move(*nan);
+    if (auto refused = RefuseUnstorable(table, chunk, first_ + offset, limits_)) {
+      failure = std::move(*refused);
       return false;
     }
     std::size_t position = 0;
@@ -261,26 +265,6 @@ class RowWriter {
       position += run;
     }
     return true;
-  }
-
-  // SQLite has no NaN: bound as a double it is stored as NULL, which would
-  // read back as a missing value while the write reports success. The write
-  // is refused, naming the first NaN.
-  std::optional<WriteFailure> RefuseNaN(const Data::DataTable& table, std::span<const Data::RecordId> rows,
-                                        std::uint64_t first) const {
-    for (std::size_t c = 0; c < columnCount_; ++c) {
-      if (plan_.kinds[c] != CellKind::Real) continue;
-      const Column& column = columns_[c];
-      for (std::size_t k = 0; k < rows.size(); ++k) {
-        if ((column.mayBeNull && column.cells.IsNull(rows[k])) || !std::isnan(column.cells.Real(rows[k])))
-          continue;
-        return WriteFailure{ErrorCategory::Refused,
-                            RowAtPosition(first + k) + ", column " + Quoted(table.Column(c).ColumnName) +
-                                ": NaN, a value SQLite cannot store (it would read back as NULL)",
-                            first + k};
-      }
-    }
-    return std::nullopt;
   }
 
  private:
@@ -326,41 +310,45 @@ class RowWriter {
   }
 
   // Binds the record's cells to the parameters from `first` on; the date
-  // texts go to the `slot`-th set of date buffers. Returns the binds'
-  // result codes or'ed together (SQLITE_OK when all succeeded).
+  // texts go to the `slot`-th set of date buffers. Returns the first failed
+  // bind's result code, SQLITE_OK when all succeeded (the connection's own
+  // code is no witness: each later bind that succeeds clears it).
   int BindRow(sqlite3_stmt* stmt, int first, const Insert& insert, Data::RecordId record, std::size_t slot) {
     int bindRc = SQLITE_OK;
     int parameter = first;
     for (const std::size_t column : insert.columns) {
       const Data::detail::ColumnStore::View& cells = columns_[column].cells;
       if (columns_[column].mayBeNull && cells.IsNull(record)) {
-        bindRc |= sqlite3_bind_null(stmt, parameter++);
+        bindRc = FirstFailure(bindRc, sqlite3_bind_null(stmt, parameter++));
         continue;
       }
       switch (plan_.kinds[column]) {
         case CellKind::Integer:
-          bindRc |= sqlite3_bind_int64(stmt, parameter, cells.Int(record));
+          bindRc = FirstFailure(bindRc, sqlite3_bind_int64(stmt, parameter, cells.Int(record)));
           break;
         case CellKind::Real:
-          bindRc |= sqlite3_bind_double(stmt, parameter, cells.Real(record));
+          bindRc = FirstFailure(bindRc, sqlite3_bind_double(stmt, parameter, cells.Real(record)));
           break;
         case CellKind::Text: {
           const std::string_view text = cells.Text(record);
-          bindRc |= sqlite3_bind_text64(stmt, parameter, text.empty() ? kEmpty : text.data(), text.size(),
-                                        SQLITE_STATIC, SQLITE_UTF8);
+          bindRc =
+              FirstFailure(bindRc, sqlite3_bind_text64(stmt, parameter, text.empty() ? kEmpty : text.data(),
+                                                       text.size(), SQLITE_STATIC, SQLITE_UTF8));
           break;
         }
         case CellKind::Date: {
           char(&text)[kIsoDateTimeCapacity] = dateText_[slot * datesPerRow_ + dateSlot_[column]].text;
-          const std::size_t n = FormatIsoDateTime(Data::DateTime(cells.Int(record)), text);
-          bindRc |= sqlite3_bind_text(stmt, parameter, text, static_cast<int>(n), SQLITE_STATIC);
+          const std::size_t n =
+              FormatStoredDate(Data::DateTime(cells.Int(record)), plan_.dayColumns[column], text);
+          bindRc = FirstFailure(bindRc,
+                                sqlite3_bind_text(stmt, parameter, text, static_cast<int>(n), SQLITE_STATIC));
           break;
         }
         case CellKind::Blob: {
           const std::span<const std::uint8_t> bytes = cells.Bytes(record);
-          bindRc |= bytes.empty()
-                        ? sqlite3_bind_zeroblob(stmt, parameter, 0)
-                        : sqlite3_bind_blob64(stmt, parameter, bytes.data(), bytes.size(), SQLITE_STATIC);
+          bindRc = FirstFailure(bindRc, bytes.empty() ? sqlite3_bind_zeroblob(stmt, parameter, 0)
+                                                      : sqlite3_bind_blob64(stmt, parameter, bytes.data(),
+                                                                            bytes.size(), SQLITE_STATIC));
           break;
         }
       }
@@ -369,18 +357,27 @@ class RowWriter {
     return bindRc;
   }
 
+  static int FirstFailure(int sofar, int rc) noexcept { return sofar != SQLITE_OK ? sofar : rc; }
+
   // Runs a bound statement; SQLITE_DONE or the failure's code (a failed
   // bind's own, without running the statement).
-  int Step(sqlite3_stmt* stmt, int bindRc) {
-    if (bindRc != SQLITE_OK) return sqlite3_errcode(db_);
+  static int Step(sqlite3_stmt* stmt, int bindRc) {
+    if (bindRc != SQLITE_OK) return bindRc;
     return sqlite3_step(stmt);
+  }
+
+  // The failure of a step or, when a bind failed, of that bind: its text is
+  // then its code's, as the connection no longer holds it.
+  WriteFailure FailureOf(int bindRc, int rc, const std::string& what) const {
+    return WriteFailureOf(bindRc != SQLITE_OK ? nullptr : db_, rc, what);
   }
 
   bool WriteSingle(Insert& insert, Data::RecordId record, std::size_t position, WriteFailure& failure) {
     sqlite3_stmt* stmt = insert.single.get();
-    const int rc = Step(stmt, BindRow(stmt, 1, insert, record, 0));
+    const int bindRc = BindRow(stmt, 1, insert, record, 0);
+    const int rc = Step(stmt, bindRc);
     if (rc != SQLITE_DONE) {
-      failure = WriteFailureOf(db_, rc, RowAtPosition(first_ + position));
+      failure = FailureOf(bindRc, rc, RowAtPosition(first_ + position));
       failure.row = first_ + position;
       sqlite3_reset(stmt);
       return false;
@@ -395,7 +392,7 @@ class RowWriter {
     const auto perRow = static_cast<int>(insert.columns.size());
     int bindRc = SQLITE_OK;
     for (std::size_t k = 0; k < rows.size(); ++k)
-      bindRc |= BindRow(stmt, 1 + static_cast<int>(k) * perRow, insert, rows[k], k);
+      bindRc = FirstFailure(bindRc, BindRow(stmt, 1 + static_cast<int>(k) * perRow, insert, rows[k], k));
     const int rc = Step(stmt, bindRc);
     if (rc == SQLITE_DONE) {
       sqlite3_reset(stmt);
@@ -405,8 +402,7 @@ class RowWriter {
     // failure ended the transaction (or is the database's lock, which would
     // only be waited for again), the rows go once more one by one, so that
     // the message names the row at fault as a row-by-row write would.
-    failure =
-        WriteFailureOf(db_, rc, RowsAtPositions(first_ + position, first_ + position + rows.size() - 1));
+    failure = FailureOf(bindRc, rc, RowsAtPositions(first_ + position, first_ + position + rows.size() - 1));
     sqlite3_reset(stmt);
     if (sqlite3_get_autocommit(db_) == 0 && !AsksForRerun(failure.category)) {
       for (std::size_t k = 0; k < rows.size(); ++k)
@@ -435,6 +431,7 @@ class RowWriter {
   std::size_t datesPerRow_ = 0;
   std::vector<std::size_t> dateSlot_;  // per column: its place among the date columns
   std::vector<DateText> dateText_;
+  ValueLimits limits_;  // what the connection keeps of a value
 };
 
 TableWriter::TableWriter(sqlite3* db, std::string schema, const Data::DataTable& table)

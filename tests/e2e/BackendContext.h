@@ -7,8 +7,8 @@
 // differs between the databases lives behind this interface:
 //
 //   - column types: SQL given to Exec may use the placeholders {int},
-//     {bigint}, {real}, {numeric}, {text}, {datetime} and {blob}, which each
-//     backend replaces by its own type names;
+//     {bigint}, {real}, {numeric}, {text}, {datetime}, {date} (a day) and
+//     {blob}, which each backend replaces by its own type names;
 //   - routines: DefineRoutine turns one neutral description into the
 //     backend's way of keeping a routine (a row of tessel_procedures on
 //     SQLite, a function or procedure on PostgreSQL);

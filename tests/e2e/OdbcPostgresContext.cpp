@@ -19,7 +19,7 @@ constexpr int kShortLockWaitMs = 200;
 
 const std::vector<std::pair<std::string, std::string>> kTypes = {
     {"{int}", "int4"},  {"{bigint}", "int8"},        {"{real}", "float8"}, {"{numeric}", "numeric"},
-    {"{text}", "text"}, {"{datetime}", "timestamp"}, {"{blob}", "bytea"}};
+    {"{text}", "text"}, {"{datetime}", "timestamp"}, {"{date}", "date"},   {"{blob}", "bytea"}};
 
 // The routine's body with each argument reference ":name" as "$N", the
 // argument's position, as a SQL function may refer to its arguments.

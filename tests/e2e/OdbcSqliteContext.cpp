@@ -21,7 +21,7 @@ constexpr int kLockWaitMs = 5000;  // as the SQLite backend's default busy time-
 
 const std::vector<std::pair<std::string, std::string>> kTypes = {
     {"{int}", "INTEGER"}, {"{bigint}", "INTEGER"},    {"{real}", "REAL"}, {"{numeric}", "NUMERIC"},
-    {"{text}", "TEXT"},   {"{datetime}", "DATETIME"}, {"{blob}", "BLOB"}};
+    {"{text}", "TEXT"},   {"{datetime}", "DATETIME"}, {"{date}", "DATE"}, {"{blob}", "BLOB"}};
 
 // A plain connection to the file, for a lock held under auto-commit (the
 // driver's own transactions begin deferred; a lock needs BEGIN IMMEDIATE or

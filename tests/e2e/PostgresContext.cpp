@@ -17,7 +17,7 @@ constexpr int kShortLockWaitMs = 200;
 
 const std::vector<std::pair<std::string, std::string>> kTypes = {
     {"{int}", "int4"},  {"{bigint}", "int8"},        {"{real}", "float8"}, {"{numeric}", "numeric"},
-    {"{text}", "text"}, {"{datetime}", "timestamp"}, {"{blob}", "bytea"}};
+    {"{text}", "text"}, {"{datetime}", "timestamp"}, {"{date}", "date"},   {"{blob}", "bytea"}};
 
 bool IsNameCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 

@@ -18,7 +18,7 @@ constexpr int kShortLockWaitMs = 50;
 
 const std::vector<std::pair<std::string, std::string>> kTypes = {
     {"{int}", "INTEGER"}, {"{bigint}", "INTEGER"},    {"{real}", "REAL"}, {"{numeric}", "NUMERIC"},
-    {"{text}", "TEXT"},   {"{datetime}", "DATETIME"}, {"{blob}", "BLOB"}};
+    {"{text}", "TEXT"},   {"{datetime}", "DATETIME"}, {"{date}", "DATE"}, {"{blob}", "BLOB"}};
 
 using Connection = Testing::RawSqlite;
 

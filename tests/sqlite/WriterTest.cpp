@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "SqliteFixture.h"
 #include "TesselWrapper/Errors.h"
 #include "support/ComponentHelpers.h"
 #include "tessel/sqlite/Binding.h"
+#include "tessel/sqlite/Writer.h"
 
 namespace Tessel::Testing {
 namespace {
@@ -34,6 +37,40 @@ TEST(SqliteDateText, IsoTextMatchesTheModelsOwnTextForm) {
   char text[Sqlite::kIsoDateTimeCapacity];
   EXPECT_EQ(std::string(text, Sqlite::FormatIsoDateTime(DateTime(2024, 2, 29, 13, 45, 10, 123), text)),
             "2024-02-29 13:45:10.123");
+}
+
+// SQLite's length limit is the connection's: lowered here on a connection of
+// the test's own, the writer refuses the first value past it, by row and
+// column, before anything is written.
+TEST_F(SqliteTest, AValueLongerThanTheConnectionTakesIsRefusedByRowAndColumn) {
+  Raw().Exec("CREATE TABLE notes (id INTEGER, body TEXT, data BLOB)");
+  auto table = Component().GetTable("notes");
+  ASSERT_NE(table, nullptr);
+  // A limit that leaves room for the catalogue's own texts.
+  constexpr int kLimit = 300;
+  const std::string atLimit(kLimit, 'x');
+  const std::string pastLimit(kLimit + 1, 'x');
+  const std::vector<std::uint8_t> bytesPastLimit(kLimit + 1);
+  AddRow(*table, {{"id", 1}, {"body", std::string_view(atLimit)}});
+  AddRow(*table, {{"id", 2}, {"data", std::span<const std::uint8_t>(bytesPastLimit)}});
+  AddRow(*table, {{"id", 3}, {"body", std::string_view(pastLimit)}});
+  sqlite3_limit(Raw().get(), SQLITE_LIMIT_LENGTH, kLimit);
+
+  const std::optional<WriteFailure> failure = Sqlite::WriteTable(Raw().get(), "main", *table);
+  ASSERT_TRUE(failure.has_value());
+  EXPECT_EQ(failure->category, ErrorCategory::Refused);
+  EXPECT_EQ(failure->row, 1u);
+  EXPECT_EQ(failure->reason,
+            "the row at position 1 (0-based), column 'data': a value of 301 bytes, longer than the 300 bytes "
+            "SQLite keeps in one value");
+  EXPECT_EQ(Raw().Query("SELECT count(*) FROM notes"), "0");
+
+  // The limit is the connection's when the rows are written: under a raised
+  // one (room for a whole row's record, which it bounds too) they go in.
+  sqlite3_limit(Raw().get(), SQLITE_LIMIT_LENGTH, 2 * kLimit);
+  const std::optional<WriteFailure> written = Sqlite::WriteTable(Raw().get(), "main", *table);
+  EXPECT_FALSE(written.has_value()) << written->reason;
+  EXPECT_EQ(Raw().Query("SELECT count(*), max(length(body)), max(length(data)) FROM notes"), "3|301|301");
 }
 
 TEST_F(SqliteTest, EveryTypeRoundTrips) {
