@@ -32,6 +32,7 @@
 #include "TesselWrapper/data/Value.h"
 #include "bridge/ErrorContext.h"
 #include "bridge/Int32Wire.h"
+#include "bridge/ShapeRefresh.h"
 #include "bridge/Trace.h"
 #include "data/Quoted.h"
 #include "data/TableLoad.h"
@@ -345,6 +346,7 @@ class Conversion {
           StoreField(loader_, into, table_, *record, i, kind, memos_[i], charset_, nameScratch_,
                      textScratch_);
         } catch (...) {
+          NoteMissingColumn(record->fieldNames[i]);
           Tessel::RethrowWithContext("BulkToTable into table " + Tessel::Quoted(tableName_) + ": record " +
                                      std::to_string(position) + " of the queue, column " +
                                      Tessel::Quoted(record->fieldNames[i].GetString()) + ", value " +
@@ -380,8 +382,22 @@ class Conversion {
   }
 
   const Refusals& Refused() const noexcept { return refusals_; }
+  // The field name that stopped the conversion for want of a column of
+  // that name; nullopt when none did.
+  const std::optional<std::string>& MissingColumn() const noexcept { return missingColumn_; }
 
  private:
+  void NoteMissingColumn(const CStringA& fieldName) {
+    std::string scratch;
+    const std::string_view name =
+        Tessel::Data::detail::NativeTextView(fieldName.GetString(), charset_, scratch);
+    try {
+      if (!name.empty() && !table_.FindColumn(name)) missingColumn_ = std::string(name);
+    } catch (...) {
+      // An ambiguous name: the column is there, twice.
+    }
+  }
+
   Tessel::Data::DataTable& table_;
   const std::string& tableName_;
   const Records& records_;
@@ -391,6 +407,7 @@ class Conversion {
   std::string nameScratch_;
   std::string textScratch_;
   Refusals refusals_;
+  std::optional<std::string> missingColumn_;
 };
 
 void TraceCount(const Tessel::Data::DataTable& table, std::size_t records) {
@@ -450,6 +467,46 @@ class OverlappedConversion {
   std::thread thread_;
 };
 
+// Converts the queue's records into `target` and has the component write
+// them; false when the write failed or a record was refused. Throws what
+// stops the conversion (with the component's message as it was) or the
+// write.
+bool ConvertAndWrite(Tessel::DbConnect& component, Tessel::Data::DataTable& target, Conversion& conversion,
+                     std::size_t records, std::int64_t& workingTime) {
+  bool written = false;
+  if (records >= kOverlapFrom && Tessel::Data::detail::AcceptsTableFeeds(typeid(component))) {
+    // The component's writer takes the rows as they are made. A record that
+    // cannot be converted ends the call as it does otherwise: with its
+    // exception, nothing written, the queue and the component's message as
+    // they were.
+    const Tessel::ManagedText message = component.Message();
+    OverlappedConversion overlapped(conversion, target);
+    if (overlapped.FirstRow()) {
+      try {
+        written = component.BulkToTable(target, workingTime);
+      } catch (...) {
+        overlapped.Join();
+        if (overlapped.Failure()) {
+          component.SetMessage(message);
+          std::rethrow_exception(overlapped.Failure());
+        }
+        throw;
+      }
+    }
+    overlapped.Join();
+    if (overlapped.Failure()) {
+      component.SetMessage(message);
+      std::rethrow_exception(overlapped.Failure());
+    }
+    TraceCount(target, records);
+  } else {
+    conversion.Run(nullptr);
+    TraceCount(target, records);
+    if (conversion.Refused().count == 0) written = component.BulkToTable(target, workingTime);
+  }
+  return written;
+}
+
 }  // namespace
 
 bool ConnectWrapper::BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRowQueue, long* executionTime) {
@@ -472,42 +529,35 @@ bool ConnectWrapper::BulkToTable(std::string table, std::queue<SqlRow*>* m_sqlRo
   }
 
   const std::queue<SqlRow*>::container_type& records = RecordsOf(*m_sqlRowQueue);
-  // The caller cannot change its locale while this call runs, so the
-  // character set is read once at most rather than once per field.
-  Conversion conversion(*target, tableName, records, Tessel::Data::detail::NativeCharset());
+  std::optional<Conversion> conversion;
   bool written = false;
-  if (records.size() >= kOverlapFrom && Tessel::Data::detail::AcceptsTableFeeds(typeid(component))) {
-    // The component's writer takes the rows as they are made. A record that
-    // cannot be converted ends the call as it does otherwise: with its
-    // exception, nothing written, the queue and the component's message as
-    // they were.
-    const Tessel::ManagedText message = component.Message();
-    OverlappedConversion overlapped(conversion, *target);
-    if (overlapped.FirstRow()) {
+  for (bool shapeReadAgain = false;; shapeReadAgain = true) {
+    // The caller cannot change its locale while this call runs, so the
+    // character set is read once at most rather than once per field.
+    conversion.emplace(*target, tableName, records, Tessel::Data::detail::NativeCharset());
+    try {
+      written = ConvertAndWrite(component, *target, *conversion, records.size(), workingTime);
+      break;
+    } catch (...) {
+      // A field whose column the shape lacks: the column may have been added
+      // since the shape was read, so it is read again, once, and the whole
+      // queue converted anew (nothing was written).
+      const std::optional<std::string>& missing = conversion->MissingColumn();
+      if (shapeReadAgain || !missing) throw;
+      std::shared_ptr<Tessel::Data::DataTable> fresh;
+      const std::exception_ptr stopped = std::current_exception();
       try {
-        written = component.BulkToTable(*target, workingTime);
+        fresh = Tessel::Rows::ReadShapeAgain(component, tableName);
       } catch (...) {
-        overlapped.Join();
-        if (overlapped.Failure()) {
-          component.SetMessage(message);
-          std::rethrow_exception(overlapped.Failure());
-        }
-        throw;
+        std::rethrow_exception(stopped);  // the caller hears of the record, as before
       }
+      if (!fresh || !fresh->FindColumn(*missing)) throw;
+      conversion.reset();
+      target = std::move(fresh);
     }
-    overlapped.Join();
-    if (overlapped.Failure()) {
-      component.SetMessage(message);
-      std::rethrow_exception(overlapped.Failure());
-    }
-    TraceCount(*target, records.size());
-  } else {
-    conversion.Run(nullptr);
-    TraceCount(*target, records.size());
-    if (conversion.Refused().count == 0) written = component.BulkToTable(*target, workingTime);
   }
   *executionTime = Tessel::NarrowToLong32(workingTime);
-  const Refusals& refusals = conversion.Refused();
+  const Refusals& refusals = conversion->Refused();
   if (refusals.count != 0) {
     // Writing the rest would drop records behind a success; the caller mends
     // or takes out the records named and calls again.

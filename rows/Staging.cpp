@@ -23,6 +23,7 @@
 #include "TesselWrapper/data/Value.h"
 #include "bridge/ErrorContext.h"
 #include "bridge/Int32Wire.h"
+#include "bridge/ShapeRefresh.h"
 #include "bridge/Trace.h"
 #include "data/Quoted.h"
 #include "data/TableLoad.h"
@@ -96,7 +97,13 @@ FlushOutcome Flush(DbConnect& component, std::int64_t& executionTime, int* rowsW
   *callerExecutionTime = Tessel::NarrowToLong32(executionTime);
   const auto rows = static_cast<int>(flushed->Rows().Count());
   *rowsWrittenCount = written ? rows : 0;
-  if (!written && AsksForRerunOrNewShape(component)) return FlushOutcome::KeptForRerun;
+  if (!written && AsksForRerunOrNewShape(component)) {
+    // The rows stay for the rerun; where the shape moved, they move onto
+    // the shape the database has now, when it can hold every value.
+    if (component.FailureCategory() == Tessel::ErrorCategory::SchemaChange)
+      Tessel::Rows::ReshapeCurrentTable(component);
+    return FlushOutcome::KeptForRerun;
+  }
   // Released before anything else can fail (choosing the next table talks to
   // the database too), so that no later call can write these rows again.
   // A row left open goes with its table: field stores must not go on into a
@@ -151,6 +158,13 @@ bool StoreField(DbConnect& component, const char* fieldName, ValueView value,
   } catch (...) {
     std::string scratch;
     const std::string_view column = Tessel::Data::detail::NativeTextView(fieldName, charset, scratch);
+    // A column the shape lacks may have been added since it was read: the
+    // shape is read again once, and the store goes to the table as the
+    // database has it now.
+    if (!column.empty() && !row->Table().FindColumn(column) &&
+        Tessel::Rows::ReshapeCurrentTable(component, column)) {
+      return StoreField(component, fieldName, value, charset);
+    }
     Tessel::RethrowWithContext("storing " + Tessel::Quoted(Tessel::Data::ToString(value)) + " into column " +
                                Tessel::Quoted(column) + " of table " +
                                Tessel::Quoted(row->Table().TableName()));

@@ -82,6 +82,8 @@ std::unique_ptr<BulkStream> DbConnect::OpenBulkStream(const Data::DataTable& tab
   return std::make_unique<BufferedStream>(*this, table);
 }
 
+void DbConnect::ForgetShape(const std::string&) {}
+
 void DbConnect::ExecuteScript(const std::string&) {
   throw ArgumentError("this component does not run SQL scripts");
 }

@@ -58,6 +58,7 @@ class OdbcConnect final : public DbConnect {
   // and dropped afterwards. Returns the microseconds the write took.
   std::int64_t BulkExample(std::int32_t iterations) override;
   std::shared_ptr<Data::DataTable> GetTable(const std::string& name) override;
+  void ForgetShape(const std::string& name) override { shapes_.Forget(name); }
   bool IsEnumTable(const std::string& name) override;
   std::string TableSetName() const override {
     return session_.Schema().empty() ? session_.TableSet() : session_.Schema();

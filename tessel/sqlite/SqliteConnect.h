@@ -57,6 +57,7 @@ class SqliteConnect final : public DbConnect {
   // when the write fails.
   std::int64_t BulkExample(std::int32_t iterations) override;
   std::shared_ptr<Data::DataTable> GetTable(const std::string& name) override;
+  void ForgetShape(const std::string& name) override { shapes_.Forget(name); }
   bool IsEnumTable(const std::string& name) override;
   std::string TableSetName() const override { return schema_; }
   bool BulkToTable(Data::DataTable& table, std::int64_t& executionTime) override;

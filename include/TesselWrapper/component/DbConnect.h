@@ -167,6 +167,12 @@ class TESSELWRAPPER_API DbConnect {
   // is exactly `name`; nullptr when there is no such table.
   virtual std::shared_ptr<Data::DataTable> GetTable(const std::string& name) = 0;
 
+  // Forgets what the component remembers of the shape of table `name`, so
+  // that the next GetTable reads the database again. The bridge calls it
+  // when the caller names a column the shape it holds lacks, and after a
+  // write that found the shape changed. The default remembers nothing.
+  virtual void ForgetShape(const std::string& name);
+
   // True for tables into which rows are not staged (enumeration tables).
   virtual bool IsEnumTable(const std::string& name) = 0;
 
