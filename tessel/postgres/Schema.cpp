@@ -13,10 +13,16 @@
 namespace Tessel::Postgres {
 namespace {
 
+// Tables, partitioned tables and foreign tables. The last column says
+// whether rows written into the table go to other servers: a foreign table,
+// or a partitioned table with a foreign table among its partitions.
 constexpr const char* kTablesSql =
-    "SELECT c.oid, c.relname FROM pg_catalog.pg_class c "
+    "SELECT c.oid, c.relname, c.relkind = 'f' OR (c.relkind = 'p' AND EXISTS ("
+    "SELECT 1 FROM pg_catalog.pg_partition_tree(c.oid) t "
+    "JOIN pg_catalog.pg_class p ON p.oid = t.relid WHERE p.relkind = 'f')) "
+    "FROM pg_catalog.pg_class c "
     "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
-    "WHERE n.nspname = $1 AND c.relkind IN ('r', 'p')";
+    "WHERE n.nspname = $1 AND c.relkind IN ('r', 'p', 'f')";
 
 // A domain column is read and written as its base type. The last column
 // says whether the server compares the column's text without regard to case:
@@ -114,6 +120,7 @@ std::optional<TableShape> ReadTableShape(Session& session, const std::string& sc
   for (int i = 0; i < PQntuples(tables.get()); ++i) {
     if (names[i] == *picked) {
       relation = PQgetvalue(tables.get(), i, 0);
+      shape.reachesOtherServers = IsTrue(tables.get(), i, 2);
       break;
     }
   }

@@ -46,6 +46,10 @@ struct TableShape {
   std::string name;                   // as the server spells it
   std::vector<ServerColumn> columns;  // in attnum order, dropped columns left out
   std::vector<UniqueKey> keys;        // primary key first
+  // Rows written into the table go to other servers (a foreign table, or
+  // foreign partitions): their commits are not one, so a COMMIT that fails
+  // may have left some of them written.
+  bool reachesOtherServers = false;
 };
 
 // The shape of the table `name` in `schema`, or nullopt when there is no such

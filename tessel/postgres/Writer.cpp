@@ -359,6 +359,7 @@ std::optional<Failure> TableWriter::Begin() {
     return ClientFailure("table " + Quoted(table_.TableName()) + " is no longer in schema " + Quoted(schema_),
                          true);
   if (auto mismatch = PlanCopy(table_, *shape, plan_)) return mismatch;
+  reachesOtherServers_ = shape->reachesOtherServers;
   copy_.emplace(conn_, plan_);
   return std::nullopt;
 }
@@ -375,7 +376,19 @@ std::optional<Failure> TableWriter::Commit() {
   // transaction should the answer to COMMIT be lost (Commit.h).
   std::string transactionId;
   if (auto failure = ReadTransactionId(conn_, transactionId)) return failure;
-  return CommitWrite(session_, conn_, *transaction_, transactionId);
+  failure = CommitWrite(session_, conn_, *transaction_, transactionId);
+  if (failure && reachesOtherServers_ && !failure->outcomeUnknown) {
+    // The other servers commit their part while this one commits; one that
+    // fails does not undo the parts others committed already. Neither
+    // "nothing written" nor a rerun (which could write rows twice) is true.
+    failure->outcomeUnknown = true;
+    failure->row.reset();
+    failure->text = "the rows of table " + Quoted(table_.TableName()) +
+                    " go to other servers (a foreign table or foreign partitions), and COMMIT failed after "
+                    "some of them may have committed their part: " +
+                    failure->text;
+  }
+  return failure;
 }
 
 }  // namespace Tessel::Postgres

@@ -138,7 +138,8 @@ class TableWriter {
   PGconn* conn_ = nullptr;
   std::optional<Transaction> transaction_;
   CopyPlan plan_;
-  std::optional<CopyStream> copy_;  // ended before the transaction
+  bool reachesOtherServers_ = false;  // see TableShape
+  std::optional<CopyStream> copy_;    // ended before the transaction
 };
 
 }  // namespace Tessel::Postgres
