@@ -115,6 +115,12 @@ constexpr bool AsksForRerun(ErrorCategory category) noexcept {
   return category == ErrorCategory::Rerun || category == ErrorCategory::Connection;
 }
 
+// True for the category of a failure that the rows' own values caused:
+// Refused. Only such a failure names a row; a lost connection, a busy
+// database, a full disk or a lack of memory is no row's fault, whichever row
+// was being written when it came.
+constexpr bool BlamesTheRows(ErrorCategory category) noexcept { return category == ErrorCategory::Refused; }
+
 class TESSELWRAPPER_API DatabaseError : public Error {
  public:
   // `nativeCode` is the backend's own error code (SQLite's extended result

@@ -193,6 +193,15 @@ WriteFailure WriteFailureOf(sqlite3* db, int code, std::string_view what) {
   return WriteFailure{CategoryOn(db, code), std::string(what) + ": " + DescribeError(db, code), std::nullopt};
 }
 
+WriteFailure RowsWriteFailure(sqlite3* db, int code, std::uint64_t first, std::uint64_t last) {
+  WriteFailure failure{CategoryOn(db, code), DescribeError(db, code), std::nullopt};
+  if (!BlamesTheRows(failure.category)) return failure;
+  if (first == last) failure.row = first;
+  failure.reason =
+      (first == last ? RowAtPosition(first) : RowsAtPositions(first, last)) + ": " + failure.reason;
+  return failure;
+}
+
 void ThrowDatabaseError(sqlite3* db, int code, std::string_view context) {
   const ErrorCategory category = CategoryOn(db, code);
   throw DatabaseError(WithCategorySentence(std::string(context) + ": " + DescribeError(db, code), category),

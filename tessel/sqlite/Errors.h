@@ -9,6 +9,7 @@
 // (tessel/FailureText.h).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -56,6 +57,12 @@ std::string DescribeWithRetry(sqlite3* db, int code);
 
 // The failure of a write step: its category, and "<what>: <DescribeError>".
 WriteFailure WriteFailureOf(sqlite3* db, int code, std::string_view what);
+
+// The failure of writing the rows at positions `first` to `last` (one row
+// when they are equal): named as "the row at position 3 (0-based): ..." only
+// when the database refused the rows themselves (BlamesTheRows), otherwise
+// the database's reason alone, with no row.
+WriteFailure RowsWriteFailure(sqlite3* db, int code, std::uint64_t first, std::uint64_t last);
 
 // Throws Tessel::DatabaseError with the failure's category, the extended
 // result code as native code and the text "<context>: <DescribeError>" with

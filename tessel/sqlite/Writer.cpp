@@ -380,8 +380,7 @@ class RowWriter {
     sqlite3_stmt* stmt = insert.single.get();
     const int rc = Step(stmt, BindRow(stmt, 1, insert, record, 0));
     if (rc != SQLITE_DONE) {
-      failure = WriteFailureOf(db_, rc, RowAtPosition(first_ + position));
-      failure.row = first_ + position;
+      failure = RowsWriteFailure(db_, rc, first_ + position, first_ + position);
       sqlite3_reset(stmt);
       return false;
     }
@@ -405,8 +404,7 @@ class RowWriter {
     // failure ended the transaction (or is the database's lock, which would
     // only be waited for again), the rows go once more one by one, so that
     // the message names the row at fault as a row-by-row write would.
-    failure =
-        WriteFailureOf(db_, rc, RowsAtPositions(first_ + position, first_ + position + rows.size() - 1));
+    failure = RowsWriteFailure(db_, rc, first_ + position, first_ + position + rows.size() - 1);
     sqlite3_reset(stmt);
     if (sqlite3_get_autocommit(db_) == 0 && !AsksForRerun(failure.category)) {
       for (std::size_t k = 0; k < rows.size(); ++k)

@@ -105,6 +105,15 @@ TEST_F(SqliteTest, FailuresAskForARerunOnlyWhenTheCauseMayPass) {
          return component;
        },
        ErrorCategory::Connection, true, true},
+      {"no file descriptor left for the journal of an open database",
+       [&] {
+         noDescriptors.reset();
+         auto component = std::make_shared<SqliteConnect>(ConnectionString(), "");
+         EXPECT_TRUE(component->Test()) << Message(*component);
+         noDescriptors = std::make_unique<FileDescriptorsUsedUp>();
+         return component;
+       },
+       ErrorCategory::Connection, true, false},
   };
   for (const ProvokedFailure& c : cases) ExpectSorted(c);
   noDescriptors.reset();
