@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "ExitStatus.h"
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/jobs/Bridge.h"
 #include "TesselWrapper/jobs/RoutineText.h"
@@ -36,8 +37,10 @@ void AddCallCommand(CLI::App& app, CommonOptions& common, int& status) {
       "  tessel call AddCase caseid=int:7 modeldir=string:models/a name=string:first\n"
       "  tessel call CaseSummary modeldir=string:models/a\n"
       "  tessel call Stamp at=datetime:2024-03-01T12:30:00.250",
-      "0 when the routine ran (whatever result it gave), 1 when it failed or does not exist (the reason "
-      "on standard error), 2 for a wrong command line or an argument that cannot be read.");
+      std::string(
+          "0 when the routine ran (whatever result it gave), 1 when it failed or does not exist (the reason "
+          "on standard error), 2 for a wrong command line or an argument that cannot be read, ") +
+          std::string(kExitRerunText) + ".");
   command->callback([call, &common, &status] {
     // Arguments are checked before anything is opened; a bad one is a wrong
     // command line.

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "Commands.h"
+#include "ExitStatus.h"
 #include "Format.h"
 #include "TesselWrapper/jobs/Bridge.h"
 #include "TesselWrapper/jobs/Demo.h"
@@ -49,13 +50,15 @@ void AddDemoCommand(CLI::App& app, CommonOptions& common, int& status) {
   command->add_option("--results", options->resultsPerSolution, "Result records to queue per solution")
       ->capture_default_str()
       ->check(CLI::Range(1, 100));
-  SetFooter(*command,
-            "  tessel demo\n"
-            "  tessel demo --db sqlite:cases.db --cases 100\n"
-            "  tessel demo --db sqlite::memory:\n"
-            "  tessel demo --db postgresql://me@db.example/prod --schema tessel",
-            "0 when every step ran and the counts read back agree, 1 when a step failed (the reason on "
-            "standard error), 2 for a wrong command line.");
+  SetFooter(
+      *command,
+      "  tessel demo\n"
+      "  tessel demo --db sqlite:cases.db --cases 100\n"
+      "  tessel demo --db sqlite::memory:\n"
+      "  tessel demo --db postgresql://me@db.example/prod --schema tessel",
+      std::string("0 when every step ran and the counts read back agree, 1 when a step failed (the reason on "
+                  "standard error), 2 for a wrong command line, ") +
+          std::string(kExitRerunText) + ".");
   command->callback([options, &common, &status] {
     options->connection = common.db;
     options->tableSet = common.schema;

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "Commands.h"
+#include "ExitStatus.h"
 #include "TesselWrapper/jobs/Bridge.h"
 #include "TesselWrapper/jobs/CaseSolutionList.h"
 
@@ -33,11 +34,14 @@ void AddIdsCommand(CLI::App& app, CommonOptions& common, int& status) {
   // --table names the table to write in `load`; here it was a flag. Kept
   // out of sight only to say what replaced it.
   command->add_flag("--table", ids->oldTableFlag)->group("");
-  SetFooter(*command,
-            "  tessel ids models/demo\n"
-            "  tessel ids --format tsv models/demo",
-            "0 when the list was read (an empty one too), 1 when the database could not give it (the reason "
-            "on standard error), 2 for a wrong command line.");
+  SetFooter(
+      *command,
+      "  tessel ids models/demo\n"
+      "  tessel ids --format tsv models/demo",
+      std::string(
+          "0 when the list was read (an empty one too), 1 when the database could not give it (the reason "
+          "on standard error), 2 for a wrong command line, ") +
+          std::string(kExitRerunText) + ".");
   command->callback([ids, &common, &status] {
     if (ids->oldTableFlag) throw CLI::ValidationError("--table", "ids --table is now ids --format tsv");
     Jobs::BridgeHandle db = Jobs::OpenBridge(ExistingDatabase(common.db, "ids", false), common.schema);

@@ -11,7 +11,9 @@
 #include <string>
 
 #include "Commands.h"
+#include "ExitStatus.h"
 #include "Format.h"
+#include "Interrupt.h"
 #include "Progress.h"
 #include "TesselWrapper/jobs/Bridge.h"
 #include "TesselWrapper/jobs/CsvLoad.h"
@@ -101,8 +103,12 @@ void AddLoadCommand(CLI::App& app, CommonOptions& common, int& status) {
       "  tessel load --table results --delimiter tab --null NULL results.tsv\n"
       "  tessel load --table results --no-header --columns SolutionId,Name,Value --encoding latin1 old.csv\n"
       "  psql -c \"COPY results TO STDOUT WITH CSV HEADER\" | tessel load --table results -",
-      "0 when every line was written, 1 when nothing was written (the reason, with the line, column "
-      "and value, on standard error), 2 for a wrong command line.");
+      std::string("0 when every line was written, 1 when nothing was written for a cause that lasts until "
+                  "someone acts (the reason, with the line, column and value, on standard error), 2 for a "
+                  "wrong command line, ") +
+          kExitRerunText +
+          " (nothing was written), 130 after Ctrl-C with nothing written (a Ctrl-C that comes after the "
+          "commit still reports the lines written, with status 0).");
   command->callback([load, &common, &status] {
     if (load->noHeader != !load->columnList.empty())
       throw CLI::ValidationError(load->noHeader ? "--no-header" : "--columns",
@@ -132,13 +138,32 @@ void AddLoadCommand(CLI::App& app, CommonOptions& common, int& status) {
     {
       const bool terminal = ::isatty(STDERR_FILENO) != 0;
       ProgressReport report(terminal);
-      if (terminal || load->progress) {
-        options.progress = [&report](const Jobs::CsvLoadProgress& p) { report.Draw(p); };
-        if (!terminal)
-          options.progressInterval =
-              std::chrono::milliseconds(static_cast<long long>(load->progressInterval * 1000));
+      // The load reports often, so that Ctrl-C is noticed at once; the log
+      // lines keep their own interval.
+      const bool draw = terminal || load->progress;
+      const auto logInterval =
+          std::chrono::milliseconds(static_cast<long long>(load->progressInterval * 1000));
+      auto lastLogged = std::chrono::steady_clock::now();
+      options.progressInterval =
+          std::min<std::chrono::milliseconds>(std::chrono::milliseconds(100), logInterval);
+      options.progress = [&](const Jobs::CsvLoadProgress& p) {
+        // Thrown before the commit: the load rolls back as it unwinds.
+        if (Interrupted()) throw InterruptedError();
+        if (!draw) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (!terminal && p.phase == Jobs::CsvLoadProgress::Phase::Reading && now - lastLogged < logInterval)
+          return;
+        lastLogged = now;
+        report.Draw(p);
+      };
+      NoteInterrupts();
+      try {
+        summary = Jobs::LoadCsvFile(*db, load->table, load->file, options);
+      } catch (const InterruptedError&) {
+        std::fprintf(stderr, "tessel: interrupted: nothing was written\n");
+        status = kExitInterrupted;
+        return;
       }
-      summary = Jobs::LoadCsvFile(*db, load->table, load->file, options);
     }
     const double rate = summary.seconds > 0 ? static_cast<double>(summary.rows) / summary.seconds : 0;
     std::uint64_t skipped = 0;
@@ -154,6 +179,8 @@ void AddLoadCommand(CLI::App& app, CommonOptions& common, int& status) {
                 Grouped(summary.rows).c_str(), Grouped(skipped).c_str(), reasons.c_str(),
                 Fixed(summary.seconds, 2).c_str(), Grouped(static_cast<std::uint64_t>(rate)).c_str(),
                 Fixed(summary.writeSeconds, 2).c_str());
+    // Ctrl-C after the last report: the commit went through all the same.
+    if (Interrupted()) std::fprintf(stderr, "tessel: interrupted after the commit: every line was written\n");
     status = 0;
   });
 }

@@ -1,7 +1,10 @@
 // tessel: the command-line face of TesselWrapper.
 //
-// Exit status: 0 on success, 1 when the work failed (the reason is one line on
-// standard error), 2 when the command line itself is wrong.
+// Exit status: 0 on success, 1 when the work failed for a lasting cause (the
+// reason is one line on standard error), 2 when the command line itself is
+// wrong, 75 when the work failed for a cause that may pass (running the same
+// command again may succeed), 130 after Ctrl-C with nothing written
+// (ExitStatus.h).
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <clocale>
@@ -12,6 +15,7 @@
 #include <vector>
 
 #include "Commands.h"
+#include "ExitStatus.h"
 
 namespace {
 
@@ -66,8 +70,12 @@ int main(int argc, char** argv) {
       "The database is --db, else the environment variable TESSEL_DB, else the SQLite file "
       "tessel.db in the working folder (only demo creates a missing SQLite file).\n\n"
       "Example:\n  tessel demo && tessel ids models/demo\n\n"
-      "Exit status: 0 on success, 1 when the work failed (the reason on standard error), 2 for a "
-      "wrong command line.\n"
+      "Exit status: 0 on success; 1 when the work failed and running it again cannot help until "
+      "something is changed (a missing database, file or table, a wrong password, no permission, a "
+      "refused row; the reason on standard error); 2 for a wrong command line; 75 when the work failed "
+      "for a cause that may pass (a busy or locked database, a lost or refused connection, a table "
+      "changed meanwhile): nothing was written, run the same command again; 130 when a load was "
+      "interrupted (Ctrl-C) and nothing was written.\n"
       "Run 'tessel help COMMAND' or 'tessel COMMAND --help' for the options of a command.");
 
   Tessel::Cli::CommonOptions common;
@@ -90,7 +98,7 @@ int main(int argc, char** argv) {
     std::cerr << "tessel: no command '" << OneLine(word, {}) << "'"
               << (nearest.empty() ? "" : " (did you mean '" + nearest + "'?)") << "; the commands are "
               << list << " (see tessel --help)\n";
-    return 2;
+    return Tessel::Cli::kExitWrongCommandLine;
   }
 
   try {
@@ -105,11 +113,11 @@ int main(int argc, char** argv) {
     const std::string where = word.empty() ? "tessel" : "tessel " + word;
     std::cerr << where << ": " << OneLine(e.what(), Tessel::Cli::SecretsOf(common.db)) << " (see " << where
               << " --help)\n";
-    return 2;
+    return Tessel::Cli::kExitWrongCommandLine;
   } catch (const std::exception& e) {
     std::cout.flush();
     std::cerr << "tessel: " << OneLine(e.what(), Tessel::Cli::SecretsOf(common.db)) << '\n';
-    return 1;
+    return Tessel::Cli::ExitStatusOf(e);
   }
   return status;
 }

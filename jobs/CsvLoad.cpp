@@ -24,9 +24,11 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <new>
 #include <optional>
 #include <vector>
 
+#include "TesselWrapper/component/DbConnect.h"
 #include "TesselWrapper/component/DbConnectFactory.h"
 #include "TesselWrapper/data/Text.h"
 #include "data/Quoted.h"
@@ -309,8 +311,15 @@ class FailedWrite {
   [[noreturn]] void Throw(const std::string& table, const std::string& message, ErrorCategory category,
                           std::optional<std::uint64_t> row) {
     std::string text = message;
+    // Only the rows' own fault names lines of the file: a refusal, or a
+    // value the table cannot take. A lost connection, a busy database or a
+    // lack of memory came while some row was written, not because of it.
+    const bool rowsAtFault = !AsksForRerun(category) && category != ErrorCategory::OutcomeUnknown &&
+                             category != ErrorCategory::SchemaChange;
     const std::optional<KeyClause> key = FindKeyClause(text);
-    if (row) {
+    if (!rowsAtFault) {
+      // The message stands as the database gave it.
+    } else if (row) {
       KeptRecord refused;
       Reread(
           [&](CsvRowBuilder&, std::uint64_t position, std::uint64_t line, std::span<const CsvField> fields) {
@@ -480,8 +489,11 @@ CsvLoadError::CsvLoadError(std::uint64_t line, std::string column, std::string v
       value_(std::move(value)),
       reason_(std::move(reason)) {}
 
-CsvLoadSummary LoadCsvFile(IConnectWrapper& db, const std::string& table, const std::string& path,
-                           const CsvLoadOptions& options) {
+namespace {
+
+// The load; `committed` is set once the commit went through.
+CsvLoadSummary Load(IConnectWrapper& db, const std::string& table, const std::string& path,
+                    const CsvLoadOptions& options, bool& committed) {
   const Clock::time_point start = Clock::now();
   CsvReadOptions readOptions;
   readOptions.delimiter = options.delimiter;
@@ -563,6 +575,7 @@ CsvLoadSummary LoadCsvFile(IConnectWrapper& db, const std::string& table, const 
   if (!handOff.Finish()) throwWriteFailure();
   const Clock::time_point commitStart = Clock::now();
   if (!stream->Commit()) throwWriteFailure();
+  committed = true;
   writing += Clock::now() - commitStart;
   if (stream->Rows() != records)
     throw Error("table " + Quoted(table) + " took " + std::to_string(stream->Rows()) + " of the file's " +
@@ -579,6 +592,25 @@ CsvLoadSummary LoadCsvFile(IConnectWrapper& db, const std::string& table, const 
   summary.executionTime = static_cast<long>(stream->Milliseconds());
   summary.message = records > 0 ? component->Message().value_or(std::string()) : std::string();
   return summary;
+}
+
+}  // namespace
+
+CsvLoadSummary LoadCsvFile(IConnectWrapper& db, const std::string& table, const std::string& path,
+                           const CsvLoadOptions& options) {
+  bool committed = false;
+  try {
+    return Load(db, table, path, options, committed);
+  } catch (const std::bad_alloc&) {
+    // By now the load's stream is gone: what it had not committed it rolled
+    // back. The rows are no cause, so no line is named.
+    if (committed)
+      throw Error("table " + Quoted(table) +
+                  " was written, but the load ran out of memory after the commit, before it could report");
+    throw DatabaseError("table " + Quoted(table) + " was not written: the load ran out of memory. " +
+                            kRerunTransaction + ". Nothing of the table was written.",
+                        ErrorCategory::Rerun);
+  }
 }
 
 }  // namespace Tessel::Jobs

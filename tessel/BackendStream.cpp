@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <new>
 
 #include "TesselWrapper/Errors.h"
 #include "data/Quoted.h"
@@ -29,13 +30,20 @@ BackendStream::BackendStream(DbConnect& component, ShapeCache& shapes, const Dat
 }
 
 template <class Step>
-bool BackendStream::Run(Step&& step) {
+bool BackendStream::Run(Step&& step, bool committing) {
   const Clock::time_point start = Clock::now();
   std::optional<WriteFailure> failure;
   try {
     failure = step();
   } catch (const DatabaseError& e) {
     failure = WriteFailure{e.Category(), e.what(), std::nullopt};
+  } catch (const std::bad_alloc&) {
+    // No row is at fault, and the transaction is rolled back below: nothing
+    // was written, and the same write may succeed with memory to spare.
+    // While committing, the commit itself may already have gone through.
+    failure = committing ? WriteFailure{ErrorCategory::OutcomeUnknown,
+                                        "out of memory while committing the transaction", std::nullopt}
+                         : WriteFailure{ErrorCategory::Rerun, "out of memory", std::nullopt};
   } catch (...) {
     state_ = State::Failed;
     Abandon();
@@ -77,11 +85,13 @@ bool BackendStream::Append(const Data::DataTable& batch) {
 bool BackendStream::Commit() {
   if (state_ == State::Failed) return false;
   if (state_ == State::Committed) return true;
-  if (state_ == State::Writing && !Run([&]() -> std::optional<WriteFailure> {
-        // Whatever End's outcome, nothing is open afterwards.
-        state_ = State::Committed;
-        return End();
-      })) {
+  if (state_ == State::Writing && !Run(
+                                      [&]() -> std::optional<WriteFailure> {
+                                        // Whatever End's outcome, nothing is open afterwards.
+                                        state_ = State::Committed;
+                                        return End();
+                                      },
+                                      /*committing=*/true)) {
     return false;
   }
   state_ = State::Committed;

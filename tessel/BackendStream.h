@@ -16,9 +16,10 @@
 //
 // WriterStream makes these steps of a backend's TableWriter. A step reports
 // a failure of the database as a WriteFailure; a DatabaseError
-// it throws (a file that cannot be opened) is taken as one of its category.
-// Anything else it throws (std::bad_alloc) leaves the stream failed and
-// rolled back and passes on. A stream that is dropped without a successful
+// it throws (a file that cannot be opened) is taken as one of its category;
+// std::bad_alloc as "out of memory", a Rerun (in End, whose commit may have
+// gone through, an OutcomeUnknown). Anything else it throws leaves the
+// stream failed and rolled back and passes on. A stream that is dropped without a successful
 // Commit rolls back in the backend's own destructor (its transaction is an
 // RAII owner), never here.
 //
@@ -65,8 +66,9 @@ class BackendStream : public BulkStream {
   enum class State { Idle, Writing, Failed, Committed };
 
   // Runs one step, timed; on failure reports it and leaves the stream failed.
+  // `committing`: the step is End.
   template <class Step>
-  bool Run(Step&& step);
+  bool Run(Step&& step, bool committing = false);
   void Fail(const WriteFailure& failure);
 
   DbConnect& component_;

@@ -87,10 +87,15 @@ class TESSELWRAPPER_API NoNullAllowedError : public Error {
 
 // What a failure of the database means for the caller's rows. Each backend
 // sets it where it maps its own codes; everything else reads it from there.
+// The question behind it: can the same call succeed later without anyone
+// changing anything? Rerun and Connection say yes; the others say no.
 enum class ErrorCategory {
-  Other,           // none of the below
+  Other,           // none of the below, among it whatever lasts until someone
+                   // acts: a missing database, folder, file, driver or role,
+                   // a wrong password, an unknown host, an invalid option,
+                   // no permission, a database opened read-only
   Rerun,           // busy or locked database, deadlock, serialization failure,
-                   // lock time-out, full disk, read-only file: nothing was
+                   // lock time-out, full disk, out of memory: nothing was
                    // written, and the same work may succeed when run again
   SchemaChange,    // the table no longer has the shape the caller worked from
   Refused,         // the database refused the data for good (a key, a check,
@@ -98,7 +103,9 @@ enum class ErrorCategory {
   OutcomeUnknown,  // the connection was lost while a commit was in flight and
                    // the server could not say whether it committed
   Connection,      // the database could not be reached (or was lost before
-                   // any commit): nothing was written; rerun once it answers
+                   // any commit) for a reason that may pass: a server not up
+                   // yet, a connection cut; nothing was written; rerun once
+                   // it answers
 };
 
 // True for the categories after which nothing was written and the same work
@@ -107,6 +114,12 @@ enum class ErrorCategory {
 constexpr bool AsksForRerun(ErrorCategory category) noexcept {
   return category == ErrorCategory::Rerun || category == ErrorCategory::Connection;
 }
+
+// True for the category of a failure that the rows' own values caused:
+// Refused. Only such a failure names a row; a lost connection, a busy
+// database, a full disk or a lack of memory is no row's fault, whichever row
+// was being written when it came.
+constexpr bool BlamesTheRows(ErrorCategory category) noexcept { return category == ErrorCategory::Refused; }
 
 class TESSELWRAPPER_API DatabaseError : public Error {
  public:

@@ -47,6 +47,23 @@ ErrorCategory DbmsCategory(const Failure& failure) {
   return ErrorCategory::Other;
 }
 
+// Before a connection is made, SQL_DBMS_NAME cannot be asked: the drivers'
+// own words tell. The SQLite driver tags its texts "[SQLite]" and passes
+// SQLite's code (a file it cannot open is SQLITE_CANTOPEN, with no reason of
+// the operating system's, so lasting by SQLite's rule); the PostgreSQL
+// driver relays libpq's text under 08001.
+ErrorCategory ConnectCategory(const Failure& failure) {
+  const std::string_view state = failure.sqlState;
+  const std::string_view stateClass = state.substr(0, 2);
+  if (IsOneOf(state, {"HYT00", "HYT01"})) return ErrorCategory::Rerun;
+  // unixODBC reports a driver library it cannot load as a warning (01000)
+  // and no error at all.
+  if (stateClass == "IM" || stateClass == "01" || stateClass == "28") return ErrorCategory::Other;
+  if (failure.text.rfind("[SQLite]", 0) == 0) return Sqlite::CategoryOf(failure.nativeCode, failure.text);
+  if (Postgres::IsLastingConnectFailure(failure.text)) return ErrorCategory::Other;
+  return ErrorCategory::Connection;
+}
+
 // True where the native code adds to the SQLSTATE (psqlODBC's is always 1).
 bool NativeCodeSaysMore(const Failure& failure) {
   return failure.nativeCode != 0 && failure.dbms != Dbms::PostgreSQL;
@@ -109,6 +126,7 @@ Failure ClientFailure(std::string text, bool shapeChanged) {
 ErrorCategory CategoryOf(const Failure& failure) noexcept {
   const std::string_view state = failure.sqlState;
   const std::string_view stateClass = state.substr(0, 2);
+  if (failure.connecting) return ConnectCategory(failure);
   if (failure.outcomeUnknown || state == "40003") return ErrorCategory::OutcomeUnknown;
   if (failure.shapeChanged || IsOneOf(state, {"42S02", "42S22"})) return ErrorCategory::SchemaChange;
   if (failure.refused) return ErrorCategory::Refused;

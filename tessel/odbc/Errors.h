@@ -44,6 +44,7 @@ struct Failure {
   bool shapeChanged = false;    // the table no longer matches the caller's
   bool outcomeUnknown = false;  // a commit whose result nobody could learn
   bool refused = false;         // a value the database cannot keep, found before it was sent
+  bool connecting = false;      // the connection could not be made
   // The position of the row at fault among the rows of the write, where the
   // writer knows it.
   std::optional<std::uint64_t> row;
@@ -73,6 +74,14 @@ Failure ClientFailure(std::string text, bool shapeChanged = false);
 //                 refuses (class 22), a value the writer found the database
 //                 cannot keep
 //   Other         everything else
+// A connection that could not be made (`connecting`) is sorted by whether
+// the cause may pass (a server that does not answer yet: Connection; a login
+// time-out: Rerun) or lasts until someone acts (Other): no driver or data
+// source (IM, or only the driver manager's warning that it cannot load the
+// library), a refused login (class 28), the PostgreSQL server's or libpq's
+// lasting refusals in the PostgreSQL driver's text
+// (Postgres::IsLastingConnectFailure), and SQLite's code in its driver's
+// native code, by SQLite's rules.
 ErrorCategory CategoryOf(const Failure& failure) noexcept;
 
 // A failure of COMMIT as the write reports it. A server database that did

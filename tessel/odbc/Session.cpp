@@ -69,10 +69,7 @@ SQLHDBC Session::Connection() {
   rc = SQLDriverConnectW(raw, nullptr, Arg(text), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(rc)) {
     Odbc::Failure failure = Odbc::FailureOf(SQL_HANDLE_DBC, raw, rc, Dbms::Other);
-    // No connection was made: whatever the driver said, a later attempt may
-    // find the server, unless the string itself is at fault (IM: the driver
-    // manager could not find or load the driver).
-    if (failure.sqlState.rfind("IM", 0) != 0) failure.connectionLost = true;
+    failure.connecting = true;  // sorted by whether a later attempt may succeed
     ThrowDatabaseError(failure, context);
   }
   env_ = std::move(envHandle);

@@ -398,8 +398,11 @@ class GroupWriter {
     return errors == 1 ? first : std::nullopt;
   }
 
-  // Names the row at fault in the failure's text and keeps its position.
+  // Names the row at fault in the failure's text and keeps its position,
+  // when the database refused the row itself (a lost connection, a busy
+  // database is no row's fault).
   void Name(Failure& failure, std::size_t indexInGroup) const {
+    if (!BlamesTheRows(CategoryOf(failure))) return;
     const std::uint64_t position = first_ + group_.positions[indexInGroup];
     failure.text = RowAtPosition(position) + ": " + failure.text;
     failure.row = position;

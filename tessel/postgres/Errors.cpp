@@ -64,6 +64,10 @@ ErrorCategory CategoryOf(const Failure& failure) noexcept {
   if (failure.outcomeUnknown) return ErrorCategory::OutcomeUnknown;
   if (failure.shapeChanged) return ErrorCategory::SchemaChange;
   if (failure.refused) return ErrorCategory::Refused;
+  // A connection that could not be made, or was lost, without a server's
+  // SQLSTATE: only libpq's text tells why.
+  if (failure.connectionLost && failure.sqlState.empty() && IsLastingConnectFailure(failure.text))
+    return ErrorCategory::Other;
   return CategoryOfSqlState(failure.sqlState, failure.connectionLost);
 }
 

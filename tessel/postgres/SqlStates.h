@@ -13,8 +13,14 @@
 //                   statement time-out (57014), the server shutting down or
 //                   starting (57P01-57P03), a read-only transaction (25006),
 //                   insufficient resources (class 53)
+//   Other           what lasts until someone changes the server or the
+//                   connection string: authorization (class 28), a missing
+//                   database (3D000), no permission (42501), a database that
+//                   takes no connections (55000), also when the connection
+//                   was never made
 //   Connection      class 08, or `connectionLost` (a connection that broke
-//                   without such a code) where none of the above applies
+//                   or could not be made, without such a code) where none of
+//                   the above applies
 //   Refused         integrity (class 23), data (class 22), a routine's own
 //                   RAISE EXCEPTION (P0001)
 //   Other           everything else
@@ -27,5 +33,20 @@
 namespace Tessel::Postgres {
 
 ErrorCategory CategoryOfSqlState(std::string_view state, bool connectionLost) noexcept;
+
+// Whether libpq's text of a connection that could not be made names a cause
+// that stays until someone acts: a wrong password or user, a database or
+// role that does not exist, no permission, a host name nobody knows, an
+// option libpq refuses ("invalid sslmode value"), SSL the server lacks. The
+// rest (refused, timed out, a server starting or shutting down, too many
+// connections) may pass.
+//
+// Read from the text because libpq has no SQLSTATE for a failed connection:
+// it puts the server's refusal into its message only, and only with the
+// verbose error form, which a blocking connect cannot ask for. The ODBC
+// driver relays the same text. The words are the English ones of libpq and
+// the server; under other message languages a refusal is taken as one that
+// may pass, as it was before these rules.
+bool IsLastingConnectFailure(std::string_view text) noexcept;
 
 }  // namespace Tessel::Postgres

@@ -125,8 +125,10 @@ std::optional<Failure> CopyStream::Send(const Data::DataTable& batch, std::uint6
       ResultHandle result(PQexec(conn_, insert.c_str()));
       if (!result || PQresultStatus(result.get()) != PGRES_COMMAND_OK) {
         Failure failure = FailureOf(conn_, result.get());
-        failure.row = first + (indexes != nullptr ? (*indexes)[k] : k);
-        failure.text = RowAtPosition(*failure.row) + ": " + failure.text;
+        if (BlamesTheRows(CategoryOf(failure))) {
+          failure.row = first + (indexes != nullptr ? (*indexes)[k] : k);
+          failure.text = RowAtPosition(*failure.row) + ": " + failure.text;
+        }
         return failure;
       }
     }
@@ -203,7 +205,10 @@ std::optional<Failure> CopyStream::End(const char* error) {
   }
   if (!failure && (open->buffer.Failed() || PQstatus(conn_) != CONNECTION_OK))
     failure = FailureOf(conn_, nullptr);
-  if (failure && failure->copyLine) {
+  // The server names the line it was reading whatever the failure; only a
+  // refusal of that row's values is the row's fault (a terminated session
+  // is not).
+  if (failure && failure->copyLine && BlamesTheRows(CategoryOf(*failure))) {
     if (const std::optional<std::uint64_t> position = open->PositionOf(*failure->copyLine)) {
       failure->row = *position;
       failure->text = RowAtPosition(*position) + ": " + failure->text;

@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <iterator>
+#include <system_error>
 
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/component/DbConnect.h"
@@ -92,17 +94,45 @@ std::string ResultCodeName(int extendedCode) {
   return std::string(primary ? primary : "SQLITE_UNKNOWN") + " (code " + std::to_string(extendedCode) + ")";
 }
 
-ErrorCategory CategoryOf(int code, std::string_view errorText) noexcept {
+namespace {
+
+// SQLITE_CANTOPEN stands for every file that could not be opened; the
+// operating system's reason tells whether that may pass. Only a shortage
+// passes by itself (file descriptors, memory, an interrupted call); a path
+// that names nothing, a folder, a file without permission do not. Without a
+// reason (a driver that does not pass one on) the file is taken as one that
+// cannot be opened: that is what a wrong path gives, by far the most common
+// cause, and stopping is the safe side of the two.
+ErrorCategory CantOpenCategory(int systemErrno) noexcept {
+  switch (systemErrno) {
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+    case EAGAIN:
+    case EINTR:
+      return ErrorCategory::Connection;
+    default:
+      return ErrorCategory::Other;
+  }
+}
+
+}  // namespace
+
+ErrorCategory CategoryOf(int code, std::string_view errorText, int systemErrno) noexcept {
   switch (code & 0xff) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
     case SQLITE_FULL:
-    case SQLITE_READONLY:
     case SQLITE_IOERR:
     case SQLITE_NOMEM:
       return ErrorCategory::Rerun;
+    case SQLITE_READONLY:
+      // A write-ahead log that another connection has yet to recover passes;
+      // every other read-only file (opened with mode=ro, without write
+      // permission, in a read-only folder or file system) stays read-only.
+      return code == SQLITE_READONLY_RECOVERY ? ErrorCategory::Rerun : ErrorCategory::Other;
     case SQLITE_CANTOPEN:
-      return ErrorCategory::Connection;
+      return CantOpenCategory(systemErrno);
     case SQLITE_SCHEMA:
       return ErrorCategory::SchemaChange;
     case SQLITE_CONSTRAINT:
@@ -133,15 +163,26 @@ int ExtendedCode(sqlite3* db, int code) {
   return code;
 }
 
+// The operating system's error behind a failure to open a file, 0 when the
+// failure is of another kind (the connection keeps the last one it saw).
+int SystemErrno(sqlite3* db, int code) {
+  return db != nullptr && (code & 0xff) == SQLITE_CANTOPEN ? sqlite3_system_errno(db) : 0;
+}
+
 ErrorCategory CategoryOn(sqlite3* db, int code) {
-  return CategoryOf(code, db != nullptr ? sqlite3_errmsg(db) : "");
+  return CategoryOf(ExtendedCode(db, code), db != nullptr ? sqlite3_errmsg(db) : "", SystemErrno(db, code));
 }
 
 }  // namespace
 
 std::string DescribeError(sqlite3* db, int code) {
   const std::string text = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(code);
-  return text + " (" + ResultCodeName(ExtendedCode(db, code)) + ")";
+  std::string reason = ResultCodeName(ExtendedCode(db, code));
+  // "unable to open database file" alone hides whether the path or the
+  // process is at fault.
+  if (const int systemErrno = SystemErrno(db, code); systemErrno != 0)
+    reason += ": " + std::generic_category().message(systemErrno);
+  return text + " (" + reason + ")";
 }
 
 std::string DescribeWithRetry(sqlite3* db, int code) {
@@ -150,6 +191,15 @@ std::string DescribeWithRetry(sqlite3* db, int code) {
 
 WriteFailure WriteFailureOf(sqlite3* db, int code, std::string_view what) {
   return WriteFailure{CategoryOn(db, code), std::string(what) + ": " + DescribeError(db, code), std::nullopt};
+}
+
+WriteFailure RowsWriteFailure(sqlite3* db, int code, std::uint64_t first, std::uint64_t last) {
+  WriteFailure failure{CategoryOn(db, code), DescribeError(db, code), std::nullopt};
+  if (!BlamesTheRows(failure.category)) return failure;
+  if (first == last) failure.row = first;
+  failure.reason =
+      (first == last ? RowAtPosition(first) : RowsAtPositions(first, last)) + ": " + failure.reason;
+  return failure;
 }
 
 void ThrowDatabaseError(sqlite3* db, int code, std::string_view context) {

@@ -9,6 +9,7 @@
 // (tessel/FailureText.h).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,23 +25,30 @@ namespace Tessel::Sqlite {
 std::string ResultCodeName(int extendedCode);
 
 // What a failure means for the caller's rows; the one place where SQLite's
-// codes are sorted:
+// codes are sorted, by one question: can the same call succeed later without
+// anyone changing anything?
 //   Rerun         SQLITE_BUSY, SQLITE_LOCKED (another connection holds the
 //                 lock), SQLITE_FULL (the disk, or the connection's page
-//                 limit), SQLITE_READONLY (a file or folder without write
-//                 permission), SQLITE_IOERR, SQLITE_NOMEM: nothing was
-//                 written, and the same work succeeds once the cause is gone,
-//                 which is often fixed outside the program
-//   Connection    SQLITE_CANTOPEN: the file cannot be opened now
+//                 limit), SQLITE_IOERR, SQLITE_NOMEM, SQLITE_READONLY_RECOVERY
+//                 (a log another connection has yet to recover): nothing was
+//                 written, and the same work succeeds once the cause is gone
+//   Connection    SQLITE_CANTOPEN for want of file descriptors or memory
+//                 (`systemErrno`, the operating system's error behind it)
 //   SchemaChange  SQLITE_SCHEMA, and an error whose text says a table or
 //                 column does not exist
 //   Refused       SQLITE_CONSTRAINT, SQLITE_MISMATCH, SQLITE_TOOBIG,
 //                 SQLITE_RANGE: the data itself is refused
-//   Other         everything else (a damaged file, a misuse)
-ErrorCategory CategoryOf(int code, std::string_view errorText) noexcept;
+//   Other         everything else, among it what lasts until someone acts:
+//                 SQLITE_CANTOPEN of a missing folder or file, a folder, a
+//                 file without permission, or for no known reason (0);
+//                 SQLITE_READONLY (mode=ro, a file or folder without write
+//                 permission); SQLITE_PERM, SQLITE_AUTH; a damaged file
+ErrorCategory CategoryOf(int code, std::string_view errorText, int systemErrno = 0) noexcept;
 
 // SQLite's text for the connection's last error with the code's name:
-// "database is locked (SQLITE_BUSY)". `code` is the result the failing call
+// "database is locked (SQLITE_BUSY)", and the operating system's reason for
+// a file it could not open: "unable to open database file (SQLITE_CANTOPEN:
+// No such file or directory)". `code` is the result the failing call
 // returned; the connection's extended code is preferred when it agrees.
 std::string DescribeError(sqlite3* db, int code);
 
@@ -49,6 +57,12 @@ std::string DescribeWithRetry(sqlite3* db, int code);
 
 // The failure of a write step: its category, and "<what>: <DescribeError>".
 WriteFailure WriteFailureOf(sqlite3* db, int code, std::string_view what);
+
+// The failure of writing the rows at positions `first` to `last` (one row
+// when they are equal): named as "the row at position 3 (0-based): ..." only
+// when the database refused the rows themselves (BlamesTheRows), otherwise
+// the database's reason alone, with no row.
+WriteFailure RowsWriteFailure(sqlite3* db, int code, std::uint64_t first, std::uint64_t last);
 
 // Throws Tessel::DatabaseError with the failure's category, the extended
 // result code as native code and the text "<context>: <DescribeError>" with

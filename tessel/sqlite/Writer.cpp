@@ -368,8 +368,8 @@ class RowWriter {
 
   // The failure of a step or, when a bind failed, of that bind: its text is
   // then its code's, as the connection no longer holds it.
-  WriteFailure FailureOf(int bindRc, int rc, const std::string& what) const {
-    return WriteFailureOf(bindRc != SQLITE_OK ? nullptr : db_, rc, what);
+  WriteFailure FailureOf(int bindRc, int rc, std::uint64_t first, std::uint64_t last) const {
+    return RowsWriteFailure(bindRc != SQLITE_OK ? nullptr : db_, rc, first, last);
   }
 
   bool WriteSingle(Insert& insert, Data::RecordId record, std::size_t position, WriteFailure& failure) {
@@ -377,8 +377,7 @@ class RowWriter {
     const int bindRc = BindRow(stmt, 1, insert, record, 0);
     const int rc = Step(stmt, bindRc);
     if (rc != SQLITE_DONE) {
-      failure = FailureOf(bindRc, rc, RowAtPosition(first_ + position));
-      failure.row = first_ + position;
+      failure = FailureOf(bindRc, rc, first_ + position, first_ + position);
       sqlite3_reset(stmt);
       return false;
     }
@@ -402,7 +401,7 @@ class RowWriter {
     // failure ended the transaction (or is the database's lock, which would
     // only be waited for again), the rows go once more one by one, so that
     // the message names the row at fault as a row-by-row write would.
-    failure = FailureOf(bindRc, rc, RowsAtPositions(first_ + position, first_ + position + rows.size() - 1));
+    failure = FailureOf(bindRc, rc, first_ + position, first_ + position + rows.size() - 1);
     sqlite3_reset(stmt);
     if (sqlite3_get_autocommit(db_) == 0 && !AsksForRerun(failure.category)) {
       for (std::size_t k = 0; k < rows.size(); ++k)

@@ -477,5 +477,20 @@ TEST_F(ToolTest, LoadReportsProgressToANonTerminalWhenAsked) {
   EXPECT_EQ(r.err, "");
 }
 
+// Ctrl-C stops the load where it can still roll back; only then does the
+// tool say that nothing was written.
+TEST_F(ToolTest, AnInterruptedLoadWritesNothingAndSaysSo) {
+  Exec("CREATE TABLE m(id INTEGER PRIMARY KEY, label TEXT)");
+  std::string csv = "id,label\n";
+  for (int i = 1; i <= 3'000'000; ++i) csv += std::to_string(i) + ",label number " + std::to_string(i) + "\n";
+  const ToolResult r = RunProgram(kTool,
+                                  {"load", "--db", Db(), "--table", "m", "--progress", "--progress-interval",
+                                   "0", WriteFile("big.csv", csv)},
+                                  dir_.path(), {}, {}, "% of the file");
+  EXPECT_EQ(r.exitCode, 130) << r.err;
+  EXPECT_THAT(r.err, HasSubstr("tessel: interrupted: nothing was written\n"));
+  EXPECT_EQ(One("SELECT COUNT(*) FROM m"), "0");
+}
+
 }  // namespace
 }  // namespace Tessel::Testing

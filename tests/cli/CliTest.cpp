@@ -275,6 +275,41 @@ TEST_F(ToolTest, FailuresGiveStatusOneAndTheReasonOnOneLine) {
   }
 }
 
+// The status tells a script whether running the same command again may
+// help: 75 for a cause that may pass, 1 for one that lasts.
+TEST_F(ToolTest, TheExitStatusSaysWhetherARerunCanHelp) {
+  ASSERT_EQ(Run({"demo", "--db", Db()}).exitCode, 0);
+  const std::string csv = WriteFile("c.csv", "Caseid,ModelDir,Name\n50,m,n\n");
+  const std::string missingFolder = "sqlite:" + (dir_.path() / "missing" / "t.db").string();
+  const std::string locked = Db() + "?busy_timeout=100";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string mentions;
+  };
+  const Case cases[] = {
+      {{"load", "--db", locked, "--table", "cases", csv}, 75, "database is locked"},
+      {{"test", "--db", locked}, 75, "database is locked"},
+      {{"ids", "--db", locked, "models/demo"}, 75, "database is locked"},
+      {{"load", "--db", missingFolder, "--table", "cases", csv}, 1, "no SQLite database file"},
+      {{"test", "--db", missingFolder + "?mode=rwc"}, 1, "No such file or directory"},
+      {{"load", "--db", missingFolder + "?mode=rwc", "--table", "cases", csv},
+       1,
+       "No such file or directory"},
+  };
+  Sqlite holder(DbFile().string());
+  holder.Exec("BEGIN EXCLUSIVE");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const ToolResult r = Run(c.args);
+    EXPECT_EQ(r.exitCode, c.status) << r.err;
+    EXPECT_THAT(r.err, HasSubstr(c.mentions));
+    EXPECT_EQ(Lines(r.err), 1) << r.err;
+  }
+  holder.Exec("ROLLBACK");
+  EXPECT_EQ(One("SELECT COUNT(*) FROM cases WHERE Caseid = 50"), "0");
+}
+
 // -1 is the library's failure result, but a routine may return it too: the
 // tool must tell a routine that answered -1 from one that failed.
 TEST_F(ToolTest, CallOfARoutineThatReturnsMinusOneSucceeds) {

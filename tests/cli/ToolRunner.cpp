@@ -1,6 +1,7 @@
 #include "ToolRunner.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,7 +93,7 @@ TempDir::~TempDir() {
 
 ToolResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                       const std::filesystem::path& cwd, const std::string& stdinFile,
-                      const std::vector<std::string>& environment) {
+                      const std::vector<std::string>& environment, const std::string& interruptAfter) {
   // Outputs go to files rather than pipes, so that a chatty child can never
   // block on a full pipe while we wait for it.
   TempDir capture;
@@ -124,7 +125,15 @@ ToolResult RunProgram(const std::string& program, const std::vector<std::string>
     ::_exit(127);
   }
   int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  bool exited = false;
+  if (!interruptAfter.empty()) {
+    while (!exited && Slurp(errFile).find(interruptAfter) == std::string::npos) {
+      exited = ::waitpid(child, &status, WNOHANG) == child;
+      if (!exited) ::usleep(10'000);
+    }
+    if (!exited) ::kill(child, SIGINT);
+  }
+  while (!exited && ::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   ToolResult result;
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -17,9 +17,12 @@ struct ToolResult {
 // `stdinFile` (or /dev/null when empty), and collects both outputs. The
 // child inherits the environment, less TESSEL_DB (a developer's own would
 // change what the tool opens), plus `environment` ("NAME=value" each).
+// With `interruptAfter` set, the child gets SIGINT (as from Ctrl-C) once its
+// standard error holds that text.
 ToolResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                       const std::filesystem::path& cwd, const std::string& stdinFile = {},
-                      const std::vector<std::string>& environment = {});
+                      const std::vector<std::string>& environment = {},
+                      const std::string& interruptAfter = {});
 
 // Loads of files longer than the load writes in one batch, the same on every
 // backend, into a table (id integer primary key, label text not null,

@@ -14,6 +14,7 @@
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/component/DbConnectFactory.h"
 #include "odbc/OdbcTestSupport.h"
+#include "support/FailureSorting.h"
 #include "tessel/NameLookup.h"
 #include "tessel/odbc/OdbcConnect.h"
 
@@ -415,6 +416,7 @@ TEST_P(OdbcServer, LostConnectionsBeforeAndDuringCommit) {
   std::int64_t ms = 0;
   EXPECT_FALSE(Component().BulkToTable(*table, ms));
   EXPECT_TRUE(Contains(Component().Message().value_or(""), kRerun)) << Component().Message().value_or("");
+  EXPECT_FALSE(Contains(Component().Message().value_or(""), "position")) << "the row is not at fault";
   EXPECT_EQ(raw().Query("SELECT count(*) FROM items"), "0");
   ASSERT_TRUE(Component().BulkToTable(*table, ms)) << Component().Message().value_or("");
   EXPECT_EQ(raw().Query("SELECT count(*) FROM items"), "1");
@@ -473,6 +475,55 @@ TEST_P(OdbcBackend, ScriptsRunInOneTransaction) {
   EXPECT_EQ(raw().Query("SELECT count(*) FROM s1"), "2") << "the script's first statement was rolled back";
   EXPECT_GE(Component().BulkExample(50), 0);
   EXPECT_EQ(Component().Message().value_or(""), "50 rows written to table 'tessel_bulk_example'");
+}
+
+// Every failure sorted by one question: can the same call succeed later
+// without anyone changing anything? Only then does a message ask for a rerun.
+TEST_P(OdbcBackend, FailuresAskForARerunOnlyWhenTheCauseMayPass) {
+  raw().Exec("CREATE TABLE cases (id INTEGER)");
+  const std::string schema = schema_;
+  const auto open = [schema](std::string odbc) {
+    return [odbc, schema] { return DbConnectFactory::CreateDbConnect("odbc:" + odbc, schema); };
+  };
+  std::vector<ProvokedFailure> cases = {
+      {"a data source that is not defined", open("DSN=tessel_no_such_source"), ErrorCategory::Other, false,
+       true},
+      {"a driver that is not installed", open("Driver={Tessel No Such Driver};Database=x"),
+       ErrorCategory::Other, false, true},
+  };
+  if (IsPostgres()) {
+    std::string uri = std::getenv("TESSEL_PG_URI");
+    uri = uri.substr(0, uri.find('?'));
+    const std::string noDatabase = uri.substr(0, uri.rfind('/') + 1) + "tessel_no_such_database";
+    cases.push_back({"a database that does not exist", open(OdbcPostgresString(noDatabase)),
+                     ErrorCategory::Other, false, true});
+    cases.push_back({"a server that refuses the connection",
+                     open(OdbcPostgresString("postgresql://postgres@127.0.0.1:1/tessel_test")),
+                     ErrorCategory::Connection, true, true});
+    cases.push_back({"another connection holds the lock",
+                     [&] {
+                       raw().SetAutoCommit(false);
+                       raw().Exec("LOCK TABLE cases IN ACCESS EXCLUSIVE MODE");
+                       return open(odbc_ + ";ConnSettings={SET lock_timeout = 200}")();
+                     },
+                     ErrorCategory::Rerun, true, false});
+  } else {
+    const std::string missing = DriverPath((std::filesystem::path(dir_) / "missing" / "x.db").string());
+    cases.push_back({"a folder that does not exist", open(OdbcSqliteString(missing, 50)),
+                     ErrorCategory::Other, false, true});
+    cases.push_back({"another connection holds the lock",
+                     [&] {
+                       raw().SetAutoCommit(false);
+                       raw().Exec("INSERT INTO cases VALUES (5)");
+                       const std::string path = (std::filesystem::path(dir_) / "test.db").string();
+                       return open(OdbcSqliteString(DriverPath(path), 50))();
+                     },
+                     ErrorCategory::Rerun, true, false});
+  }
+  for (const ProvokedFailure& c : cases) ExpectSorted(c);
+  raw().Rollback();
+  raw().SetAutoCommit(true);
+  EXPECT_EQ(raw().Query("SELECT count(*) FROM cases"), "0");
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, OdbcBackend, ::testing::Values(Driver::Sqlite, Driver::Postgres), NameOf);

@@ -57,7 +57,8 @@ TEST(OdbcErrors, CategoriesOfStatesAndNativeCodes) {
       {Dbms::SQLite, "HY000", 5, "database is locked (5)", ErrorCategory::Rerun},
       {Dbms::SQLite, "HY000", 6, "database table is locked", ErrorCategory::Rerun},
       {Dbms::SQLite, "HY000", 13, "database or disk is full", ErrorCategory::Rerun},
-      {Dbms::SQLite, "HY000", 8, "attempt to write a readonly database", ErrorCategory::Rerun},
+      {Dbms::SQLite, "HY000", 8, "attempt to write a readonly database", ErrorCategory::Other},
+      {Dbms::SQLite, "HY000", 14, "unable to open database file", ErrorCategory::Other},
       {Dbms::SQLite, "HY000", 261, "database is locked", ErrorCategory::Rerun},  // SQLITE_BUSY_RECOVERY
       {Dbms::SQLite, "HY000", 17, "database schema has changed", ErrorCategory::SchemaChange},
       {Dbms::SQLite, "HY000", 1, "no such table: cases", ErrorCategory::SchemaChange},
@@ -72,6 +73,46 @@ TEST(OdbcErrors, CategoriesOfStatesAndNativeCodes) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.state) + " native " + std::to_string(c.native) + ": " + c.text);
     EXPECT_EQ(CategoryOf(Make(c.dbms, c.state, c.native, c.text)), c.expected);
+  }
+}
+
+// A connection that could not be made: the database is not known yet, so
+// the state, the driver manager's part and the drivers' own words tell
+// whether a later attempt may succeed.
+TEST(OdbcErrors, ConnectionsThatCannotBeMadeAskForARerunOnlyWhenTheCauseMayPass) {
+  struct Case {
+    const char* state;
+    std::int32_t native;
+    const char* text;
+    ErrorCategory expected;
+  };
+  const Case cases[] = {
+      {"IM002", 0, "[unixODBC][Driver Manager]Data source name not found", ErrorCategory::Other},
+      {"01000", 0, "[unixODBC][Driver Manager]Can't open lib 'X' : file not found", ErrorCategory::Other},
+      {"28000", 0, "Login failed for user", ErrorCategory::Other},
+      {"08001", 101, "connection to server at \"h\" failed: FATAL: password authentication failed for user",
+       ErrorCategory::Other},
+      {"08001", 101, "connection to server at \"h\" failed: FATAL: database \"x\" does not exist",
+       ErrorCategory::Other},
+      {"08001", 101, "could not translate host name \"nowhere\" to address: Name or service not known",
+       ErrorCategory::Other},
+      {"08001", 101, "invalid sslmode value: \"bogus\"", ErrorCategory::Other},
+      {"HY000", 14, "[SQLite]connect failed", ErrorCategory::Other},
+      {"08001", 101, "connection to server at \"h\", port 1 failed: Connection refused",
+       ErrorCategory::Connection},
+      {"08001", 101, "connection to server failed: FATAL: the database system is starting up",
+       ErrorCategory::Connection},
+      {"08001", 101, "connection to server failed: FATAL: sorry, too many clients already",
+       ErrorCategory::Connection},
+      {"HYT00", 0, "login timeout expired", ErrorCategory::Rerun},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Failure failure = Make(Dbms::Other, c.state, c.native, c.text);
+    failure.connecting = true;
+    EXPECT_EQ(CategoryOf(failure), c.expected);
+    EXPECT_EQ(DescribeFailure(failure).find(kRerunTransaction) != std::string::npos,
+              AsksForRerun(c.expected));
   }
 }
 

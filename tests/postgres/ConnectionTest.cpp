@@ -9,6 +9,7 @@
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/component/DbConnectFactory.h"
 #include "support/ComponentHelpers.h"
+#include "support/FailureSorting.h"
 
 namespace Tessel::Testing {
 namespace {
@@ -72,6 +73,42 @@ TEST_F(PgConnection, UnreachableServerFailsQuicklyWithTheReason) {
     EXPECT_THROW(component->GetTable("cases"), DatabaseError);
     EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
   }
+}
+
+// Every failure sorted by one question: can the same call succeed later
+// without anyone changing anything? Only then does a message ask for a rerun.
+TEST_F(PgConnection, FailuresAskForARerunOnlyWhenTheCauseMayPass) {
+  raw().Exec("CREATE TABLE cases (id int)");
+  const std::string uri = schema().uri();
+  const std::string noLogin = "tessel_nologin_" + schema().name();
+  const std::string noGrant = "tessel_nogrant_" + schema().name();
+  raw().Exec("CREATE ROLE " + noLogin + " NOLOGIN; CREATE ROLE " + noGrant +
+             " LOGIN; GRANT USAGE ON SCHEMA " + schema().name() + " TO " + noGrant);
+  const auto open = [this](std::string connect) { return [this, connect] { return NewComponent(connect); }; };
+  const ProvokedFailure cases[] = {
+      {"a database that does not exist", open(WithUriParameter(uri, "dbname", "tessel_no_such_database")),
+       ErrorCategory::Other, false, true},
+      {"a role that does not exist", open(WithUriParameter(uri, "user", "tessel_no_such_role")),
+       ErrorCategory::Other, false, true},
+      {"a role that may not log in", open(WithUriParameter(uri, "user", noLogin)), ErrorCategory::Other,
+       false, true},
+      {"an option libpq refuses", open(WithUriParameter(uri, "sslmode", "bogus")), ErrorCategory::Other,
+       false, true},
+      {"no permission on the table", open(WithUriParameter(uri, "user", noGrant)), ErrorCategory::Other,
+       false, false},
+      {"a server that refuses the connection", open("postgresql://postgres@127.0.0.1:1/tessel_test"),
+       ErrorCategory::Connection, true, true},
+      {"another connection holds the lock",
+       [&] {
+         raw().Exec("BEGIN; LOCK TABLE cases IN ACCESS EXCLUSIVE MODE");
+         return NewComponent(WithUriParameter(uri, "options", "-c lock_timeout=200"));
+       },
+       ErrorCategory::Rerun, true, false},
+  };
+  for (const ProvokedFailure& c : cases) ExpectSorted(c);
+  raw().Exec("ROLLBACK");
+  EXPECT_EQ(raw().Query("SELECT count(*) FROM cases"), "0");
+  raw().Exec("DROP OWNED BY " + noGrant + "; DROP ROLE " + noGrant + "; DROP ROLE " + noLogin);
 }
 
 TEST_F(PgConnection, NewConnectionStringTakesEffectAtNextUse) {

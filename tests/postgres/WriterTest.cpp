@@ -1,10 +1,12 @@
 // BulkToTable as PostgreSQL takes it: values of every type in both COPY
 // formats, columns left to the server, shapes kept until a write finds them
 // stale, a lost connection, and rows past COPY's chunk size.
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <thread>
 
 #include "PgTestServer.h"
 #include "TesselWrapper/Errors.h"
@@ -171,6 +173,38 @@ TEST_F(PgWriter, LostConnectionAsksForARerunAndTheRerunReconnects) {
   EXPECT_TRUE(Contains(Message(*component), kRerunTransaction)) << Message(*component);
   EXPECT_TRUE(component->BulkToTable(*table, elapsed)) << Message(*component);
   EXPECT_EQ(raw().Query("SELECT count(*) FROM cases"), "1");
+}
+
+// The server names the COPY line it was reading when the session was ended;
+// that row is not at fault, so no row is named and a rerun is asked for.
+TEST_F(PgWriter, ASessionEndedDuringCopyNamesNoRow) {
+  raw().Exec("CREATE TABLE cases (id int PRIMARY KEY)");
+  const std::string name = "tessel_ended_" + schema().name();
+  auto component = NewComponent(WithUriParameter(schema().uri(), "application_name", name));
+  auto shape = component->GetTable("cases");
+  ASSERT_NE(shape, nullptr);
+  auto batch = shape->CloneShape();
+  for (int id = 0; id < 2'000'000; ++id) AddRow(*batch, {{"id", id}});
+  const std::unique_ptr<BulkStream> stream = component->OpenBulkStream(*shape);
+  // Ended while the server reads the rows, as an administrator would.
+  std::thread ender([&] {
+    RawPg other(schema().uri());
+    while (other.Query("SELECT count(*) FROM pg_stat_activity WHERE application_name = '" + name +
+                       "' AND query LIKE 'COPY%'") == "0")
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    other.Query("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" + name +
+                "'");
+  });
+  const bool written = stream->Append(*batch) && stream->Commit();
+  ender.join();
+  EXPECT_FALSE(written);
+  const std::string message = Message(*component);
+  EXPECT_TRUE(Contains(message, "57P01")) << message;
+  EXPECT_TRUE(Contains(message, kRerunTransaction)) << message;
+  EXPECT_FALSE(Contains(message, "position")) << message;
+  EXPECT_EQ(stream->FailedRow(), std::nullopt);
+  EXPECT_EQ(raw().Query("SELECT count(*) FROM cases"), "0");
 }
 
 // Enough data to fill several 1 MiB chunks, and one cell larger than a chunk.

@@ -1,9 +1,14 @@
 // Opening, probing and re-pointing the SQLite component.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <fstream>
 
 #include "SqliteFixture.h"
 #include "TesselWrapper/Errors.h"
 #include "support/ComponentHelpers.h"
+#include "support/FailureSorting.h"
 #include "tessel/Backends.h"
 
 namespace Tessel::Testing {
@@ -43,6 +48,76 @@ TEST_F(SqliteTest, TestAnswersFalseForADatabaseThatCannotBeUsed) {
     // Everything else that needs the database reports it as an error.
     EXPECT_THROW(component.GetTable("anything"), DatabaseError);
   }
+}
+
+// Takes every file descriptor the process may still open (under a lowered
+// limit) until destroyed.
+class FileDescriptorsUsedUp {
+ public:
+  FileDescriptorsUsedUp() {
+    getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = std::min<rlim_t>(saved_.rlim_cur, 512);
+    setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;) held_.push_back(fd);
+  }
+  ~FileDescriptorsUsedUp() {
+    for (int fd : held_) ::close(fd);
+    setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+  FileDescriptorsUsedUp(const FileDescriptorsUsedUp&) = delete;
+  FileDescriptorsUsedUp& operator=(const FileDescriptorsUsedUp&) = delete;
+
+ private:
+  rlimit saved_{};
+  std::vector<int> held_;
+};
+
+// Every failure sorted by one question: can the same call succeed later
+// without anyone changing anything? Only then does a message ask for a rerun.
+TEST_F(SqliteTest, FailuresAskForARerunOnlyWhenTheCauseMayPass) {
+  Raw().Exec("CREATE TABLE cases (id INTEGER)");
+  std::filesystem::create_directory(dir_ / "a-directory");
+  const auto open = [](std::string connect) {
+    return [connect] { return std::make_shared<SqliteConnect>(connect, ""); };
+  };
+  std::unique_ptr<FileDescriptorsUsedUp> noDescriptors;
+  const ProvokedFailure cases[] = {
+      {"a folder that does not exist", open("sqlite:" + (dir_ / "missing" / "x.db").string()),
+       ErrorCategory::Other, false, true},
+      {"a file that does not exist, mode=rw", open("sqlite:" + (dir_ / "absent.db").string() + "?mode=rw"),
+       ErrorCategory::Other, false, true},
+      {"a folder where the file should be", open("sqlite:" + (dir_ / "a-directory").string()),
+       ErrorCategory::Other, false, true},
+      {"a database the caller opened read-only", open(ConnectionString("?mode=ro")), ErrorCategory::Other,
+       false, false},
+      {"another connection holds the lock",
+       [&] {
+         Raw().Exec("BEGIN EXCLUSIVE");
+         return std::make_shared<SqliteConnect>(ConnectionString("?busy_timeout=50"), "");
+       },
+       ErrorCategory::Rerun, true, true},
+      {"no file descriptor left",
+       [&] {
+         Raw().Exec("ROLLBACK");
+         auto component = std::make_shared<SqliteConnect>(ConnectionString(), "");
+         noDescriptors = std::make_unique<FileDescriptorsUsedUp>();
+         return component;
+       },
+       ErrorCategory::Connection, true, true},
+      {"no file descriptor left for the journal of an open database",
+       [&] {
+         noDescriptors.reset();
+         auto component = std::make_shared<SqliteConnect>(ConnectionString(), "");
+         EXPECT_TRUE(component->Test()) << Message(*component);
+         noDescriptors = std::make_unique<FileDescriptorsUsedUp>();
+         return component;
+       },
+       ErrorCategory::Connection, true, false},
+  };
+  for (const ProvokedFailure& c : cases) ExpectSorted(c);
+  noDescriptors.reset();
+  EXPECT_EQ(Raw().Query("SELECT count(*) FROM cases"), "0");
 }
 
 TEST_F(SqliteTest, NewConnectionStringClosesAndOpensTheNewFile) {

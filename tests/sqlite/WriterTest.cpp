@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "SqliteFixture.h"
 #include "TesselWrapper/Errors.h"
 #include "support/ComponentHelpers.h"
+#include "tessel/BackendStream.h"
 #include "tessel/sqlite/Binding.h"
 #include "tessel/sqlite/Writer.h"
 
@@ -232,6 +235,51 @@ TEST_F(SqliteTest, BulkExampleLeavesTheMainDatabaseAsItWas) {
   }
   EXPECT_EQ(Raw().Query("SELECT count(*) FROM sqlite_master"), "0")
       << "the example touched the main database";
+}
+
+// A writer that runs out of memory in the step `failing` (0 Begin, 1 Write,
+// 2 Commit).
+struct OutOfMemoryWriter {
+  int failing;
+  std::optional<WriteFailure> Step(int step) const {
+    if (step == failing) throw std::bad_alloc();
+    return std::nullopt;
+  }
+  std::optional<WriteFailure> Begin() { return Step(0); }
+  std::optional<WriteFailure> Write(const Data::DataTable&, std::uint64_t) { return Step(1); }
+  std::optional<WriteFailure> Commit() { return Step(2); }
+};
+
+// Out of memory is no row's fault: the message says so, in words, and names
+// no row. Before the commit nothing was written and a rerun may succeed;
+// during the commit nobody can say.
+TEST_F(SqliteTest, OutOfMemoryInAWriteIsSaidInWordsAndNamesNoRow) {
+  struct Case {
+    int failing;
+    bool retry;
+    const char* says;
+  } cases[] = {
+      {0, true, "out of memory"}, {1, true, "out of memory"}, {2, false, "out of memory while committing"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.failing);
+    auto table = Data::DataTable::Create("cases");
+    Data::DataColumn id;
+    id.ColumnName = "id";
+    id.Type = Data::DataType::Int32;
+    table->AddColumn(id);
+    AddRow(*table, {{"id", 1}});
+    ShapeCache shapes;
+    const auto stream = MakeWriterStream<OutOfMemoryWriter>(
+        Component(), shapes, *table,
+        [&](std::optional<OutOfMemoryWriter>& writer, const Data::DataTable&) { writer.emplace(c.failing); },
+        [](auto&& step) { return step(); }, [](bool) {});
+    EXPECT_FALSE(stream->Append(*table) && stream->Commit());
+    const std::string message = Message(Component());
+    EXPECT_NE(message.find(c.says), std::string::npos) << message;
+    EXPECT_EQ(message.find(kRerunTransaction) != std::string::npos, c.retry) << message;
+    EXPECT_EQ(message.find("bad_alloc"), std::string::npos) << message;
+    EXPECT_EQ(stream->FailedRow(), std::nullopt);
+  }
 }
 
 }  // namespace

@@ -171,7 +171,10 @@ class TESSELWRAPPER_API CsvLoadError : public Tessel::Error {
 //   Tessel::DatabaseError  the database refused the write (its text, e.g. a
 //                          key that the table already holds, with the line
 //                          of the row where the database names the row), of
-//                          the write's ErrorCategory
+//                          the write's ErrorCategory; a failure that is no
+//                          row's fault (a lost connection, a busy database)
+//                          names no line; a lack of memory says "out of
+//                          memory" and asks for a rerun (ErrorCategory::Rerun)
 //   Tessel::Error          anything else the component throws; and, should
 //                          the database take another number of rows than
 //                          the file's, that (the one case with rows written)
