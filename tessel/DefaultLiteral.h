@@ -2,11 +2,12 @@
 // means for the table model (ParsedDefault), the pieces of SQL literal syntax
 // the backends' readers share, and how a parsed default shapes a column.
 //
-// Each backend reads its own dialect (tessel/<backend>/DefaultLiteral.h) into
-// a ParsedDefault; ApplyDefault then decides, in one place, which defaults
-// the model carries as the column's DefaultValue and which it leaves to the
-// database (the column is then Generated: a row that holds DBNull in it lets
-// the database fill it).
+// Each database's rules read its own spelling of a default
+// (tessel/dialect/<database>/DefaultLiteral.h) into a ParsedDefault;
+// ApplyDefault then decides, in one place, which defaults the model carries
+// as the column's DefaultValue and which it leaves to the database (the
+// column is then Generated: a row that holds DBNull in it lets the database
+// fill it).
 #pragma once
 
 #include <cstddef>

@@ -8,8 +8,8 @@
 // than a field may hold). A writer refuses such a cell before the write,
 // naming the row by its position, the column and the value, so that nothing
 // of the table is written and the caller learns which row to mend. Each
-// database gives its own limits (tessel/<database>/ValueRules.h); a driver
-// that reaches a database applies that database's limits.
+// database gives its own limits (tessel/dialect/<database>/ValueRules.h); a
+// driver that reaches a database applies that database's limits.
 #pragma once
 
 #include <cstdint>

@@ -4,7 +4,7 @@
 
 #include "TesselWrapper/data/Text.h"
 #include "data/NumberText.h"
-#include "tessel/sqlite/DefaultLiteral.h"
+#include "tessel/dialect/sqlite/DefaultLiteral.h"
 
 namespace Tessel::Odbc {
 namespace {

@@ -7,7 +7,7 @@
 // (CURRENT_TIMESTAMP, a function call). Drivers pass on their database's
 // spelling: PostgreSQL's `'it''s'::text`, `(-1)`, `nextval('s'::regclass)`;
 // SQL Server's `((5))`, `('abc')`; SQLite's driver the declared default,
-// read by the SQLite backend's own rules (tessel/sqlite/DefaultLiteral.h),
+// read by SQLite's own rules (tessel/dialect/sqlite/DefaultLiteral.h),
 // except that it drops the quotes around a string.
 #pragma once
 

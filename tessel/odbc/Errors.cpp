@@ -4,8 +4,8 @@
 #include <initializer_list>
 
 #include "TesselWrapper/data/Text.h"
-#include "tessel/postgres/SqlStates.h"
-#include "tessel/sqlite/Errors.h"
+#include "tessel/dialect/postgres/SqlStates.h"
+#include "tessel/dialect/sqlite/ResultCodes.h"
 
 namespace Tessel::Odbc {
 namespace {

@@ -58,9 +58,10 @@ Failure FailureOf(SQLSMALLINT handleType, SQLHANDLE handle, SQLRETURN rc, Dbms d
 Failure ClientFailure(std::string text, bool shapeChanged = false);
 
 // What a failure means for the caller's rows. A PostgreSQL server's
-// SQLSTATEs and SQLite's result codes are sorted by the native backends' own
-// rules (tessel/postgres/SqlStates.h, tessel/sqlite/Errors.h), so that a
-// database answers alike through its driver and natively; for the others:
+// SQLSTATEs and SQLite's result codes are sorted by those databases' own
+// rules (tessel/dialect/postgres/SqlStates.h,
+// tessel/dialect/sqlite/ResultCodes.h), so that a database answers alike
+// through either driver; for the others:
 //   SchemaChange  a mismatch found in the catalogue; a table or column not
 //                 found (42S02, 42S22; MySQL 1146, 1054; SQL Server 208, 207)
 //   Rerun         serialization failure (40001), deadlock (40P01), a time-out

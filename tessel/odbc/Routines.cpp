@@ -11,9 +11,9 @@
 #include "data/NumberText.h"
 #include "tessel/Catalogue.h"
 #include "tessel/NameLookup.h"
+#include "tessel/dialect/sqlite/ValueRules.h"
 #include "tessel/odbc/Schema.h"
 #include "tessel/odbc/TypeMap.h"
-#include "tessel/sqlite/Binding.h"
 
 namespace Tessel::Odbc {
 namespace {

@@ -6,6 +6,7 @@
 #include "TesselWrapper/component/DbConnectFactory.h"
 #include "TesselWrapper/data/Text.h"
 #include "data/Quoted.h"
+#include "tessel/dialect/postgres/CatalogueQueries.h"
 
 namespace Tessel::Odbc {
 namespace {
@@ -112,9 +113,9 @@ void Session::SetUpSession() {
         schema_ =
             FromWide(name, std::min<std::size_t>(static_cast<std::size_t>(length) / sizeof(SQLWCHAR), 255));
     }
-    // As the native backend: the schema quoted, and as a parameter, so that
-    // no name can be read as anything else.
-    const std::string searchPath = QuoteIdentifier(schema_) + (schema_ == "public" ? "" : ", public");
+    // As the native backend: as a parameter, so that no name can be read as
+    // anything else.
+    const std::string searchPath = Postgres::SearchPath(schema_);
     StmtHandle stmt = Statement();
     Wide value = ToWide(searchPath);
     SQLLEN length = static_cast<SQLLEN>(value.size() * sizeof(SQLWCHAR));

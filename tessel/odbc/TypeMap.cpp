@@ -6,7 +6,7 @@
 
 #include "TesselWrapper/Errors.h"
 #include "TesselWrapper/data/DateTime.h"
-#include "tessel/sqlite/TypeMap.h"
+#include "tessel/dialect/sqlite/TypeMap.h"
 
 namespace Tessel::Odbc {
 namespace {

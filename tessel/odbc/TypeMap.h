@@ -3,8 +3,8 @@
 //
 // A column's type comes from the DATA_TYPE the driver reports; for SQLite,
 // whose drivers report whatever the declared type suggests, from the
-// declared type by the SQLite backend's own rule (tessel/sqlite/TypeMap.h),
-// so that a table has the same shape through either backend; on PostgreSQL
+// declared type by SQLite's own rule (tessel/dialect/sqlite/TypeMap.h), so
+// that a table has the same shape through either driver; on PostgreSQL
 // a bool is Boolean whatever the driver reports.
 #pragma once
 

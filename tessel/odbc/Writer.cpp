@@ -10,10 +10,10 @@
 #include "tessel/CivilDate.h"
 #include "tessel/NameLookup.h"
 #include "tessel/StorableValues.h"
+#include "tessel/dialect/postgres/ValueRules.h"
+#include "tessel/dialect/sqlite/TypeMap.h"
+#include "tessel/dialect/sqlite/ValueRules.h"
 #include "tessel/odbc/TypeMap.h"
-#include "tessel/postgres/ValueRules.h"
-#include "tessel/sqlite/TypeMap.h"
-#include "tessel/sqlite/ValueRules.h"
 
 namespace Tessel::Odbc {
 namespace {

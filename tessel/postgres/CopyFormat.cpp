@@ -7,7 +7,7 @@
 
 #include "TesselWrapper/data/DateTime.h"
 #include "tessel/CivilDate.h"
-#include "tessel/postgres/TypeMap.h"
+#include "tessel/dialect/postgres/TypeMap.h"
 
 namespace Tessel::Postgres {
 namespace {

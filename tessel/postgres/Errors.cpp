@@ -1,6 +1,6 @@
 #include "tessel/postgres/Errors.h"
 
-#include "tessel/postgres/SqlStates.h"
+#include "tessel/dialect/postgres/SqlStates.h"
 
 namespace Tessel::Postgres {
 namespace {

@@ -49,7 +49,7 @@ Failure ClientFailure(std::string text, bool shapeChanged = false);
 // writer's own finding after a lost COMMIT, SchemaChange for a mismatch found
 // in the catalogue, Refused for a value the writer found the server cannot
 // keep, otherwise what the SQLSTATE says
-// (tessel/postgres/SqlStates.h, where the codes are sorted).
+// (tessel/dialect/postgres/SqlStates.h, where the codes are sorted).
 ErrorCategory CategoryOf(const Failure& failure) noexcept;
 
 // "<text> (SQLSTATE xxxxx)", or just the text when there is no SQLSTATE.

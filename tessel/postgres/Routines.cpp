@@ -6,29 +6,15 @@
 #include "TesselWrapper/data/DateTime.h"
 #include "tessel/Catalogue.h"
 #include "tessel/NameLookup.h"
+#include "tessel/dialect/postgres/CatalogueQueries.h"
+#include "tessel/dialect/postgres/TypeMap.h"
 #include "tessel/postgres/Schema.h"
-#include "tessel/postgres/TypeMap.h"
 
 namespace Tessel::Postgres {
 namespace {
 
 using Data::DbType;
 using Data::ParameterDirection;
-
-// One row per argument of each routine (a routine without arguments gives
-// one row with nulls). proargnames and proargmodes list every argument, OUT
-// ones included, or are null when no argument has a name or a non-IN mode.
-constexpr const char* kRoutinesSql =
-    "SELECT p.oid, p.proname, p.prokind, a.name, a.mode "
-    "FROM pg_catalog.pg_proc p "
-    "JOIN pg_catalog.pg_namespace ns ON ns.oid = p.pronamespace "
-    "LEFT JOIN LATERAL ("
-    "  SELECT s.n, COALESCE(p.proargnames[s.n], '') AS name, "
-    "         COALESCE(p.proargmodes[s.n], 'i') AS mode "
-    "  FROM generate_series(1, COALESCE(pg_catalog.array_length(p.proallargtypes, 1), "
-    "                                   p.pronargs)) AS s(n)) a ON true "
-    "WHERE ns.nspname = $1 AND p.prokind IN ('f', 'p') "
-    "ORDER BY p.oid, a.n";
 
 const char* CastFor(DbType type) {
   switch (type) {

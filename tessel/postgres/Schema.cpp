@@ -3,50 +3,22 @@
 #include <charconv>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "TesselWrapper/Errors.h"
 #include "data/NumberText.h"
 #include "tessel/NameLookup.h"
-#include "tessel/postgres/DefaultLiteral.h"
-#include "tessel/postgres/TypeMap.h"
+#include "tessel/dialect/postgres/CatalogueQueries.h"
+#include "tessel/dialect/postgres/DefaultLiteral.h"
+#include "tessel/dialect/postgres/TypeMap.h"
 
 namespace Tessel::Postgres {
+
+// The type map (tessel/dialect/postgres/TypeMap.h) names libpq's Oid type
+// without libpq.
+static_assert(std::is_same_v<Oid, ::Oid>);
+
 namespace {
-
-// Tables, partitioned tables and foreign tables. The last column says
-// whether rows written into the table go to other servers: a foreign table,
-// or a partitioned table with a foreign table among its partitions.
-constexpr const char* kTablesSql =
-    "SELECT c.oid, c.relname, c.relkind = 'f' OR (c.relkind = 'p' AND EXISTS ("
-    "SELECT 1 FROM pg_catalog.pg_partition_tree(c.oid) t "
-    "JOIN pg_catalog.pg_class p ON p.oid = t.relid WHERE p.relkind = 'f')) "
-    "FROM pg_catalog.pg_class c "
-    "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
-    "WHERE n.nspname = $1 AND c.relkind IN ('r', 'p', 'f')";
-
-// A domain column is read and written as its base type. The last column
-// says whether the server compares the column's text without regard to case:
-// the citext type, or a nondeterministic (case-insensitive) collation.
-constexpr const char* kColumnsSql =
-    "SELECT a.attname, a.attnum, "
-    "CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE a.atttypid END, "
-    "pg_catalog.format_type(a.atttypid, a.atttypmod), a.attnotnull, a.attidentity <> '', "
-    "a.attgenerated = 's', pg_catalog.pg_get_expr(d.adbin, d.adrelid), "
-    "t.typname = 'citext' OR coalesce((SELECT NOT co.collisdeterministic FROM pg_catalog.pg_collation co "
-    "WHERE co.oid = a.attcollation), false) "
-    "FROM pg_catalog.pg_attribute a "
-    "JOIN pg_catalog.pg_type t ON t.oid = a.atttypid "
-    "LEFT JOIN pg_catalog.pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
-    "WHERE a.attrelid = $1 AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum";
-
-// Unique indexes back primary keys and unique constraints alike. Partial and
-// expression indexes are left out: the table model cannot check them, and a
-// rule stricter than the database's would refuse rows the database takes.
-constexpr const char* kKeysSql =
-    "SELECT i.indisprimary, i.indkey FROM pg_catalog.pg_index i "
-    "WHERE i.indrelid = $1 AND i.indisunique AND i.indisvalid "
-    "AND i.indpred IS NULL AND i.indexprs IS NULL "
-    "ORDER BY i.indisprimary DESC, i.indexrelid";
 
 std::string_view Cell(const PGresult* result, int row, int column) {
   return {PQgetvalue(result, row, column), static_cast<std::size_t>(PQgetlength(result, row, column))};

@@ -6,6 +6,7 @@
 #include "TesselWrapper/component/DbConnectFactory.h"
 #include "data/NumberText.h"
 #include "tessel/NameLookup.h"
+#include "tessel/dialect/postgres/CatalogueQueries.h"
 
 namespace Tessel::Postgres {
 namespace {
@@ -57,10 +58,9 @@ PGconn* Session::Connection() {
   // not the host program's output: libpq would print them to its stderr.
   PQsetNoticeProcessor(
       conn.get(), [](void*, const char*) {}, nullptr);
-  // The search path is a list of identifiers: the schema goes quoted, and as
-  // a parameter, so that no name can be read as anything else.
-  const std::string searchPath =
-      QuoteIdentifier(schema_) + (schema_ == "public" ? std::string() : std::string(", public"));
+  // The search path goes as a parameter, so that no name can be read as
+  // anything else.
+  const std::string searchPath = SearchPath(schema_);
   const char* const setup[] = {searchPath.c_str()};
   ResultHandle set(PQexecParams(conn.get(),
                                 "SELECT pg_catalog.set_config('search_path', $1, false), "

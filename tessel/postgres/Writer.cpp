@@ -7,12 +7,12 @@
 #include "data/TableImpl.h"
 #include "tessel/NameLookup.h"
 #include "tessel/StorableValues.h"
+#include "tessel/dialect/postgres/TypeMap.h"
+#include "tessel/dialect/postgres/ValueRules.h"
 #include "tessel/postgres/Commit.h"
 #include "tessel/postgres/CopyFormat.h"
 #include "tessel/postgres/Handles.h"
 #include "tessel/postgres/PostgresConnect.h"
-#include "tessel/postgres/TypeMap.h"
-#include "tessel/postgres/ValueRules.h"
 
 namespace Tessel::Postgres {
 namespace {

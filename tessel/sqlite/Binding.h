@@ -1,6 +1,6 @@
 // Turning the table model's values into SQLite statement parameters, and
 // SQLite's result values back into the model's values. Dates go to SQLite
-// as ISO 8601 text (tessel/sqlite/ValueRules.h).
+// as ISO 8601 text (tessel/dialect/sqlite/ValueRules.h).
 #pragma once
 
 #include <sqlite3.h>
@@ -10,7 +10,7 @@
 #include "TesselWrapper/data/DateTime.h"
 #include "TesselWrapper/data/DbType.h"
 #include "TesselWrapper/data/Value.h"
-#include "tessel/sqlite/ValueRules.h"
+#include "tessel/dialect/sqlite/ValueRules.h"
 
 namespace Tessel::Sqlite {
 

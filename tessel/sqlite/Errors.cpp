@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <cerrno>
 #include <iterator>
 #include <system_error>
 
@@ -10,6 +9,17 @@
 #include "TesselWrapper/component/DbConnect.h"
 
 namespace Tessel::Sqlite {
+
+// The rules of tessel/dialect/sqlite/ResultCodes.h know SQLite's codes by
+// number: they must be the numbers this sqlite3 library returns.
+static_assert(ResultCode::kBusy == SQLITE_BUSY && ResultCode::kLocked == SQLITE_LOCKED &&
+              ResultCode::kNoMem == SQLITE_NOMEM && ResultCode::kReadOnly == SQLITE_READONLY &&
+              ResultCode::kIoErr == SQLITE_IOERR && ResultCode::kFull == SQLITE_FULL &&
+              ResultCode::kCantOpen == SQLITE_CANTOPEN && ResultCode::kSchema == SQLITE_SCHEMA &&
+              ResultCode::kTooBig == SQLITE_TOOBIG && ResultCode::kConstraint == SQLITE_CONSTRAINT &&
+              ResultCode::kMismatch == SQLITE_MISMATCH && ResultCode::kRange == SQLITE_RANGE &&
+              ResultCode::kReadOnlyRecovery == SQLITE_READONLY_RECOVERY);
+
 namespace {
 
 struct CodeName {
@@ -92,65 +102,6 @@ std::string ResultCodeName(int extendedCode) {
   if (const char* name = FindName(extendedCode)) return name;
   const char* primary = FindName(extendedCode & 0xff);
   return std::string(primary ? primary : "SQLITE_UNKNOWN") + " (code " + std::to_string(extendedCode) + ")";
-}
-
-namespace {
-
-// SQLITE_CANTOPEN stands for every file that could not be opened; the
-// operating system's reason tells whether that may pass. Only a shortage
-// passes by itself (file descriptors, memory, an interrupted call); a path
-// that names nothing, a folder, a file without permission do not. Without a
-// reason (a driver that does not pass one on) the file is taken as one that
-// cannot be opened: that is what a wrong path gives, by far the most common
-// cause, and stopping is the safe side of the two.
-ErrorCategory CantOpenCategory(int systemErrno) noexcept {
-  switch (systemErrno) {
-    case EMFILE:
-    case ENFILE:
-    case ENOMEM:
-    case EAGAIN:
-    case EINTR:
-      return ErrorCategory::Connection;
-    default:
-      return ErrorCategory::Other;
-  }
-}
-
-}  // namespace
-
-ErrorCategory CategoryOf(int code, std::string_view errorText, int systemErrno) noexcept {
-  switch (code & 0xff) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-    case SQLITE_FULL:
-    case SQLITE_IOERR:
-    case SQLITE_NOMEM:
-      return ErrorCategory::Rerun;
-    case SQLITE_READONLY:
-      // A write-ahead log that another connection has yet to recover passes;
-      // every other read-only file (opened with mode=ro, without write
-      // permission, in a read-only folder or file system) stays read-only.
-      return code == SQLITE_READONLY_RECOVERY ? ErrorCategory::Rerun : ErrorCategory::Other;
-    case SQLITE_CANTOPEN:
-      return CantOpenCategory(systemErrno);
-    case SQLITE_SCHEMA:
-      return ErrorCategory::SchemaChange;
-    case SQLITE_CONSTRAINT:
-    case SQLITE_MISMATCH:
-    case SQLITE_TOOBIG:
-    case SQLITE_RANGE:
-      return ErrorCategory::Refused;
-    default:
-      break;
-  }
-  // A prepare against a table or column that is gone fails with plain
-  // SQLITE_ERROR; only its text tells the cause (which an ODBC driver may
-  // put after a prefix of its own).
-  if (errorText.find("no such table") != std::string_view::npos ||
-      errorText.find("no such column") != std::string_view::npos ||
-      errorText.find("has no column named") != std::string_view::npos)
-    return ErrorCategory::SchemaChange;
-  return ErrorCategory::Other;
 }
 
 namespace {

@@ -15,6 +15,7 @@
 
 #include "TesselWrapper/Errors.h"
 #include "tessel/FailureText.h"
+#include "tessel/dialect/sqlite/ResultCodes.h"  // CategoryOf, the codes sorted
 
 struct sqlite3;
 
@@ -23,27 +24,6 @@ namespace Tessel::Sqlite {
 // "SQLITE_BUSY", "SQLITE_CONSTRAINT_UNIQUE", ...; for a code without a name
 // here, the primary code's name with the number, e.g. "SQLITE_IOERR (code 5386)".
 std::string ResultCodeName(int extendedCode);
-
-// What a failure means for the caller's rows; the one place where SQLite's
-// codes are sorted, by one question: can the same call succeed later without
-// anyone changing anything?
-//   Rerun         SQLITE_BUSY, SQLITE_LOCKED (another connection holds the
-//                 lock), SQLITE_FULL (the disk, or the connection's page
-//                 limit), SQLITE_IOERR, SQLITE_NOMEM, SQLITE_READONLY_RECOVERY
-//                 (a log another connection has yet to recover): nothing was
-//                 written, and the same work succeeds once the cause is gone
-//   Connection    SQLITE_CANTOPEN for want of file descriptors or memory
-//                 (`systemErrno`, the operating system's error behind it)
-//   SchemaChange  SQLITE_SCHEMA, and an error whose text says a table or
-//                 column does not exist
-//   Refused       SQLITE_CONSTRAINT, SQLITE_MISMATCH, SQLITE_TOOBIG,
-//                 SQLITE_RANGE: the data itself is refused
-//   Other         everything else, among it what lasts until someone acts:
-//                 SQLITE_CANTOPEN of a missing folder or file, a folder, a
-//                 file without permission, or for no known reason (0);
-//                 SQLITE_READONLY (mode=ro, a file or folder without write
-//                 permission); SQLITE_PERM, SQLITE_AUTH; a damaged file
-ErrorCategory CategoryOf(int code, std::string_view errorText, int systemErrno = 0) noexcept;
 
 // SQLite's text for the connection's last error with the code's name:
 // "database is locked (SQLITE_BUSY)", and the operating system's reason for

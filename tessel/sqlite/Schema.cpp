@@ -7,10 +7,10 @@
 #include "TesselWrapper/data/Text.h"
 #include "data/NumberText.h"
 #include "tessel/NameLookup.h"
-#include "tessel/sqlite/DefaultLiteral.h"
+#include "tessel/dialect/sqlite/DefaultLiteral.h"
+#include "tessel/dialect/sqlite/TypeMap.h"
 #include "tessel/sqlite/Errors.h"
 #include "tessel/sqlite/Handles.h"
-#include "tessel/sqlite/TypeMap.h"
 
 namespace Tessel::Sqlite {
 namespace {

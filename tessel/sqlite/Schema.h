@@ -5,11 +5,11 @@
 // QuoteIdentifier, and table names are passed to the pragma functions as
 // bound arguments, so any name is only ever a name.
 //
-// Declared types map to DataTypes as tessel/sqlite/TypeMap.h says.
+// Declared types map to DataTypes as tessel/dialect/sqlite/TypeMap.h says.
 //
 // A column's shape:
 //   AllowDBNull   false for NOT NULL
-//   DefaultValue  a literal default (tessel/sqlite/DefaultLiteral.h),
+//   DefaultValue  a literal default (tessel/dialect/sqlite/DefaultLiteral.h),
 //                 converted to the column's type
 //   Generated     true for the rowid alias (the one INTEGER PRIMARY KEY column
 //                 of a rowid table), and for a default only the database can

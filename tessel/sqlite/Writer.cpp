@@ -17,13 +17,13 @@
 #include "tessel/BackendStream.h"
 #include "tessel/NameLookup.h"
 #include "tessel/StorableValues.h"
+#include "tessel/dialect/sqlite/TypeMap.h"
+#include "tessel/dialect/sqlite/ValueRules.h"
 #include "tessel/sqlite/Binding.h"
 #include "tessel/sqlite/Errors.h"
 #include "tessel/sqlite/Handles.h"
 #include "tessel/sqlite/Schema.h"
 #include "tessel/sqlite/SqliteConnect.h"
-#include "tessel/sqlite/TypeMap.h"
-#include "tessel/sqlite/ValueRules.h"
 
 namespace Tessel::Sqlite {
 

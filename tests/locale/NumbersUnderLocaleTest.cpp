@@ -16,7 +16,7 @@
 #include "sqlite/SqliteFixture.h"
 #include "support/TestLocale.h"
 #ifdef TESSEL_WITH_POSTGRES
-#include "tessel/postgres/DefaultLiteral.h"
+#include "tessel/dialect/postgres/DefaultLiteral.h"
 #include "tessel/postgres/Session.h"
 #endif
 

@@ -5,83 +5,13 @@
 
 #include "SqliteFixture.h"
 #include "TesselWrapper/Errors.h"
-#include "tessel/sqlite/DefaultLiteral.h"
 #include "tessel/sqlite/Schema.h"
-#include "tessel/sqlite/TypeMap.h"
 
 namespace Tessel::Testing {
 namespace {
 
 using Data::DataType;
 using Data::Value;
-using Tessel::ParsedDefault;
-
-TEST(SqliteTypeMapping, DeclaredTypesMapToModelTypes) {
-  const std::pair<const char*, DataType> cases[] = {
-      {"", DataType::String},
-      {"INTEGER", DataType::Int64},
-      {"bigint", DataType::Int64},
-      {"UNSIGNED BIG INT", DataType::Int64},
-      {"BOOLEAN", DataType::Boolean},
-      {"bool", DataType::Boolean},
-      {"DATETIME", DataType::DateTime},
-      {"date", DataType::DateTime},
-      {"TIMESTAMP", DataType::DateTime},
-      {"NUMERIC(10,2)", DataType::Decimal},
-      {"DECIMAL", DataType::Decimal},
-      {"money", DataType::Decimal},
-      {"VARCHAR(20)", DataType::String},
-      {"NCHAR(5)", DataType::String},
-      {"CLOB", DataType::String},
-      {"TEXT", DataType::String},
-      {"REAL", DataType::Double},
-      {"FLOAT", DataType::Double},
-      {"DOUBLE PRECISION", DataType::Double},
-      {"BLOB", DataType::Binary},
-      {"VARBINARY(16)", DataType::Binary},
-      {"JSON", DataType::String},
-  };
-  for (const auto& [declared, expected] : cases)
-    EXPECT_EQ(Sqlite::MapDeclaredType(declared), expected) << declared;
-}
-
-TEST(SqliteDefaults, LiteralsAreReadAndEverythingElseIsComputed) {
-  using Kind = ParsedDefault::Kind;
-  struct Case {
-    std::optional<std::string> sql;
-    DataType type;
-    Kind kind;
-    Value value;
-  } cases[] = {
-      {std::nullopt, DataType::String, Kind::None, Value()},
-      {"NULL", DataType::Int64, Kind::Null, Value()},
-      {"'it''s'", DataType::String, Kind::Literal, Value("it's")},
-      {"''", DataType::String, Kind::Literal, Value("")},
-      {"-5", DataType::Int64, Kind::Literal, Value(std::int64_t{-5})},
-      {"+7", DataType::Int64, Kind::Literal, Value(std::int64_t{7})},
-      {"(5)", DataType::Int64, Kind::Literal, Value(std::int64_t{5})},
-      {"0x10", DataType::Int64, Kind::Literal, Value(std::int64_t{16})},
-      {"1.5", DataType::Double, Kind::Literal, Value(1.5)},
-      {"-1.5e3", DataType::Double, Kind::Literal, Value(-1500.0)},
-      {"12.50", DataType::Decimal, Kind::Literal, Value("12.50")},
-      {"TRUE", DataType::Boolean, Kind::Literal, Value(true)},
-      {"false", DataType::Int64, Kind::Literal, Value(false)},
-      {"X'0aFF'", DataType::Binary, Kind::Literal, Value(Data::Bytes{0x0a, 0xff})},
-      {"('(a)')", DataType::String, Kind::Literal, Value("(a)")},
-      {"CURRENT_TIMESTAMP", DataType::DateTime, Kind::Expression, Value()},
-      {"(datetime('now'))", DataType::DateTime, Kind::Expression, Value()},
-      {"(1)+(2)", DataType::Int64, Kind::Expression, Value()},
-      {"'a' || 'b'", DataType::String, Kind::Expression, Value()},
-      {"1.", DataType::Double, Kind::Literal, Value(1.0)},
-      {"1e", DataType::Double, Kind::Expression, Value()},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.sql.value_or("<none>"));
-    const ParsedDefault parsed = Sqlite::ParseDefault(c.sql, c.type);
-    EXPECT_EQ(parsed.kind, c.kind);
-    EXPECT_EQ(parsed.literal, c.value);
-  }
-}
 
 struct ExpectedColumn {
   std::string name;

@@ -13,7 +13,6 @@
 #include "TesselWrapper/Errors.h"
 #include "support/ComponentHelpers.h"
 #include "tessel/BackendStream.h"
-#include "tessel/sqlite/Binding.h"
 #include "tessel/sqlite/Writer.h"
 
 namespace Tessel::Testing {
@@ -21,26 +20,6 @@ namespace {
 
 using Data::DateTime;
 using Data::Value;
-
-TEST(SqliteDateText, IsoTextMatchesTheModelsOwnTextForm) {
-  const DateTime cases[] = {
-      DateTime(),                            // 0001-01-01
-      DateTime(1899, 12, 30),                // day 0 of OLE Automation dates
-      DateTime(2000, 2, 29, 23, 59, 59, 7),  // leap day, milliseconds
-      DateTime(2024, 2, 29, 13, 45, 10, 123),
-      DateTime(1900, 3, 1, 0, 0, 1),               // not a leap year before it
-      DateTime(DateTime::kMaxTicks),               // 9999-12-31 23:59:59.9999999
-      DateTime(DateTime(2010, 6, 1).Ticks() + 5),  // a fraction finer than a millisecond
-  };
-  for (const DateTime& date : cases) {
-    char text[Sqlite::kIsoDateTimeCapacity];
-    const std::size_t n = Sqlite::FormatIsoDateTime(date, text);
-    EXPECT_EQ(std::string(text, n), date.ToString());
-  }
-  char text[Sqlite::kIsoDateTimeCapacity];
-  EXPECT_EQ(std::string(text, Sqlite::FormatIsoDateTime(DateTime(2024, 2, 29, 13, 45, 10, 123), text)),
-            "2024-02-29 13:45:10.123");
-}
 
 // SQLite's length limit is the connection's: lowered here on a connection of
 // the test's own, the writer refuses the first value past it, by row and

@@ -1,4 +1,4 @@
-#include "tessel/sqlite/TypeMap.h"
+#include "tessel/dialect/sqlite/TypeMap.h"
 
 #include <string>
 

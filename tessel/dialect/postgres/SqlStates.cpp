@@ -1,4 +1,4 @@
-#include "tessel/postgres/SqlStates.h"
+#include "tessel/dialect/postgres/SqlStates.h"
 
 #include <initializer_list>
 

@@ -1,7 +1,7 @@
 // What a PostgreSQL SQLSTATE means for the caller's rows: the one place where
-// the server's codes are sorted. It needs no libpq, so that the ODBC backend
+// the server's codes are sorted. It needs no libpq, so that the ODBC driver
 // sorts a PostgreSQL server's codes by the same rules, also in a build
-// without the native PostgreSQL backend.
+// without the libpq driver.
 //
 //   OutcomeUnknown  40003 (statement completion unknown)
 //   SchemaChange    an undefined table (42P01) or column (42703), a type

@@ -15,7 +15,7 @@
 // whole milliseconds, up to seven when finer ticks are set (SQLite's date
 // functions read any number of fraction digits). Text sorts and compares in
 // date order and the date functions understand it. In a column declared as
-// a date without a time (DeclaresDay in tessel/sqlite/TypeMap.h) a value at
+// a date without a time (DeclaresDay in tessel/dialect/sqlite/TypeMap.h) a value at
 // midnight is stored as the day alone, "YYYY-MM-DD", as SQLite's own tools
 // and its date() function write a day, so that `WHERE day = '2024-12-31'`
 // finds it; a value with a time of day keeps its time there too.

@@ -1,4 +1,4 @@
-#include "tessel/sqlite/ValueRules.h"
+#include "tessel/dialect/sqlite/ValueRules.h"
 
 #include "tessel/CivilDate.h"
 

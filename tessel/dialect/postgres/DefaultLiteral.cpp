@@ -1,11 +1,11 @@
-#include "tessel/postgres/DefaultLiteral.h"
+#include "tessel/dialect/postgres/DefaultLiteral.h"
 
 #include <cstdint>
 #include <limits>
 
 #include "TesselWrapper/data/Text.h"
 #include "data/NumberText.h"
-#include "tessel/postgres/TypeMap.h"
+#include "tessel/dialect/postgres/TypeMap.h"
 
 namespace Tessel::Postgres {
 namespace {

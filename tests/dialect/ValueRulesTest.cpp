@@ -12,9 +12,9 @@
 #include "TesselWrapper/data/DataTable.h"
 #include "support/ComponentHelpers.h"
 #include "tessel/StorableValues.h"
-#include "tessel/postgres/ValueRules.h"
-#include "tessel/sqlite/TypeMap.h"
-#include "tessel/sqlite/ValueRules.h"
+#include "tessel/dialect/postgres/ValueRules.h"
+#include "tessel/dialect/sqlite/TypeMap.h"
+#include "tessel/dialect/sqlite/ValueRules.h"
 
 namespace Tessel::Testing {
 namespace {
@@ -64,6 +64,26 @@ TEST(StorableValues, TheEarliestRowAtFaultIsNamedWithItsColumnAndValue) {
   EXPECT_FALSE(failure.has_value()) << failure->reason;
   EXPECT_EQ(Postgres::kLimits.maxValueBytes, 1'073'741'823u);
   EXPECT_EQ(Sqlite::Limits().maxValueBytes, 1'000'000'000u);
+}
+
+TEST(SqliteDateText, IsoTextMatchesTheModelsOwnTextForm) {
+  const DateTime cases[] = {
+      DateTime(),                            // 0001-01-01
+      DateTime(1899, 12, 30),                // day 0 of OLE Automation dates
+      DateTime(2000, 2, 29, 23, 59, 59, 7),  // leap day, milliseconds
+      DateTime(2024, 2, 29, 13, 45, 10, 123),
+      DateTime(1900, 3, 1, 0, 0, 1),               // not a leap year before it
+      DateTime(DateTime::kMaxTicks),               // 9999-12-31 23:59:59.9999999
+      DateTime(DateTime(2010, 6, 1).Ticks() + 5),  // a fraction finer than a millisecond
+  };
+  for (const DateTime& date : cases) {
+    char text[Sqlite::kIsoDateTimeCapacity];
+    const std::size_t n = Sqlite::FormatIsoDateTime(date, text);
+    EXPECT_EQ(std::string(text, n), date.ToString());
+  }
+  char text[Sqlite::kIsoDateTimeCapacity];
+  EXPECT_EQ(std::string(text, Sqlite::FormatIsoDateTime(DateTime(2024, 2, 29, 13, 45, 10, 123), text)),
+            "2024-02-29 13:45:10.123");
 }
 
 TEST(SqliteDateText, AMidnightInAColumnOfDaysIsTheDayAlone) {

@@ -2,14 +2,16 @@
 // maps to, and how a value the server returns in text form becomes a Value.
 #pragma once
 
-#include <libpq-fe.h>
-
 #include <string_view>
 
 #include "TesselWrapper/data/DataColumn.h"
 #include "TesselWrapper/data/Value.h"
 
 namespace Tessel::Postgres {
+
+// A catalogue object's number as the server gives it: an unsigned 32-bit
+// integer (the same type as libpq's Oid, which the driver checks).
+using Oid = unsigned int;
 
 // The built-in type OIDs this backend knows by number (they never change).
 namespace TypeOid {

@@ -1,4 +1,4 @@
-#include "tessel/postgres/TypeMap.h"
+#include "tessel/dialect/postgres/TypeMap.h"
 
 #include <charconv>
 #include <cmath>

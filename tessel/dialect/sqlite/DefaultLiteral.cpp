@@ -1,4 +1,4 @@
-#include "tessel/sqlite/DefaultLiteral.h"
+#include "tessel/dialect/sqlite/DefaultLiteral.h"
 
 #include <charconv>
 #include <cstdint>

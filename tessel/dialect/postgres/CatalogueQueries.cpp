@@ -1,0 +1,11 @@
+#include "tessel/dialect/postgres/CatalogueQueries.h"
+
+#include "data/Quoted.h"
+
+namespace Tessel::Postgres {
+
+std::string SearchPath(std::string_view schema) {
+  return QuoteIdentifier(schema) + (schema == "public" ? "" : ", public");
+}
+
+}  // namespace Tessel::Postgres
