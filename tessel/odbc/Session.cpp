@@ -115,7 +115,7 @@ void Session::SetUpSession() {
     }
     // As the native backend: as a parameter, so that no name can be read as
     // anything else.
-    const std::string searchPath = Postgres::SearchPath(schema_);
+    const std::string searchPath = Postgres::SearchPathFor(schema_);
     StmtHandle stmt = Statement();
     Wide value = ToWide(searchPath);
     SQLLEN length = static_cast<SQLLEN>(value.size() * sizeof(SQLWCHAR));

@@ -164,9 +164,9 @@ TEST(PostgresDefaults, LiteralsAreReadAndEverythingElseIsComputed) {
 // The schema is an identifier in the list, quoted whatever it holds, so no
 // table set's name can add a schema of its own choosing to the path.
 TEST(PostgresSearchPath, TheTableSetQuotedThenPublic) {
-  EXPECT_EQ(Postgres::SearchPath("public"), "\"public\"");
-  EXPECT_EQ(Postgres::SearchPath("Cases"), "\"Cases\", public");
-  EXPECT_EQ(Postgres::SearchPath("a\", evil"), "\"a\"\", evil\", public");
+  EXPECT_EQ(Postgres::SearchPathFor("public"), "\"public\"");
+  EXPECT_EQ(Postgres::SearchPathFor("Cases"), "\"Cases\", public");
+  EXPECT_EQ(Postgres::SearchPathFor("a\", evil"), "\"a\"\", evil\", public");
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 namespace Tessel::Postgres {
 
-std::string SearchPath(std::string_view schema) {
+std::string SearchPathFor(std::string_view schema) {
   return QuoteIdentifier(schema) + (schema == "public" ? "" : ", public");
 }
 

@@ -62,6 +62,6 @@ inline constexpr const char* kRoutinesSql =
 // The session's search path for the table set `schema`: the schema quoted
 // (a search path is a list of identifiers), then public, so that names the
 // caller leaves unqualified are found as the server would find them.
-std::string SearchPath(std::string_view schema);
+std::string SearchPathFor(std::string_view schema);
 
 }  // namespace Tessel::Postgres
