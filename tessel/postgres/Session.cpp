@@ -60,7 +60,7 @@ PGconn* Session::Connection() {
       conn.get(), [](void*, const char*) {}, nullptr);
   // The search path goes as a parameter, so that no name can be read as
   // anything else.
-  const std::string searchPath = SearchPath(schema_);
+  const std::string searchPath = SearchPathFor(schema_);
   const char* const setup[] = {searchPath.c_str()};
   ResultHandle set(PQexecParams(conn.get(),
                                 "SELECT pg_catalog.set_config('search_path', $1, false), "
