@@ -99,7 +99,10 @@ stage_win64() {
 stage_win32() {
   cmake --preset win32 -DTESSEL_REFERENCE_LIBRARY="$root/build/linux32/libTesselWrapper.so" >/dev/null || return 1
   cmake --build --preset win32 -j "$jobs" || return 1  # the tests too: built, not run
-  (cd build/win32 && ctest --output-on-failure -R '^dll_exports$')
+  # The export check alone, called as its test (dll_exports) calls it: ctest
+  # would list every test program first, by running it, and a machine that
+  # runs no 32-bit code cannot.
+  bash tests/platform/check_exports.sh build/win32/libTesselWrapper.dll "$root/build/linux32/libTesselWrapper.so"
 }
 
 started_server=0
