@@ -311,11 +311,11 @@ class FailedWrite {
   [[noreturn]] void Throw(const std::string& table, const std::string& message, ErrorCategory category,
                           std::optional<std::uint64_t> row) {
     std::string text = message;
-    // Only the rows' own fault names lines of the file: a refusal, or a
-    // value the table cannot take. A lost connection, a busy database or a
-    // lack of memory came while some row was written, not because of it.
-    const bool rowsAtFault = !AsksForRerun(category) && category != ErrorCategory::OutcomeUnknown &&
-                             category != ErrorCategory::SchemaChange;
+    // Only the rows' own fault names lines of the file: a refusal
+    // (BlamesTheRows), or a value the writer found the table cannot take
+    // (Other). A lost connection, a busy database or a lack of memory came
+    // while some row was written, not because of it.
+    const bool rowsAtFault = BlamesTheRows(category) || category == ErrorCategory::Other;
     const std::optional<KeyClause> key = FindKeyClause(text);
     if (!rowsAtFault) {
       // The message stands as the database gave it.
